@@ -1,0 +1,21 @@
+#include "platform/log/Log.h"
+
+#include <QApplication>
+#include <QMainWindow>
+
+#include <clocale>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("KORU");
+    QApplication::setOrganizationDomain("koru.audio");
+    // Property-list and number parsing below Qt go through the C library: keep it on "C".
+    std::setlocale(LC_NUMERIC, "C");
+    koru::log::init("KORU");
+
+    QMainWindow window;
+    window.setWindowTitle("KORU");
+    window.resize(900, 600);
+    window.show();
+    return app.exec();
+}

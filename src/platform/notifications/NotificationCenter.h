@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace koru::platform {
+
+// A named in-process notification. `sender` identifies the posting object (observers may filter
+// by it); `object` carries a plain value where the notification passes one (a sample rate, say).
+struct Notification {
+    QString name;
+    const void* sender = nullptr;
+    QVariant object;
+    QVariantMap userInfo;
+};
+
+// Observe by name (and optionally by sender), post synchronously on the calling thread, or post
+// to the main thread from any thread. An observer removed while a post is under way is not called
+// afterwards, and removal waits for no one, so an observer may remove itself from its callback.
+class NotificationCenter {
+public:
+    using ObserverId = quint64;
+    using Callback = std::function<void(const Notification&)>;
+
+    static NotificationCenter& defaultCenter();
+
+    // `sender` null observes every sender.
+    ObserverId addObserver(const QString& name, const void* sender, Callback callback);
+    void removeObserver(ObserverId id);
+
+    void post(const Notification& notification);
+    void post(const QString& name, const void* sender = nullptr, const QVariant& object = {},
+              const QVariantMap& userInfo = {});
+    // Queues the post on the main (QCoreApplication) thread; returns at once.
+    void postOnMainThread(const Notification& notification);
+
+private:
+    struct Observer {
+        ObserverId id;
+        QString name;
+        const void* sender;
+        std::shared_ptr<Callback> callback;
+    };
+    std::mutex m_mutex; // guards m_observers and m_nextId only; never held while calling out
+    std::vector<Observer> m_observers;
+    ObserverId m_nextId = 1;
+};
+
+// Removes its observer when destroyed; movable.
+class ObserverToken {
+public:
+    ObserverToken() = default;
+    ObserverToken(NotificationCenter& center, NotificationCenter::ObserverId id)
+        : m_center(&center), m_id(id) {}
+    ObserverToken(ObserverToken&& other) noexcept { *this = std::move(other); }
+    ObserverToken& operator=(ObserverToken&& other) noexcept;
+    ObserverToken(const ObserverToken&) = delete;
+    ObserverToken& operator=(const ObserverToken&) = delete;
+    ~ObserverToken() { reset(); }
+    void reset();
+
+private:
+    NotificationCenter* m_center = nullptr;
+    NotificationCenter::ObserverId m_id = 0;
+};
+
+// Convenience: observe on the default centre and get a token that removes the observer.
+ObserverToken observeNotification(const QString& name, const void* sender,
+                                  NotificationCenter::Callback callback);
+
+} // namespace koru::platform

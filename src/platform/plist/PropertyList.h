@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+namespace koru::platform {
+
+// Property lists as QVariant trees: QVariantMap (dictionary), QVariantList (array), QString,
+// integers (qint64/int/uint...), double/float, bool, QByteArray (data) and QDateTime (date).
+// Any other QVariant type is refused when writing.
+enum class PlistFormat { Xml, Binary };
+
+// A read that either holds a value or says why it could not.
+struct PlistReadResult {
+    QVariant value;
+    QString error; // empty on success
+    bool ok() const { return error.isEmpty(); }
+};
+
+class PropertyList {
+public:
+    // Parses XML or binary property-list bytes (the format is detected).
+    static PlistReadResult parse(const QByteArray& bytes);
+    // Reads a file; a missing, empty, truncated or malformed file gives an error.
+    static PlistReadResult read(const QString& path);
+
+    // Serialises the tree; returns an empty array and sets *error when a value cannot be stored.
+    static QByteArray serialize(const QVariant& value, PlistFormat format, QString* error = nullptr);
+    // Writes to a temporary file beside the target, then renames it over the target, so the old
+    // file stays whole when anything fails. Creates missing parent folders.
+    static bool write(const QString& path, const QVariant& value, PlistFormat format,
+                      QString* error = nullptr);
+};
+
+// Writes bytes to a temporary file in the target's folder and renames it over the target.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+} // namespace koru::platform

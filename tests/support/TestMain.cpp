@@ -1,0 +1,31 @@
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+// Every test process gets fresh XDG folders, the offscreen platform and the "C" locale as a
+// baseline; tests that need another locale switch it themselves.
+int main(int argc, char** argv) {
+    QTemporaryDir root(QDir::tempPath() + "/koru-test-XXXXXX");
+    const QString base = root.path();
+    for (const char* sub : {"data", "config", "state"})
+        QDir().mkpath(base + "/" + sub);
+    qputenv("KORU_TEST_ROOT", base.toUtf8());
+    qputenv("XDG_DATA_HOME", (base + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (base + "/config").toUtf8());
+    qputenv("XDG_STATE_HOME", (base + "/state").toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("KORU_AUDIO_API"))
+        qputenv("KORU_AUDIO_API", "virtual");
+
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "C");
+    QLocale::setDefault(QLocale::c());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
