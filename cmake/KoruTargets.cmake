@@ -18,11 +18,15 @@ function(koru_apply_defaults target)
     target_precompile_headers(${target} REUSE_FROM koru_pch)
 endfunction()
 
-# koru_library(name DEPS ...): a static library of every .cpp/.h below the current folder.
+# koru_library(name DEPS ... [EXCLUDE file...]): a static library of every .cpp/.h below the
+# current folder, less the excluded files (a program's main.cpp).
 function(koru_library name)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
     list(FILTER sources INCLUDE REGEX "\\.cpp$")
     if(NOT sources)
         # A folder whose code has not landed yet: an interface target keeps the graph whole.
@@ -33,6 +37,9 @@ function(koru_library name)
     endif()
     file(GLOB_RECURSE all CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        list(REMOVE_ITEM all ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
     add_library(${name} STATIC ${all})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
