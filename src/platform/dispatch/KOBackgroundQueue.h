@@ -15,4 +15,4 @@ void KODispatchBackground(std::function<void()> block);
 // A timer on the shared queue: first fire at once, then every `seconds`, up to 1 s late. The
 // caller owns it; destroying it cancels it.
 std::unique_ptr<koru::platform::RepeatingTimer> KOCreateRepeatingTimer(unsigned seconds,
-                                                                      std::function<void()> block);
+                                                                       std::function<void()> block);

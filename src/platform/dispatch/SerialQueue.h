@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,25 +27,32 @@ public:
     // Blocks the caller until everything submitted before this call has run. Never call it from
     // a block on the same queue.
     void waitUntilIdle();
+    // As waitUntilIdle, but gives up after `timeout`; answers whether the queue caught up. For
+    // termination, where a stuck block must not hang the program.
+    bool drain(std::chrono::milliseconds timeout);
     bool isCurrentThread() const;
     const std::string& label() const { return m_label; }
 
 private:
     void run();
+    void runBlock(const std::function<void()>& block) const;
 
     std::string m_label;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<std::function<void()>> m_blocks;
-    bool m_running = false; // a block is executing
+    std::uint64_t m_submitted = 0; // blocks ever queued
+    std::uint64_t m_finished = 0;  // blocks ever run to the end (or thrown)
     bool m_stopping = false;
     std::thread m_thread;
 };
 
 // A repeating timer whose handler runs on a serial queue: first fire at once, then every
 // `interval`. A firing may be up to `leeway` late; a firing whose previous handler has not yet
-// run is coalesced into it. Cancelled (and waited for) on destruction.
+// run is coalesced into it. A non-positive interval fires once. Cancelled (and waited for) on
+// destruction. cancel() and the destructor may be called from the handler itself: the timer's
+// own thread only ever queues work and never waits for the queue.
 class RepeatingTimer {
 public:
     RepeatingTimer(SerialQueue& queue, std::chrono::nanoseconds interval,
@@ -60,13 +68,16 @@ public:
 
 private:
     void run();
+    void fire();
 
     SerialQueue& m_queue;
     std::chrono::nanoseconds m_interval;
     std::chrono::nanoseconds m_leeway;
     std::shared_ptr<std::function<void()>> m_handler;
     std::shared_ptr<std::atomic<bool>> m_pending; // a firing is queued and not yet run
-    std::mutex m_mutex;
+    std::shared_ptr<std::atomic<bool>> m_live;    // cleared by cancel; queued firings check it
+    std::mutex m_joinMutex; // serialises joining m_thread; never held with m_mutex
+    std::mutex m_mutex;     // guards m_cancel; released before queueing a firing
     std::condition_variable m_cancelled;
     bool m_cancel = false;
     std::thread m_thread;

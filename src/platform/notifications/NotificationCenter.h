@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,7 +37,9 @@ public:
     void post(const Notification& notification);
     void post(const QString& name, const void* sender = nullptr, const QVariant& object = {},
               const QVariantMap& userInfo = {});
-    // Queues the post on the main (QCoreApplication) thread; returns at once.
+    // Queues the post on the main (QCoreApplication) thread; returns at once. The centre must
+    // outlive the queued post (the default centre always does). Without an application object
+    // there is no main loop to queue on, so the post happens at once on the calling thread.
     void postOnMainThread(const Notification& notification);
 
 private:
@@ -45,6 +48,8 @@ private:
         QString name;
         const void* sender;
         std::shared_ptr<Callback> callback;
+        // Cleared on removal; a post under way checks it right before each call.
+        std::shared_ptr<std::atomic<bool>> alive;
     };
     std::mutex m_mutex; // guards m_observers and m_nextId only; never held while calling out
     std::vector<Observer> m_observers;
