@@ -40,8 +40,9 @@ public:
     // The dictionary built so far (the current object's keys).
     const QVariantMap& dictionary() const { return m_dict; }
 
-    // The archive of one root object, as binary property-list bytes.
-    static QByteArray archivedData(const Archivable& root);
+    // The archive of one root object, as binary property-list bytes; empty (and *error set) when
+    // a value cannot be stored.
+    static QByteArray archivedData(const Archivable& root, QString* error = nullptr);
     static QVariantMap encodeToDictionary(const Archivable& object);
 
 private:

@@ -44,13 +44,18 @@ public:
 
 private:
     void loadLocked();
+    void keepAsideLocked(const QString& why);
     void persistLocked();
+    QVariant lookupLocked(const QString& key) const;
 
     QString m_path;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards everything below; taken before the log's own lock
     QVariantMap m_values;
     QVariantMap m_registered;
     QString m_lastError;
+    // Set when an unreadable file could not be moved aside: writes then stay in memory rather
+    // than replace it.
+    bool m_persistBlocked = false;
 };
 
 } // namespace koru::platform
