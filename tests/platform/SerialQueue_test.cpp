@@ -1,0 +1,130 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using koru::platform::SerialQueue;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Holds the queue inside one block until opened, so a test can pile work up behind it.
+class Gate {
+public:
+    void close(SerialQueue& queue) {
+        queue.async([open = m_open.get_future().share()] { open.wait(); });
+    }
+    void open() { m_open.set_value(); }
+
+private:
+    std::promise<void> m_open;
+};
+
+TEST(SerialQueue, RunsAThousandBlocksInSubmissionOrder) {
+    SerialQueue queue("test.order");
+    std::vector<int> seen; // touched only on the queue's thread until waitUntilIdle returns
+    for (int i = 0; i < 1000; ++i)
+        queue.async([&seen, i] { seen.push_back(i); });
+    queue.waitUntilIdle();
+
+    std::vector<int> expected(1000);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST(SerialQueue, BlocksFromManyThreadsNeverOverlap) {
+    SerialQueue queue("test.overlap");
+    std::atomic<int> active = 0;
+    std::atomic<int> mostActive = 0;
+    std::atomic<int> ran = 0;
+    const auto block = [&] {
+        mostActive = std::max(mostActive.load(), ++active);
+        std::this_thread::sleep_for(50us);
+        --active;
+        ++ran;
+    };
+    std::vector<std::thread> submitters;
+    for (int t = 0; t < 4; ++t)
+        submitters.emplace_back([&] {
+            for (int i = 0; i < 100; ++i)
+                queue.async(block);
+        });
+    for (auto& submitter : submitters)
+        submitter.join();
+    queue.waitUntilIdle();
+
+    EXPECT_EQ(ran.load(), 400);
+    EXPECT_EQ(mostActive.load(), 1);
+}
+
+TEST(SerialQueue, BackToBackBlocksDoNotOverlap) {
+    SerialQueue queue("test.backtoback");
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point firstEnd;
+    Clock::time_point secondStart;
+    queue.async([&] {
+        std::this_thread::sleep_for(20ms);
+        firstEnd = Clock::now();
+    });
+    queue.async([&] { secondStart = Clock::now(); });
+    queue.waitUntilIdle();
+
+    EXPECT_GE(secondStart, firstEnd);
+}
+
+TEST(SerialQueue, ThrowingBlocksDoNotStopTheQueue) {
+    SerialQueue queue("test.exceptions");
+    bool after = false;
+    queue.async([] { throw std::runtime_error("block failure"); });
+    queue.async([] { throw 42; });
+    queue.async([&] { after = true; });
+    queue.waitUntilIdle();
+
+    EXPECT_TRUE(after);
+}
+
+TEST(SerialQueue, DestructionRunsWhatIsQueued) {
+    std::atomic<int> ran = 0;
+    {
+        SerialQueue queue("test.teardown");
+        Gate gate;
+        gate.close(queue);
+        for (int i = 0; i < 50; ++i)
+            queue.async([&] { ++ran; });
+        gate.open();
+    }
+    EXPECT_EQ(ran.load(), 50);
+}
+
+TEST(SerialQueue, KnowsItsOwnThread) {
+    SerialQueue queue("test.thread");
+    bool inside = false;
+    queue.async([&] { inside = queue.isCurrentThread(); });
+    queue.waitUntilIdle();
+
+    EXPECT_TRUE(inside);
+    EXPECT_FALSE(queue.isCurrentThread());
+    EXPECT_EQ(queue.label(), "test.thread");
+}
+
+TEST(SerialQueue, DrainGivesUpOnAStuckBlockAndSucceedsOnceItFinishes) {
+    SerialQueue queue("test.drain");
+    Gate gate;
+    gate.close(queue);
+    bool after = false;
+    queue.async([&] { after = true; });
+
+    EXPECT_FALSE(queue.drain(50ms));
+    gate.open();
+    EXPECT_TRUE(queue.drain(10s));
+    EXPECT_TRUE(after);
+}
+
+} // namespace
