@@ -360,10 +360,12 @@ PlistReadResult parseBinary(const QByteArray& bytes) {
 PlistReadResult parseXml(const QByteArray& bytes) {
     if (const QString fault = xmlFault(bytes); !fault.isEmpty())
         return {QVariant(), fault};
+    // libplist does not expect a byte-order mark.
+    const qsizetype skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     plist_t root = nullptr;
     {
         const CLocaleScope locale;
-        plist_from_xml(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+        plist_from_xml(bytes.constData() + skip, static_cast<uint32_t>(bytes.size() - skip), &root);
     }
     return convert(root, QStringLiteral("malformed XML property list (no readable value)"));
 }
