@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/audio/AudioBackend.h"
+#include "platform/audio/AudioInputStream.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class RtAudio;
+
+namespace koru::platform {
+
+class RtAudioFailureWatch;
+
+// A capture stream through RtAudio: Float32, non-interleaved, every input channel of the device.
+class RtAudioInputStream final : public AudioInputStream {
+public:
+    // Opens the stream; throws AudioStreamError with RtAudio's reason when it cannot.
+    RtAudioInputStream(AudioBackend backend, const std::string& deviceName, int ordinal,
+                       std::uint32_t channels, double sampleRate, std::uint32_t requestedFrames,
+                       Sink& sink);
+    ~RtAudioInputStream() override;
+
+    void start() override;
+    void stop() noexcept override;
+    std::uint32_t channels() const override { return m_channels; }
+    double sampleRate() const override { return m_sampleRate; }
+    std::uint32_t periodFrames() const override { return m_frames; }
+
+private:
+    static int callback(void* output, void* input, unsigned int frames, double streamTime,
+                        unsigned int status, void* userData);
+    void deliver(const float* input, unsigned int frames) noexcept;
+
+    Sink& m_sink;
+    std::uint32_t m_channels;
+    double m_sampleRate;
+    unsigned int m_frames;
+    std::vector<const float*> m_pointers;
+    std::vector<float> m_silence;
+    std::unique_ptr<RtAudioFailureWatch> m_watch;
+    std::unique_ptr<RtAudio> m_rt;
+};
+
+} // namespace koru::platform

@@ -1,0 +1,140 @@
+#include "platform/audio/RtAudioSupport.h"
+
+#include <pthread.h>
+
+#include <array>
+#include <cstdlib>
+
+namespace koru::platform {
+
+namespace {
+
+struct FailureSlot {
+    std::atomic<std::atomic<bool>*> flag{nullptr};
+    std::atomic<pthread_t> thread{0};
+};
+
+constexpr std::size_t kSlots = 16;
+std::array<FailureSlot, kSlots>& failureSlots() {
+    static std::array<FailureSlot, kSlots> table;
+    return table;
+}
+
+thread_local std::string t_lastError;
+
+RtAudio::Api apiFor(AudioBackend backend) {
+    switch (backend) {
+    case AudioBackend::Pulse:
+        return RtAudio::LINUX_PULSE;
+    case AudioBackend::Jack:
+        return RtAudio::UNIX_JACK;
+    case AudioBackend::Alsa:
+        return RtAudio::LINUX_ALSA;
+    case AudioBackend::Virtual:
+        break;
+    }
+    return RtAudio::RTAUDIO_DUMMY;
+}
+
+} // namespace
+
+std::mutex& rtAudioMutex() {
+    static std::mutex* mutex = new std::mutex; // lives as long as the process
+    return *mutex;
+}
+
+std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend) {
+    const RtAudio::Api api = apiFor(backend);
+    if (api == RtAudio::RTAUDIO_DUMMY)
+        return nullptr;
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
+        return nullptr;
+    // Never let a probe launch a JACK server as a side effect.
+    ::setenv("JACK_NO_START_SERVER", "1", 0);
+    try {
+        auto rt = std::make_unique<RtAudio>(api);
+        rt->showWarnings(false);
+        return rt;
+    } catch (const RtAudioError& error) {
+        t_lastError = error.getMessage();
+        return nullptr;
+    }
+}
+
+std::optional<unsigned> findRtAudioDevice(RtAudio& rt, const std::string& name, int ordinal) {
+    try {
+        const unsigned count = rt.getDeviceCount();
+        int seen = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            if (rt.getDeviceInfo(i).name != name)
+                continue;
+            if (seen++ == ordinal)
+                return i;
+        }
+    } catch (const RtAudioError& error) {
+        t_lastError = error.getMessage();
+    }
+    return std::nullopt;
+}
+
+std::string takeLastRtAudioError() {
+    std::string text;
+    text.swap(t_lastError);
+    return text;
+}
+
+RtAudioFailureWatch::RtAudioFailureWatch(std::atomic<bool>& failedFlag) {
+    auto& table = failureSlots();
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        std::atomic<bool>* expected = nullptr;
+        if (table[i].flag.compare_exchange_strong(expected, &failedFlag)) {
+            table[i].thread.store(0);
+            m_slot = int(i);
+            return;
+        }
+    }
+}
+
+RtAudioFailureWatch::~RtAudioFailureWatch() {
+    if (m_slot < 0)
+        return;
+    auto& slot = failureSlots()[std::size_t(m_slot)];
+    slot.thread.store(0);
+    slot.flag.store(nullptr);
+}
+
+void RtAudioFailureWatch::noteAudioThread() noexcept {
+    if (m_slot < 0)
+        return;
+    auto& slot = failureSlots()[std::size_t(m_slot)];
+    const pthread_t self = pthread_self();
+    if (slot.thread.load(std::memory_order_relaxed) != self)
+        slot.thread.store(self, std::memory_order_relaxed);
+}
+
+void RtAudioFailureWatch::errorCallback(RtAudioError::Type type, const std::string& text) {
+    const pthread_t self = pthread_self();
+    bool fromStream = false;
+    for (auto& slot : failureSlots()) {
+        std::atomic<bool>* flag = slot.flag.load();
+        if (flag && slot.thread.load() == self) {
+            flag->store(true);
+            fromStream = true;
+        }
+    }
+    if (fromStream)
+        return;
+    const bool warning = type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING;
+    if (!warning || text.find("shutting down") != std::string::npos) {
+        // A server that drops every client (JACK going away) reports from a thread of its own.
+        for (auto& slot : failureSlots()) {
+            if (std::atomic<bool>* flag = slot.flag.load(); flag && slot.thread.load() != 0)
+                flag->store(true);
+        }
+    }
+    t_lastError = text; // not an audio thread: a caller opening or starting a stream reads it
+}
+
+} // namespace koru::platform

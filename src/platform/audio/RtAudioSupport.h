@@ -1,0 +1,50 @@
+#pragma once
+
+// Internal to the RtAudio sources, which alone are compiled with RtAudio's flags.
+
+#include "platform/audio/AudioBackend.h"
+
+#include <rtaudio/RtAudio.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace koru::platform {
+
+// Every RtAudio call of the process runs under this mutex: its PulseAudio back-end keeps the
+// device table in a process-wide static that each enumeration rebuilds and each open reads.
+// Lock order: DeviceRegistry's mutex is never taken while this one is held.
+std::mutex& rtAudioMutex();
+
+// A fresh RtAudio on the back-end's API, warnings off; null for the virtual back-end or when
+// the library lacks the API. Call with rtAudioMutex() held.
+std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend);
+
+// The current index of the `ordinal`-th device (from 0) named `name`; devices' indices shift
+// whenever the system's list changes, so this runs right before each open. Mutex held.
+std::optional<unsigned> findRtAudioDevice(RtAudio& rt, const std::string& name, int ordinal);
+
+// The last error text RtAudio reported on the calling thread (opening, starting).
+std::string takeLastRtAudioError();
+
+// Ties an open RtAudio stream to its failure flag. RtAudio's error callback carries no context,
+// so it is matched by the audio thread that reports it: a stream notes its thread on each
+// callback, and an error reported from that thread marks the stream failed.
+class RtAudioFailureWatch {
+public:
+    explicit RtAudioFailureWatch(std::atomic<bool>& failedFlag);
+    ~RtAudioFailureWatch();
+    RtAudioFailureWatch(const RtAudioFailureWatch&) = delete;
+    RtAudioFailureWatch& operator=(const RtAudioFailureWatch&) = delete;
+
+    void noteAudioThread() noexcept; // from the stream callback
+    static void errorCallback(RtAudioError::Type type, const std::string& text);
+
+private:
+    int m_slot = -1;
+};
+
+} // namespace koru::platform
