@@ -8,7 +8,12 @@
 
 #include <cstdint>
 
+namespace koru::platform {
+class AudioUnitInstance;
+}
+
 using OSStatus = std::int32_t;
+using AudioUnit = koru::platform::AudioUnitInstance*; // a unit handle, not owned by the handle
 using AudioObjectID = std::uint32_t;
 using AudioDeviceID = std::uint32_t;
 using AudioUnitPropertyID = std::uint32_t;
