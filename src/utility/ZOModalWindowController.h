@@ -14,7 +14,6 @@ public:
 public slots:
     void ok() { done(1); }
     void cancel() { done(0); }
-
-protected:
+    // Escape and the window's close button cancel.
     void reject() override { cancel(); }
 };

@@ -1,0 +1,137 @@
+#include "UtilityTestSupport.h"
+
+#include "utility/VEFileManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+void touch(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+class VEFileManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = koru::test::testRoot() + "/files-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+    }
+    QString folder;
+};
+
+TEST_F(VEFileManagerTest, SupportFolderLiesUnderXdgDataHomeAndIsCreatedOnFirstUse) {
+    const QString expected = koru::test::testRoot() + "/data/KORU";
+    QDir(expected).removeRecursively();
+    EXPECT_EQ(VEFileManager::urlInApplicationSupportDirectoryByAppendingPathComponent("x"),
+              expected + "/x");
+    EXPECT_FALSE(QFileInfo::exists(expected)) << "asking for a path creates nothing";
+
+    EXPECT_EQ(VEFileManager::pathToFileInSupportDirectory("spllogs.plist"),
+              expected + "/spllogs.plist");
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+    EXPECT_FALSE(QFileInfo::exists(expected + "/spllogs.plist"));
+    EXPECT_EQ(VEFileManager::mySupportDirectory(), expected);
+}
+
+TEST_F(VEFileManagerTest, SupportFolderFollowsTheEnvironmentOnEveryCall) {
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", folder.toUtf8());
+    const QString moved = VEFileManager::mySupportDirectory();
+    qputenv("XDG_DATA_HOME", previous);
+    EXPECT_EQ(moved, folder + "/KORU");
+    EXPECT_TRUE(QFileInfo(moved).isDir());
+}
+
+TEST_F(VEFileManagerTest, UniqueNamesSkipTakenCandidates) {
+    touch(folder + "/report.txt");
+    touch(folder + "/report-1.txt");
+    EXPECT_EQ(VEFileManager::uniqueFilenameFromName(folder + "/report.txt"),
+              folder + "/report-2.txt");
+    EXPECT_EQ(VEFileManager::uniqueFilenameFromName(folder + "/free.txt"), folder + "/free.txt");
+    EXPECT_EQ(VEFileManager::makeUniqueFilenameForPath(folder + "/report.txt"),
+              folder + "/report-2.txt");
+
+    touch(folder + "/report");
+    EXPECT_EQ(VEFileManager::uniqueFilenameFromName(folder + "/report"), folder + "/report-1");
+    EXPECT_EQ(VEFileManager::makeUniqueFilenameForPath(folder + "/report"), folder + "/report-1");
+
+    touch(folder + "/.hidden");
+    EXPECT_EQ(VEFileManager::makeUniqueFilenameForPath(folder + "/.hidden"), folder + "/.hidden-1");
+}
+
+TEST_F(VEFileManagerTest, UniqueNameSearchGivesUpRatherThanNameATakenFile) {
+    touch(folder + "/take.wav");
+    for (int n = 1; n <= 999; ++n)
+        touch(folder + QString("/take-%1.wav").arg(n));
+    EXPECT_FALSE(VEFileManager::uniqueFilenameFromName(folder + "/take.wav").has_value());
+    EXPECT_EQ(VEFileManager::makeUniqueFilenameForPath(folder + "/take.wav"),
+              folder + "/take-1000.wav");
+}
+
+TEST_F(VEFileManagerTest, EmptyFolderTestCountsHiddenEntries) {
+    QDir().mkpath(folder + "/empty");
+    QDir().mkpath(folder + "/hidden");
+    touch(folder + "/hidden/.x");
+    touch(folder + "/file");
+    EXPECT_TRUE(VEFileManager::isEmptySubfolderAtURL(folder + "/empty"));
+    EXPECT_FALSE(VEFileManager::isEmptySubfolderAtURL(folder + "/hidden"));
+    EXPECT_FALSE(VEFileManager::isEmptySubfolderAtURL(folder + "/file"));
+    EXPECT_FALSE(VEFileManager::isEmptySubfolderAtURL(folder + "/missing"));
+
+    VEFileManager::removeIfEmptySubfolder(folder + "/empty");
+    VEFileManager::removeIfEmptySubfolder(folder + "/hidden");
+    EXPECT_FALSE(QFileInfo::exists(folder + "/empty"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/hidden"));
+
+    VEFileManager::ensureExistenceOfSubfoldersToURL(folder + "/a/b/c");
+    EXPECT_TRUE(VEFileManager::isDirectoryAtURL(folder + "/a/b/c"));
+    EXPECT_FALSE(VEFileManager::directoryExistsAtURL(folder + "/file"));
+}
+
+class VEFileManagerWalk : public VEFileManagerTest {
+protected:
+    void SetUp() override {
+        VEFileManagerTest::SetUp();
+        QDir().mkpath(folder + "/sub/deeper");
+        QDir().mkpath(folder + "/.hiddenfolder");
+        touch(folder + "/a.txt");
+        touch(folder + "/b.txt");
+        touch(folder + "/z.txt");
+        touch(folder + "/.hidden.txt");
+        touch(folder + "/sub/c.txt");
+        touch(folder + "/sub/deeper/d.txt");
+        touch(folder + "/.hiddenfolder/e.txt");
+        QFile::link(folder + "/sub", folder + "/link-to-sub");
+    }
+
+    QStringList walk(bool recursive, const QString& stopAt = {}) {
+        QStringList seen;
+        VEFileManager::enumerateContentsAtURL(folder, recursive,
+                                              [&](const QString& item, bool& stop) {
+                                                  seen << item.mid(folder.size() + 1);
+                                                  stop = item.endsWith(stopAt) && !stopAt.isEmpty();
+                                              });
+        return seen;
+    }
+};
+
+TEST_F(VEFileManagerWalk, RecursiveWalkReportsEveryVisibleItemOnce) {
+    EXPECT_EQ(walk(true),
+              (QStringList{"a.txt", "b.txt", "sub/c.txt", "sub/deeper/d.txt", "z.txt"}));
+}
+
+TEST_F(VEFileManagerWalk, FlatWalkReportsDirectItemsOnly) {
+    EXPECT_EQ(walk(false), (QStringList{"a.txt", "b.txt", "z.txt"}));
+}
+
+TEST_F(VEFileManagerWalk, StoppingEndsOnlyTheCurrentFolder) {
+    EXPECT_EQ(walk(true, "a.txt"), QStringList{"a.txt"});
+    EXPECT_EQ(walk(true, "c.txt"), (QStringList{"a.txt", "b.txt", "sub/c.txt", "z.txt"}));
+}
+
+} // namespace
