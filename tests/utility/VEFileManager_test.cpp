@@ -2,6 +2,8 @@
 
 #include "utility/VEFileManager.h"
 
+#include "platform/paths/Paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,6 +38,8 @@ TEST_F(VEFileManagerTest, SupportFolderLiesUnderXdgDataHomeAndIsCreatedOnFirstUs
     EXPECT_TRUE(QFileInfo(expected).isDir());
     EXPECT_FALSE(QFileInfo::exists(expected + "/spllogs.plist"));
     EXPECT_EQ(VEFileManager::mySupportDirectory(), expected);
+    EXPECT_EQ(koru::platform::applicationSupportDirectory(), expected)
+        << "the platform layer and the utility library name the same folder";
 }
 
 TEST_F(VEFileManagerTest, SupportFolderFollowsTheEnvironmentOnEveryCall) {
