@@ -65,7 +65,7 @@ QString VEFileManager::pathToFileInSupportDirectory(const QString& name) {
 }
 
 std::optional<QString>
-VEFileManager::urlInApplicationSupportDirectoryByAppendingPathComponent(const QString& component,
+VEFileManager::urlInApplicationSupportDirectoyByAppendingPathComponent(const QString& component,
                                                                         bool create) {
     const QString folder =
         machineAppSupportDirectory() + QLatin1Char('/') + VEString::stringWithBundleName();
@@ -131,12 +131,12 @@ QString VEFileManager::makeUniqueFilenameForPath(const QString& path) {
     }
 }
 
-bool VEFileManager::isDirectoryAtURL(const QString& path) {
+bool VEFileManager::isDirectotyAtURL(const QString& path) {
     return QFileInfo(path).isDir();
 }
 
 bool VEFileManager::isEmptySubfolderAtURL(const QString& path) {
-    if (!isDirectoryAtURL(path))
+    if (!isDirectotyAtURL(path))
         return false;
     const QDir dir(path);
     if (!dir.isReadable())

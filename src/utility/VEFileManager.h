@@ -19,7 +19,7 @@ public:
     // The program's folder plus `component`; with `create`, the program's folder is created
     // first and a failure gives nullopt.
     static std::optional<QString>
-    urlInApplicationSupportDirectoryByAppendingPathComponent(const QString& component,
+    urlInApplicationSupportDirectoyByAppendingPathComponent(const QString& component,
                                                              bool create = false);
     static std::optional<QString> myAppSupportDirectoryBundleIdentifier();
 
@@ -36,8 +36,9 @@ public:
     // The path itself when free, else the first free "<base>-<n>[.<ext>]", n = 1, 2, ...
     static QString makeUniqueFilenameForPath(const QString& path);
 
-    static bool isDirectoryAtURL(const QString& path);
-    static bool directoryExistsAtURL(const QString& path) { return isDirectoryAtURL(path); }
+    // Names keep the spelling callers know them by.
+    static bool isDirectotyAtURL(const QString& path);
+    static bool directoryExistsAtURL(const QString& path) { return isDirectotyAtURL(path); }
     // A folder with no entries at all; hidden entries count.
     static bool isEmptySubfolderAtURL(const QString& path);
     static void removeIfEmptySubfolder(const QString& path);

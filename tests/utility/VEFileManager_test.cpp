@@ -29,7 +29,7 @@ protected:
 TEST_F(VEFileManagerTest, SupportFolderLiesUnderXdgDataHomeAndIsCreatedOnFirstUse) {
     const QString expected = koru::test::testRoot() + "/data/KORU";
     QDir(expected).removeRecursively();
-    EXPECT_EQ(VEFileManager::urlInApplicationSupportDirectoryByAppendingPathComponent("x"),
+    EXPECT_EQ(VEFileManager::urlInApplicationSupportDirectoyByAppendingPathComponent("x"),
               expected + "/x");
     EXPECT_FALSE(QFileInfo::exists(expected)) << "asking for a path creates nothing";
 
@@ -93,7 +93,7 @@ TEST_F(VEFileManagerTest, EmptyFolderTestCountsHiddenEntries) {
     EXPECT_TRUE(QFileInfo::exists(folder + "/hidden"));
 
     VEFileManager::ensureExistenceOfSubfoldersToURL(folder + "/a/b/c");
-    EXPECT_TRUE(VEFileManager::isDirectoryAtURL(folder + "/a/b/c"));
+    EXPECT_TRUE(VEFileManager::isDirectotyAtURL(folder + "/a/b/c"));
     EXPECT_FALSE(VEFileManager::directoryExistsAtURL(folder + "/file"));
 }
 
