@@ -9,12 +9,15 @@
 #include "platform/dispatch/KOBackgroundQueue.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 using koru::platform::DesktopNotifications;
@@ -307,3 +310,49 @@ TEST(GrowlCenterWithoutBusTest, PostsAreLoggedAndTheProgramGoesOn) {
 }
 
 } // namespace
+
+// Sets or clears an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<QByteArray> value)
+        : m_name(name),
+          m_old(qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name))
+                                                : std::nullopt) {
+        set(value);
+    }
+    ~ScopedEnv() { set(m_old); }
+
+private:
+    void set(const std::optional<QByteArray>& value) {
+        if (value)
+            qputenv(m_name, *value);
+        else
+            qunsetenv(m_name);
+    }
+    const char* m_name;
+    std::optional<QByteArray> m_old;
+};
+
+TEST(GrowlCenterSharedTest, WithoutASessionBusTheProgramLogsOnceAndGoesOn) {
+    // Nothing here may have touched the session bus before: Qt connects to it once per process.
+    const QString runtime = koru::test::testRoot() + QStringLiteral("/no-runtime");
+    QDir().mkpath(runtime);
+    const ScopedEnv noUserBus("XDG_RUNTIME_DIR", runtime.toUtf8());
+    const ScopedEnv noAddress("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+    const ScopedEnv noAutolaunch("DISPLAY", std::nullopt);
+    if (QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "a session bus answers here";
+
+    LogCapture log;
+    QElapsedTimer timer;
+    timer.start();
+    KOGrowlNotificationCenter& center = KOGrowlNotificationCenter::sharedGrowlCenter();
+    EXPECT_EQ(&center, &KOGrowlNotificationCenter::sharedGrowlCenter());
+    center.postAudioHardwareNotification(QStringLiteral("Virtual Input 48000Hz"));
+    center.postDelayFinderFinishedNotification(QStringLiteral("Transfer: 1 ms"));
+    QCoreApplication::processEvents();
+    center.cleanUp();
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(log.count("Desktop notifications unavailable"), 1);
+    EXPECT_EQ(log.count("posting notification: "), 2);
+}
