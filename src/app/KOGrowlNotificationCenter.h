@@ -44,9 +44,9 @@ public:
     static const QString kStayOnScreenKey;
     static const QString kUseSystemNotificationSystemKey;
 
-    // The program's instance: the desktop's notification service on the session bus, the
-    // standard user defaults and the monotonic clock. Its first use must be on the main thread or
-    // before other threads use it.
+    // The program's instance, created on first use from any thread: the desktop's notification
+    // service on the session bus, the standard user defaults and the monotonic clock. Needs the
+    // QApplication to exist.
     static KOGrowlNotificationCenter& sharedGrowlCenter();
 
     KOGrowlNotificationCenter(std::unique_ptr<koru::platform::NotificationSink> sink,
