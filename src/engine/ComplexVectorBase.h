@@ -18,6 +18,7 @@ namespace koru {
 template <typename T, typename Self, typename RealVector>
 class ComplexVectorBase : public std::enable_shared_from_this<Self> {
 public:
+    using value_type = T;
     static constexpr int kForward = 1;
     static constexpr int kInverse = -1;
 

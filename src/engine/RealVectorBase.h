@@ -17,6 +17,7 @@ namespace koru {
 template <typename T, typename Self>
 class RealVectorBase : public platform::Archivable, public std::enable_shared_from_this<Self> {
 public:
+    using value_type = T;
     static inline const QString kDataKey = QStringLiteral("dat");
 
     static std::shared_ptr<Self> vectorWithLength(std::uint64_t n);
