@@ -1,5 +1,6 @@
 #include "platform/audio/VirtualSignal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -40,6 +41,10 @@ float VirtualSignal::sampleAt(std::uint64_t frame, double sampleRate) const {
 
 void VirtualSignal::fill(float* out, std::uint64_t firstFrame, std::uint32_t frames,
                          double sampleRate) const {
+    if (kind == Kind::Silence || kind == Kind::Constant) {
+        std::fill_n(out, frames, kind == Kind::Silence ? 0.0f : amplitude);
+        return;
+    }
     for (std::uint32_t i = 0; i < frames; ++i)
         out[i] = sampleAt(firstFrame + i, sampleRate);
 }
