@@ -1,5 +1,6 @@
 #include "platform/audio/RtAudioSupport.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <array>
@@ -36,6 +37,23 @@ RtAudio::Api apiFor(AudioBackend backend) {
     return RtAudio::RTAUDIO_DUMMY;
 }
 
+// alsa-lib reports every PCM it cannot open on stderr; a machine without a sound card would
+// print a screenful per probe. Its handler is reached through the already loaded library, so
+// KORU needs no ALSA headers of its own.
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+void silenceAlsaLibrary() {
+    using ErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(ErrorHandler);
+    static const bool done = [] {
+        auto set = reinterpret_cast<SetHandler>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"));
+        if (set)
+            set(&ignoreAlsaError);
+        return true;
+    }();
+    (void)done;
+}
+
 } // namespace
 
 std::mutex& rtAudioMutex() {
@@ -53,6 +71,8 @@ std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend) {
         return nullptr;
     // Never let a probe launch a JACK server as a side effect.
     ::setenv("JACK_NO_START_SERVER", "1", 0);
+    if (backend == AudioBackend::Alsa)
+        silenceAlsaLibrary();
     try {
         auto rt = std::make_unique<RtAudio>(api);
         rt->showWarnings(false);
