@@ -14,6 +14,7 @@ void KOComplexBuffer::SquaredMagnitudes(KOFloatBuffer& destination) const {
     destination.SetDecibel(false);
 }
 
+// Built without errno handling (see CMakeLists.txt), so this loop vectorises.
 void KOComplexBuffer::Magnitudes(KOFloatBuffer& destination) const {
     const float* re = mReal.Data();
     const float* im = mImag.Data();

@@ -30,12 +30,9 @@ void KOFFTBox::SetWindowType(std::uint32_t type) {
 KOComplexBuffer& KOFFTBox::Forward(KOFloatBuffer& input) {
     float* x = input.Data();
     const float* w = mWindow->Data();
-    float* samples = mFFT->samples();
-    for (std::uint32_t i = 0; i < mSize; ++i) {
+    for (std::uint32_t i = 0; i < mSize; ++i)
         x[i] *= w[i];
-        samples[i] = x[i];
-    }
-    mFFT->forward(mWork->Real().Data(), mWork->Imag().Data());
+    mFFT->forward(x, mWork->Real().Data(), mWork->Imag().Data());
     return *mWork;
 }
 

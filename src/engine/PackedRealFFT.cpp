@@ -2,6 +2,7 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <bit>
 #include <map>
 #include <new>
@@ -27,6 +28,9 @@ template <> struct Fftw<float> {
     static void forward(void* plan, float* in, Complex* out) {
         fftwf_execute_dft_r2c(static_cast<fftwf_plan>(plan), in, out);
     }
+    static int alignmentOf(const float* pointer) {
+        return fftwf_alignment_of(const_cast<float*>(pointer));
+    }
     static void inverse(void* plan, Complex* in, float* out) {
         fftwf_execute_dft_c2r(static_cast<fftwf_plan>(plan), in, out);
     }
@@ -44,6 +48,9 @@ template <> struct Fftw<double> {
     }
     static void forward(void* plan, double* in, Complex* out) {
         fftw_execute_dft_r2c(static_cast<fftw_plan>(plan), in, out);
+    }
+    static int alignmentOf(const double* pointer) {
+        return fftw_alignment_of(const_cast<double*>(pointer));
     }
     static void inverse(void* plan, Complex* in, double* out) {
         fftw_execute_dft_c2r(static_cast<fftw_plan>(plan), in, out);
@@ -108,9 +115,15 @@ template <typename T> PackedRealFFT<T>::~PackedRealFFT() {
     Fftw<T>::release(mSpectrum);
 }
 
-template <typename T> void PackedRealFFT<T>::forward(T* real, T* imag) {
+template <typename T> void PackedRealFFT<T>::forward(const T* input, T* real, T* imag) {
+    // A plan may run on other arrays only when they share the SIMD alignment of the ones it was
+    // made for. An out-of-place real-to-complex plan leaves its input untouched.
+    if (input != mSamples && Fftw<T>::alignmentOf(input) != Fftw<T>::alignmentOf(mSamples)) {
+        std::copy(input, input + mSize, mSamples);
+        input = mSamples;
+    }
     auto* spectrum = static_cast<typename Fftw<T>::Complex*>(mSpectrum);
-    Fftw<T>::forward(mForwardPlan, mSamples, spectrum);
+    Fftw<T>::forward(mForwardPlan, const_cast<T*>(input), spectrum);
     const std::uint32_t half = mSize / 2;
     real[0] = T(2) * spectrum[0][0];
     imag[0] = T(2) * spectrum[half][0];

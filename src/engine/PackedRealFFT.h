@@ -29,7 +29,10 @@ public:
     const T* samples() const { return mSamples; }
 
     // Transforms samples() and writes the n/2 packed values into real and imag.
-    void forward(T* real, T* imag);
+    void forward(T* real, T* imag) { forward(mSamples, real, imag); }
+    // Transforms n samples read from input, which is left as it is. Page-aligned input is read in
+    // place; any other is copied into samples() first.
+    void forward(const T* input, T* real, T* imag);
     // Transforms the n/2 packed values into samples(); real and imag are only read.
     void inverse(const T* real, const T* imag);
 
