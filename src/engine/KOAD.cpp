@@ -32,12 +32,26 @@ std::uint32_t samplesIn(const AudioBuffer& buffer) {
     return buffer.mData ? buffer.mDataByteSize / std::uint32_t(sizeof(float)) : 0;
 }
 
+// Independent lanes let the compiler vectorise the reductions without reassociating floats.
+constexpr std::uint32_t kLanes = 8;
+
 float largestMagnitude(const AudioBuffer& buffer, std::uint32_t frames) {
     const auto* x = static_cast<const float*>(buffer.mData);
     const std::uint32_t n = std::min(frames, samplesIn(buffer));
+    float lanes[kLanes] = {};
+    std::uint32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (std::uint32_t k = 0; k < kLanes; ++k) {
+            const float magnitude = std::fabs(x[i + k]);
+            lanes[k] = lanes[k] > magnitude ? lanes[k] : magnitude;
+        }
+    }
     float largest = 0.0f;
-    for (std::uint32_t i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         largest = std::max(largest, std::fabs(x[i]));
+    }
+    for (float lane : lanes) {
+        largest = std::max(largest, lane);
     }
     return largest;
 }
@@ -46,9 +60,19 @@ float rootMeanSquare(const float* x, std::uint32_t n) {
     if (n == 0) {
         return 0.0f;
     }
+    float lanes[kLanes] = {};
+    std::uint32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (std::uint32_t k = 0; k < kLanes; ++k) {
+            lanes[k] += x[i + k] * x[i + k];
+        }
+    }
     float sum = 0.0f;
-    for (std::uint32_t i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         sum += x[i] * x[i];
+    }
+    for (float lane : lanes) {
+        sum += lane;
     }
     return std::sqrt(sum / float(n));
 }
