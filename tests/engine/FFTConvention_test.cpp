@@ -88,7 +88,7 @@ const std::vector<Transform>& transforms() {
         {"KOFFTBox (float)", 2e-6, boxForward, boxRoundTrip},
         {"SDComplexVector (float)", 2e-6, vectorForward<SDComplexVector, SDFloatVector>,
          vectorRoundTrip<SDComplexVector, SDFloatVector>},
-        {"SDDoubleComplexVector (double)", 1e-13,
+        {"SDDoubleComplexVector (double)", 1e-11,
          vectorForward<SDDoubleComplexVector, SDDoubleFloatVector>,
          vectorRoundTrip<SDDoubleComplexVector, SDDoubleFloatVector>},
     };
