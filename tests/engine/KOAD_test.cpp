@@ -43,8 +43,10 @@ public:
     void SetNumberOfChannels(std::uint32_t count) override { m_numberOfChannels.store(count); }
     void ChannelsChanged(std::uint32_t position, std::uint32_t delta) override {
         changes.push_back({position, std::int32_t(delta)});
+        channelsWhenTold.push_back(NumberOfChannels());
     }
 
+    std::vector<std::uint32_t> channelsWhenTold;
     std::vector<std::vector<float>> last;
     std::vector<std::uint32_t> frameCounts;
     std::vector<Change> changes;
@@ -391,6 +393,33 @@ TEST_F(EngineTest, ClientsHearWhereChannelsWereInsertedAndRemoved) {
     pump();
     EXPECT_EQ(recorder.last[2], std::vector<float>(1024, 0.3f));
     EXPECT_EQ(recorder.last[4], std::vector<float>(1024, 0.5f));
+}
+
+// Lost channels are announced while the clients still count them, new ones once they exist.
+TEST_F(EngineTest, ADeviceSwitchMovesTheAddedChannelsBehindTheNewHardware) {
+    start({VirtualSignal::constant(0.5f), VirtualSignal::silence()});
+    FakeAux aux({0.75f}, QStringLiteral("Aux"));
+    engine->AddAuxInput(&aux);
+    recorder.changes.clear();
+    recorder.channelsWhenTold.clear();
+
+    VirtualInputConfig wide;
+    wide.name = QStringLiteral("Wide");
+    wide.channels = 4;
+    wide.manual = true;
+    const std::uint32_t wideDevice = registry.addVirtualInput(wide);
+    const std::uint32_t narrowDevice = mDevice;
+    engine->SetCurrentDevice(wideDevice);
+    mDevice = wideDevice;
+    engine->SetCurrentDevice(narrowDevice);
+    mDevice = narrowDevice;
+    const std::vector<Recorder::Change> expected = {{2, 2}, {2, -2}};
+    EXPECT_EQ(recorder.changes, expected);
+    EXPECT_EQ(recorder.channelsWhenTold, (std::vector<std::uint32_t>{5, 5}));
+    EXPECT_EQ(recorder.NumberOfChannels(), 3u);
+    pump();
+    EXPECT_EQ(recorder.last[2], std::vector<float>(1024, 0.75f));
+    registry.removeDevice(wideDevice);
 }
 
 TEST_F(EngineTest, NamesEveryChannel) {
