@@ -49,8 +49,9 @@ template <typename T> double reduceSpan(const T* values, const Span& span, std::
     if (mode == fourCC("peak")) {
         return peak;
     }
-    if (!(weight > 0.0)) {
-        return double(values[span.lo]); // a band of no width: its one bin
+    // A band inside one bin (or of no width) is that bin, exactly.
+    if (!(weight > 0.0) || (span.lo == span.hi && mode == fourCC("whit"))) {
+        return double(values[span.lo]);
     }
     if (mode == fourCC("whit")) {
         return sum / weight;
