@@ -1,5 +1,6 @@
 #include "engine/KODataCollectorThread.h"
 
+#include "engine/KOAD.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
@@ -28,13 +29,12 @@ void flushDenormalsOnThisThread() {
 
 } // namespace
 
-std::atomic<KODataCollectorThread*> KODataCollectorThread::sShared{nullptr};
+std::atomic<KODataCollectorThread*> KODataCollectorThread::sEngineCollector{nullptr};
 
 KODataCollectorThread& KODataCollectorThread::sharedCollectorThread() {
     // Never destroyed: the loop runs until the process ends.
     static KODataCollectorThread* const instance = [] {
         auto* collector = new KODataCollectorThread();
-        sShared.store(collector, std::memory_order_release);
         collector->startCollectorLoop();
         return collector;
     }();
@@ -48,6 +48,8 @@ std::unique_ptr<KODataCollectorThread> KODataCollectorThread::createPrivate() {
 }
 
 KODataCollectorThread::~KODataCollectorThread() {
+    KODataCollectorThread* self = this;
+    sEngineCollector.compare_exchange_strong(self, nullptr);
     stop();
 }
 
@@ -146,7 +148,14 @@ void KODataCollectorThread::wakeUp() {
     mDataReady.notify_one();
 }
 
-void KODataCollectorThread::wakeUpSharedCollector() {
-    if (KODataCollectorThread* collector = sShared.load(std::memory_order_acquire))
+void KODataCollectorThread::setKOAD(KOAD* engine) {
+    if (engine == nullptr)
+        return;
+    sEngineCollector.store(this, std::memory_order_release);
+    engine->SetDataReadyHook(&KODataCollectorThread::wakeUpEngineCollector);
+}
+
+void KODataCollectorThread::wakeUpEngineCollector() {
+    if (KODataCollectorThread* collector = sEngineCollector.load(std::memory_order_acquire))
         collector->wakeUp();
 }

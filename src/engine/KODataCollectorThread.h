@@ -47,7 +47,9 @@ public:
     // The thread body. Only one loop runs per collector: any further call returns at once.
     void collectorLoop();
 
-    // Installs the shared collector's wake-up as the engine's data-ready hook; null does nothing.
+    // Makes this collector the one the engine wakes after every buffer (its data-ready hook);
+    // null does nothing. A private collector given to an engine must outlive the engine's
+    // audio passes.
     void setKOAD(KOAD* engine);
 
     // Main thread. The caller keeps the controller alive until removeInstrumentController has
@@ -61,8 +63,8 @@ public:
 
     // Audio thread: sets the data-ready flag and wakes the loop. Takes no lock.
     void wakeUp();
-    // The engine's hook takes no arguments: this wakes the shared collector.
-    static void wakeUpSharedCollector();
+    // The engine's hook takes no arguments: this wakes the collector setKOAD chose.
+    static void wakeUpEngineCollector();
 
     // Passes completed so far.
     std::uint64_t passCount() const { return mPasses.load(std::memory_order_acquire); }
@@ -76,7 +78,7 @@ private:
     void runFinishedHook();
     void stop();
 
-    static std::atomic<KODataCollectorThread*> sShared;
+    static std::atomic<KODataCollectorThread*> sEngineCollector;
 
     std::mutex mCollectorLock; // guards mControllers; held for a whole pass
     std::vector<koru::DataCollectionClient*> mControllers;
