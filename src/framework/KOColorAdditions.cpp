@@ -2,6 +2,7 @@
 
 #include "utility/VEColor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>

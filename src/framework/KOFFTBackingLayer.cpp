@@ -23,8 +23,9 @@ constexpr std::array<double, 10> kThirdOctaves = {1.0, 1.25, double(1.6f), 2.0, 
 constexpr int kLastDecade = 12;
 constexpr double kLineWidth = 0.5;
 constexpr double kDecibelLineSpacing = 25.0;
-// Dash 1 on, 3 off in layer units, at the half-unit line width (Qt counts in pen widths).
-const QList<qreal> kDash = {1.0 / kLineWidth, 3.0 / kLineWidth};
+// Dash 1 on, 3 off in layer units. Qt counts dashes in pen widths, but never in less than one
+// unit, so at the half-unit line width these are units already.
+const QList<qreal> kDash = {1.0, 3.0};
 
 bool thirdOctaveDetailsAllowedByUser() {
     return koru::platform::UserDefaults::standardUserDefaults().boolForKey(

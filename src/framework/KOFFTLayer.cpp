@@ -7,6 +7,7 @@
 #include "engine/KOSpectrumReduce.h"
 
 #include <QPainterPath>
+#include <algorithm>
 
 #include <fmt/format.h>
 

@@ -3,6 +3,7 @@
 #include "YUpGeometry.h"
 
 #include <QPainterPath>
+#include <algorithm>
 
 #include <cmath>
 

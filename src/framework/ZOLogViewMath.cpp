@@ -2,6 +2,7 @@
 
 #include "engine/KOFloatBuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
