@@ -1,0 +1,372 @@
+#include "engine/KOAD.h"
+#include "platform/audio/DeviceRegistry.h"
+#include "platform/fourcc/FourCC.h"
+#include "spl/KOSPLData.h"
+#include "spl/KOSplInstrument.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+using koru::platform::DeviceRegistry;
+using koru::platform::fourCC;
+using koru::platform::VirtualInputConfig;
+using koru::platform::VirtualSignal;
+
+namespace {
+
+constexpr std::uint32_t kBufferFrames = 1024;
+
+// A Hann-windowed sine of amplitude a reads 10·log10(1.5·a²): its mean square a²/2 plus 4.77 dB,
+// the window's power spread over three bins.
+double expectedLevel(double amplitude, double weightingPower) {
+    return 10.0 * std::log10(1.5 * amplitude * amplitude * weightingPower);
+}
+
+double weightingPower(std::uint32_t weighting, double f) {
+    if (weighting == fourCC("b_wt"))
+        return b_weighting_power(f);
+    if (weighting == fourCC("c_wt"))
+        return c_weighting_power(f);
+    return a_weighting_power(f);
+}
+
+// An engine on a manually pumped virtual device with an SPL instrument on its second channel;
+// the first channel stays silent, so a wrong channel shows as minus infinity.
+class Rig {
+public:
+    Rig(double rate, VirtualSignal signal, std::uint32_t speed, std::uint32_t weighting) {
+        VirtualInputConfig config;
+        config.name = QStringLiteral("SPL Test");
+        config.channels = 2;
+        config.sampleRate = rate;
+        config.channelSignals = {VirtualSignal::silence(), signal};
+        config.manual = true;
+        mDevice = registry.addVirtualInput(config);
+        engine = std::make_unique<KOAD>(mDevice, kBufferFrames);
+        engine->Start();
+        // The meter passes its rate's whole part as the first size, which is never accepted.
+        instrument =
+            std::make_unique<KOSplInstrument>(std::uint32_t(rate), speed, weighting, 44100.0);
+        engine->AddClient(instrument.get());
+        instrument->SetChannel(1);
+    }
+    ~Rig() {
+        instrument.reset();
+        engine.reset();
+        registry.removeDevice(mDevice);
+    }
+
+    void pump(std::uint32_t buffers) {
+        for (std::uint32_t i = 0; i < buffers; ++i)
+            ASSERT_TRUE(registry.virtualInput(mDevice)->pump(kBufferFrames));
+    }
+    // Pumps until the instrument has counted `spectra` since its size was set.
+    float levelAfter(std::uint32_t spectra) {
+        for (int i = 0; i < 4096 && instrument->Analyses() < spectra; ++i)
+            pump(1);
+        EXPECT_GE(instrument->Analyses(), spectra);
+        return instrument->GetLevel();
+    }
+    void setRate(double rate) { ASSERT_EQ(registry.setNominalSampleRate(mDevice, rate), noErr); }
+
+    DeviceRegistry& registry = DeviceRegistry::shared();
+    std::unique_ptr<KOAD> engine;
+    std::unique_ptr<KOSplInstrument> instrument;
+    std::uint32_t mDevice = 0;
+};
+
+// Feeds a sine straight into an instrument, for tests that need no engine.
+class SineFeeder {
+public:
+    SineFeeder(double frequency, double amplitude, double rate)
+        : mFrequency(frequency), mAmplitude(amplitude), mRate(rate), mSamples(kBufferFrames) {}
+
+    void feed(KOSplInstrument& instrument, std::uint32_t buffers = 1) {
+        for (std::uint32_t b = 0; b < buffers; ++b) {
+            for (float& sample : mSamples) {
+                sample = float(mAmplitude * std::sin(2.0 * std::numbers::pi * mFrequency *
+                                                     double(mFrame) / mRate));
+                ++mFrame;
+            }
+            AudioBuffer buffer{1, kBufferFrames * 4, mSamples.data()};
+            const AudioBufferList list{1, &buffer};
+            instrument.Process(&list, kBufferFrames);
+        }
+    }
+    void feedUntil(KOSplInstrument& instrument, std::uint32_t spectra) {
+        while (instrument.Analyses() < spectra)
+            feed(instrument);
+    }
+
+private:
+    double mFrequency;
+    double mAmplitude;
+    double mRate;
+    std::vector<float> mSamples;
+    std::uint64_t mFrame = 0;
+};
+
+} // namespace
+
+TEST(KOSplInstrument, SizeFollowsSpeedAndRate) {
+    struct Case {
+        const char* speed;
+        double rate;
+        std::uint32_t size;
+    };
+    const Case cases[] = {
+        {"slow", 44100.0, 65536},  {"slow", 50000.0, 65536},   {"slow", 50001.0, 131072},
+        {"slow", 96000.0, 131072}, {"slow", 100000.0, 131072}, {"slow", 192000.0, 262144},
+        {"fast", 44100.0, 8192},   {"fast", 48000.0, 8192},    {"fast", 88200.0, 16384},
+        {"fast", 100001.0, 32768}, {"expo", 44100.0, 8192},    {"SLOW", 96000.0, 16384},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KOSplInstrument::FFTSizeFor(fourCC(c.speed), c.rate), c.size)
+            << c.speed << " " << c.rate;
+}
+
+// Without a host the instrument assumes 44.1 kHz, whatever first size it was given.
+TEST(KOSplInstrument, ConstructionAppliesTheSpeed) {
+    struct Case {
+        std::uint32_t initialSize;
+        const char* speed;
+        std::uint32_t size;
+    };
+    const Case cases[] = {
+        {44100, "slow", 65536}, {16384, "slow", 65536}, {48000, "fast", 8192}, {0, "fast", 8192}};
+    for (const Case& c : cases) {
+        const KOSplInstrument instrument(c.initialSize, fourCC(c.speed), fourCC("c_wt"), 44100.0);
+        EXPECT_EQ(instrument.FFTSize(), c.size) << c.initialSize;
+        EXPECT_EQ(instrument.HopFrames(), c.size / 8);
+        EXPECT_EQ(instrument.Speed(), fourCC(c.speed));
+        EXPECT_EQ(instrument.SampleRate(), 44100.0);
+        EXPECT_TRUE(instrument.SquaredMagnitudes());
+        EXPECT_EQ(instrument.WindowType(), fourCC("hann"));
+    }
+    KOSplInstrument instrument(44100, fourCC("slow"), fourCC("b_wt"), 44100.0);
+    EXPECT_EQ(instrument.Weighting(), fourCC("b_wt"));
+}
+
+// A sine of known amplitude through device, engine and instrument reads the weighting formula
+// at its frequency. Tolerances: 'fast' spreads a low tone's leakage over bins of other weight.
+TEST(KOSplInstrument, WeightedLevelsOfSinesThroughTheEngine) {
+    struct Case {
+        const char* speed;
+        const char* weighting;
+        double frequency;
+        double amplitude;
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"fast", "a_wt", 1000.0, 0.5, 0.02},  {"fast", "a_wt", 1000.0, 1.0, 0.02},
+        {"fast", "c_wt", 1000.0, 0.1, 0.02},  {"fast", "a_wt", 100.0, 0.5, 0.05},
+        {"fast", "a_wt", 50.0, 0.5, 0.15},    {"fast", "a_wt", 4000.0, 0.5, 0.05},
+        {"fast", "a_wt", 16000.0, 0.5, 0.05}, {"fast", "b_wt", 100.0, 0.5, 0.05},
+        {"fast", "b_wt", 10000.0, 0.5, 0.05}, {"fast", "c_wt", 63.0, 0.5, 0.15},
+        {"fast", "c_wt", 20000.0, 0.5, 0.05}, {"slow", "a_wt", 1000.0, 0.5, 0.02},
+        {"slow", "a_wt", 20.0, 0.5, 0.2},     {"slow", "b_wt", 31.5, 0.5, 0.2},
+        {"slow", "c_wt", 12.5, 0.5, 0.2},     {"slow", "a_wt", 12500.0, 0.5, 0.05},
+    };
+    for (const Case& c : cases) {
+        Rig rig(48000.0, VirtualSignal::sine(c.frequency, float(c.amplitude)), fourCC(c.speed),
+                fourCC(c.weighting));
+        const double expected =
+            expectedLevel(c.amplitude, weightingPower(fourCC(c.weighting), c.frequency));
+        EXPECT_NEAR(rig.levelAfter(2), expected, c.tolerance)
+            << c.speed << " " << c.weighting << " " << c.frequency << " Hz, " << c.amplitude;
+    }
+}
+
+// At 1 kHz all three weightings are unity: the absolute scale is the unweighted one, +1.76 dB
+// for a full-scale sine.
+TEST(KOSplInstrument, OneKilohertzReadsTheSameInEveryWeighting) {
+    Rig rig(48000.0, VirtualSignal::sine(1000.0, 1.0f), fourCC("fast"), fourCC("a_wt"));
+    const float a = rig.levelAfter(2);
+    EXPECT_NEAR(a, 1.761, 0.02);
+    for (const char* weighting : {"b_wt", "c_wt"}) {
+        rig.instrument->SetWeighting(fourCC(weighting));
+        rig.pump(1);
+        EXPECT_NEAR(rig.instrument->GetLevel(), a, 0.005) << weighting;
+    }
+}
+
+// 'slow' and 'fast' are window lengths: N per rate, a spectrum every N/8 frames once the first
+// window after a size change is full (at 2N frames).
+TEST(KOSplInstrument, SpectrumTimingPerSpeedAndRate) {
+    struct Case {
+        double rate;
+        const char* speed;
+        std::uint32_t size;
+    };
+    const Case cases[] = {{44100.0, "slow", 65536},
+                          {44100.0, "fast", 8192},
+                          {48000.0, "slow", 65536},
+                          {96000.0, "fast", 16384},
+                          {96000.0, "slow", 131072}};
+    for (const Case& c : cases) {
+        Rig rig(c.rate, VirtualSignal::sine(1000.0, 0.5f), fourCC(c.speed), fourCC("a_wt"));
+        const std::string label = std::string(c.speed) + " " + std::to_string(c.rate);
+        EXPECT_EQ(rig.instrument->FFTSize(), c.size) << label;
+        EXPECT_EQ(rig.instrument->SampleRate(), c.rate) << label;
+        const std::uint32_t hopBuffers = c.size / 8 / kBufferFrames;
+        rig.pump(2 * c.size / kBufferFrames - 1);
+        EXPECT_EQ(rig.instrument->Analyses(), 0u) << label;
+        rig.pump(1);
+        EXPECT_EQ(rig.instrument->Analyses(), 1u) << label;
+        rig.pump(hopBuffers - 1);
+        EXPECT_EQ(rig.instrument->Analyses(), 1u) << label;
+        rig.pump(1);
+        EXPECT_EQ(rig.instrument->Analyses(), 2u) << label;
+        EXPECT_NEAR(rig.instrument->GetLevel(), expectedLevel(0.5, a_weighting_power(1000.0)), 0.02)
+            << label;
+    }
+}
+
+// A rate change rebuilds size and table together: the meter keeps weighting, at the new size,
+// and a change that keeps the size still moves the table's bin frequencies.
+TEST(KOSplInstrument, RateChangeKeepsTheWeighting) {
+    struct Case {
+        double from;
+        double to;
+        const char* speed;
+        std::uint32_t size;
+    };
+    const Case cases[] = {{48000.0, 96000.0, "fast", 16384},
+                          {44100.0, 48000.0, "fast", 8192},
+                          {96000.0, 44100.0, "slow", 65536}};
+    for (const Case& c : cases) {
+        Rig rig(c.from, VirtualSignal::sine(100.0, 0.5f), fourCC(c.speed), fourCC("a_wt"));
+        const double expected = expectedLevel(0.5, a_weighting_power(100.0));
+        EXPECT_NEAR(rig.levelAfter(1), expected, 0.05) << c.from;
+
+        rig.setRate(c.to);
+        EXPECT_EQ(rig.instrument->FFTSize(), c.size) << c.to;
+        EXPECT_EQ(rig.instrument->SampleRate(), c.to);
+        EXPECT_EQ(rig.instrument->Weighting(), fourCC("a_wt"));
+        // Past the spectra of the old rate's samples.
+        const std::uint32_t spectra = rig.instrument->Analyses() + 9;
+        EXPECT_NEAR(rig.levelAfter(spectra), expected, 0.05) << c.from << " -> " << c.to;
+    }
+}
+
+// The controller's path: told the new rate without a host, the instrument resizes too, up to
+// the 262144 points 'slow' needs above 100 kHz.
+TEST(KOSplInstrument, SampleRateChangedResizesWithTheTable) {
+    KOSplInstrument instrument(44100, fourCC("slow"), fourCC("a_wt"), 44100.0);
+    instrument.SampleRateChanged(192000.0);
+    EXPECT_EQ(instrument.FFTSize(), 262144u);
+    EXPECT_EQ(instrument.SampleRate(), 192000.0);
+    SineFeeder feeder(1000.0, 0.5, 192000.0);
+    feeder.feedUntil(instrument, 1);
+    EXPECT_NEAR(instrument.GetLevel(), expectedLevel(0.5, a_weighting_power(1000.0)), 0.02);
+
+    instrument.SampleRateChanged(48000.0);
+    EXPECT_EQ(instrument.FFTSize(), 65536u);
+    SineFeeder lower(100.0, 0.5, 48000.0);
+    lower.feedUntil(instrument, 1);
+    EXPECT_NEAR(instrument.GetLevel(), expectedLevel(0.5, a_weighting_power(100.0)), 0.05);
+}
+
+TEST(KOSplInstrument, LevelIsCachedUntilTheNextSpectrum) {
+    KOSplInstrument instrument(0, fourCC("fast"), fourCC("a_wt"), 44100.0);
+    SineFeeder feeder(1000.0, 0.5, 44100.0);
+    feeder.feedUntil(instrument, 1);
+    ASSERT_TRUE(instrument.HasNewData());
+    const float first = instrument.GetLevel();
+    EXPECT_FALSE(instrument.HasNewData());
+    EXPECT_EQ(instrument.GetLevel(), first);
+    EXPECT_EQ(instrument.GetLevel(), first);
+    // A weighting chosen now applies from the next spectrum on.
+    instrument.SetWeighting(fourCC("c_wt"));
+    EXPECT_EQ(instrument.GetLevel(), first);
+    feeder.feed(instrument);
+    EXPECT_TRUE(instrument.HasNewData());
+    EXPECT_NEAR(instrument.GetLevel(), expectedLevel(0.5, c_weighting_power(1000.0)), 0.02);
+}
+
+TEST(KOSplInstrument, SilenceReadsMinusInfinity) {
+    KOSplInstrument instrument(0, fourCC("fast"), fourCC("a_wt"), 44100.0);
+    SineFeeder feeder(1000.0, 0.0, 44100.0);
+    feeder.feedUntil(instrument, 1);
+    const float level = instrument.GetLevel();
+    EXPECT_TRUE(std::isinf(level) && level < 0.0f) << level;
+}
+
+TEST(KOSplInstrument, UnknownWeightingFallsBackToA) {
+    KOSplInstrument instrument(0, fourCC("fast"), fourCC("c_wt"), 44100.0);
+    testing::internal::CaptureStdout();
+    instrument.SetWeighting(fourCC("z_wt"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nInvalid weighting type \"2053076852\" specified - Using A-Weighting instead!\n");
+    EXPECT_EQ(instrument.Weighting(), fourCC("a_wt"));
+    SineFeeder feeder(100.0, 0.5, 44100.0);
+    feeder.feedUntil(instrument, 1);
+    EXPECT_NEAR(instrument.GetLevel(), expectedLevel(0.5, a_weighting_power(100.0)), 0.05);
+}
+
+// The collector and a calibration on the main thread may ask at once while the audio thread
+// keeps analysing: each spectrum is weighted exactly once, never twice (which would read about
+// 19 dB low for an A-weighted 100 Hz tone).
+TEST(KOSplInstrument, ConcurrentReadersNeverWeightTwice) {
+    KOSplInstrument instrument(0, fourCC("fast"), fourCC("a_wt"), 44100.0);
+    SineFeeder feeder(100.0, 0.5, 44100.0);
+    feeder.feedUntil(instrument, 1);
+    const double expected = expectedLevel(0.5, a_weighting_power(100.0));
+    ASSERT_NEAR(instrument.GetLevel(), expected, 0.05);
+
+    std::atomic<bool> running{true};
+    std::atomic<int> outliers{0};
+    auto reader = [&] {
+        while (running.load()) {
+            if (std::abs(instrument.GetLevel() - expected) > 0.05)
+                ++outliers;
+        }
+    };
+    std::thread collector(reader);
+    std::thread main(reader);
+    feeder.feed(instrument, 2000);
+    running.store(false);
+    collector.join();
+    main.join();
+    EXPECT_EQ(outliers.load(), 0);
+    EXPECT_GE(instrument.Analyses(), 1000u);
+}
+
+// The road of one value: instrument level, calibration offset, statistics.
+TEST(KOSplInstrument, LevelsFeedTheStatistics) {
+    Rig rig(48000.0, VirtualSignal::sine(1000.0, 0.5f), fourCC("fast"), fourCC("a_wt"));
+    constexpr float kCalibration = 100.0f;
+    KOSPLData data;
+    data.SetTargetCount(50);
+    rig.levelAfter(5);
+    for (int i = 0; i < 20; ++i) {
+        rig.pump(1);
+        data.Add(rig.instrument->GetLevel() + kCalibration);
+    }
+    const double expected = expectedLevel(0.5, a_weighting_power(1000.0)) + kCalibration;
+    EXPECT_EQ(data.Count(), 20u);
+    EXPECT_NEAR(data.Current(), expected, 0.02);
+    EXPECT_NEAR(data.Leq(), expected, 0.02);
+    EXPECT_NEAR(data.Avg(), expected, 0.02);
+    EXPECT_NEAR(data.PredictedLeq(), expected, 0.02);
+}
+
+TEST(KOSplInstrument, DestructionLeavesTheEngine) {
+    Rig rig(48000.0, VirtualSignal::sine(1000.0, 0.5f), fourCC("fast"), fourCC("a_wt"));
+    const std::size_t clients = rig.engine->NumberOfClients();
+    rig.pump(4);
+    testing::internal::CaptureStdout();
+    rig.instrument.reset();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rig.engine->NumberOfClients(), clients - 1);
+    // Removed once, not again by the analyser underneath.
+    EXPECT_EQ(printed.find("Removing Input Client"), printed.rfind("Removing Input Client"));
+    rig.pump(4);
+}
