@@ -70,6 +70,20 @@ protected:
         }
     }
 
+    // The server's capture ports appear a moment after its socket answers.
+    static std::uint32_t waitForCaptureDevice(DeviceRegistry& registry) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            registry.refresh();
+            for (const auto& info : registry.devices()) {
+                if (!info.isVirtual() && info.hasInputs() && info.uid.startsWith("jack:"))
+                    return info.id;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return 0;
+    }
+
     QProcess m_server;
     QByteArray m_previousServer;
 };
@@ -103,12 +117,7 @@ struct BlockCounter {
 
 TEST_F(JackServer, CapturesThroughRtAudioInWholeBlocksAtRealTimePace) {
     DeviceRegistry registry(AudioBackend::Jack);
-    registry.refresh();
-    std::uint32_t device = 0;
-    for (const auto& info : registry.devices()) {
-        if (!info.isVirtual() && info.hasInputs() && info.uid.startsWith("jack:"))
-            device = info.id;
-    }
+    const std::uint32_t device = waitForCaptureDevice(registry);
     ASSERT_NE(device, 0u) << "the JACK server's capture ports are not listed";
     EXPECT_EQ(registry.device(device)->inputChannels, 2u);
 
@@ -146,13 +155,8 @@ TEST_F(JackServer, CapturesThroughRtAudioInWholeBlocksAtRealTimePace) {
 
 TEST_F(JackServer, ServerThatGoesAwayIsReplacedByTheVirtualInput) {
     DeviceRegistry registry(AudioBackend::Jack);
-    registry.refresh();
-    std::uint32_t device = 0;
-    for (const auto& info : registry.devices()) {
-        if (!info.isVirtual() && info.hasInputs())
-            device = info.id;
-    }
-    ASSERT_NE(device, 0u);
+    const std::uint32_t device = waitForCaptureDevice(registry);
+    ASSERT_NE(device, 0u) << "the JACK server's capture ports are not listed";
     AudioInputUnit unit(registry);
     int failures = 0;
     unit.setFailureHandler([&](std::uint32_t, const QString&) { ++failures; });

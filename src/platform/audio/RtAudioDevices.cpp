@@ -7,6 +7,9 @@ namespace koru::platform {
 
 std::optional<std::vector<DeviceRegistry::ProbedDevice>>
 enumerateRtAudioDevices(AudioBackend backend) {
+    // No JACK server: no JACK devices (and no libjack call, see makeRtAudio).
+    if (backend == AudioBackend::Jack && !jackServerRunning())
+        return std::vector<DeviceRegistry::ProbedDevice>{};
     std::lock_guard lock(rtAudioMutex());
     const auto rt = makeRtAudio(backend);
     if (!rt)

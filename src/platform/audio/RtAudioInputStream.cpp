@@ -20,34 +20,15 @@ std::string reasonOr(std::string reason, const char* fallback) {
 RtAudioInputStream::RtAudioInputStream(AudioBackend backend, const std::string& deviceName,
                                        int ordinal, std::uint32_t channels, double sampleRate,
                                        std::uint32_t requestedFrames, Sink& sink)
-    : m_sink(sink), m_channels(channels), m_sampleRate(sampleRate), m_frames(requestedFrames),
-      m_pointers(channels), m_silence(kMaxPeriod, 0.0f),
+    : m_backend(backend), m_sink(sink), m_channels(channels), m_sampleRate(sampleRate),
+      m_frames(requestedFrames), m_pointers(channels), m_silence(kMaxPeriod, 0.0f),
       m_watch(std::make_unique<RtAudioFailureWatch>(m_failed)) {
     std::lock_guard lock(rtAudioMutex());
     m_rt = makeRtAudio(backend);
     if (!m_rt)
         throw AudioStreamError(kAudioHardwareUnspecifiedError, "the sound system is not available");
-    const auto index = findRtAudioDevice(*m_rt, deviceName, ordinal);
-    if (!index)
-        throw AudioStreamError(kAudioHardwareBadDeviceError,
-                               fmt::format("the device \"{}\" is gone", deviceName));
-    RtAudio::StreamParameters parameters;
-    parameters.deviceId = *index;
-    parameters.nChannels = channels;
-    RtAudio::StreamOptions options;
-    options.flags = RTAUDIO_NONINTERLEAVED;
-    options.numberOfBuffers = 4;
-    options.streamName = "KORU";
-    try {
-        m_rt->openStream(nullptr, &parameters, RTAUDIO_FLOAT32, unsigned(sampleRate), &m_frames,
-                         &RtAudioInputStream::callback, this, &options,
-                         &RtAudioFailureWatch::errorCallback);
-    } catch (const RtAudioError& error) {
-        throw AudioStreamError(kAudioDeviceUnsupportedFormatError, error.getMessage());
-    }
-    if (!m_rt->isStreamOpen())
-        throw AudioStreamError(kAudioDeviceUnsupportedFormatError,
-                               reasonOr(takeLastRtAudioError(), "the stream did not open"));
+    openRtAudioStream(*m_rt, deviceName, ordinal, true, channels, unsigned(sampleRate), &m_frames,
+                      &RtAudioInputStream::callback, this);
     if (m_frames == 0 || m_frames > kMaxPeriod) {
         m_rt->closeStream();
         throw AudioStreamError(kAudioDeviceUnsupportedFormatError,
@@ -58,6 +39,12 @@ RtAudioInputStream::RtAudioInputStream(AudioBackend backend, const std::string& 
 }
 
 RtAudioInputStream::~RtAudioInputStream() {
+    if (jackServerGone()) {
+        // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
+        // may still be using the RtAudio object: leave it to that thread rather than race it.
+        (void)m_rt.release();
+        return;
+    }
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())
@@ -67,6 +54,11 @@ RtAudioInputStream::~RtAudioInputStream() {
     } catch (const RtAudioError&) {
         // Closing a stream whose device vanished may complain; it is closed all the same.
     }
+}
+
+bool RtAudioInputStream::jackServerGone() const {
+    // A JACK stream fails only when its server drops it, and then RtAudio is closing it.
+    return m_backend == AudioBackend::Jack && (failed() || !jackServerRunning());
 }
 
 void RtAudioInputStream::start() {
@@ -82,6 +74,8 @@ void RtAudioInputStream::start() {
 }
 
 void RtAudioInputStream::stop() noexcept {
+    if (jackServerGone())
+        return; // RtAudio is closing the stream itself
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())

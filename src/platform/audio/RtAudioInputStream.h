@@ -29,10 +29,13 @@ public:
     std::uint32_t periodFrames() const override { return m_frames; }
 
 private:
+    bool jackServerGone() const;
+
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         unsigned int status, void* userData);
     void deliver(const float* input, unsigned int frames) noexcept;
 
+    AudioBackend m_backend;
     Sink& m_sink;
     std::uint32_t m_channels;
     double m_sampleRate;

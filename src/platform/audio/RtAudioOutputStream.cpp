@@ -12,41 +12,25 @@ namespace koru::platform {
 RtAudioOutputStream::RtAudioOutputStream(AudioBackend backend, const std::string& deviceName,
                                          int ordinal, std::uint32_t channels, double sampleRate,
                                          std::uint32_t requestedFrames, Source& source)
-    : m_source(source), m_channels(channels), m_sampleRate(sampleRate), m_frames(requestedFrames),
-      m_pointers(channels), m_watch(std::make_unique<RtAudioFailureWatch>(m_failed)) {
+    : m_backend(backend), m_source(source), m_channels(channels), m_sampleRate(sampleRate),
+      m_frames(requestedFrames), m_pointers(channels),
+      m_watch(std::make_unique<RtAudioFailureWatch>(m_failed)) {
     std::lock_guard lock(rtAudioMutex());
     m_rt = makeRtAudio(backend);
     if (!m_rt)
         throw AudioStreamError(kAudioHardwareUnspecifiedError, "the sound system is not available");
-    const auto index = findRtAudioDevice(*m_rt, deviceName, ordinal);
-    if (!index)
-        throw AudioStreamError(kAudioHardwareBadDeviceError,
-                               fmt::format("the device \"{}\" is gone", deviceName));
-    RtAudio::StreamParameters parameters;
-    parameters.deviceId = *index;
-    parameters.nChannels = channels;
-    RtAudio::StreamOptions options;
-    options.flags = RTAUDIO_NONINTERLEAVED;
-    // PulseAudio's default of about two seconds of buffering fills the generators' tee ring in
-    // bursts; a few periods keep it flowing evenly.
-    options.numberOfBuffers = 4;
-    options.streamName = "KORU";
-    try {
-        m_rt->openStream(&parameters, nullptr, RTAUDIO_FLOAT32, unsigned(sampleRate), &m_frames,
-                         &RtAudioOutputStream::callback, this, &options,
-                         &RtAudioFailureWatch::errorCallback);
-    } catch (const RtAudioError& error) {
-        throw AudioStreamError(kAudioDeviceUnsupportedFormatError, error.getMessage());
-    }
-    if (!m_rt->isStreamOpen()) {
-        std::string reason = takeLastRtAudioError();
-        throw AudioStreamError(kAudioDeviceUnsupportedFormatError,
-                               reason.empty() ? "the stream did not open" : reason);
-    }
+    openRtAudioStream(*m_rt, deviceName, ordinal, false, channels, unsigned(sampleRate), &m_frames,
+                      &RtAudioOutputStream::callback, this);
     m_sampleRate = double(m_rt->getStreamSampleRate());
 }
 
 RtAudioOutputStream::~RtAudioOutputStream() {
+    if (jackServerGone()) {
+        // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
+        // may still be using the RtAudio object: leave it to that thread rather than race it.
+        (void)m_rt.release();
+        return;
+    }
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())
@@ -55,6 +39,11 @@ RtAudioOutputStream::~RtAudioOutputStream() {
             m_rt->closeStream();
     } catch (const RtAudioError&) {
     }
+}
+
+bool RtAudioOutputStream::jackServerGone() const {
+    // A JACK stream fails only when its server drops it, and then RtAudio is closing it.
+    return m_backend == AudioBackend::Jack && (failed() || !jackServerRunning());
 }
 
 void RtAudioOutputStream::start() {
@@ -67,6 +56,8 @@ void RtAudioOutputStream::start() {
 }
 
 void RtAudioOutputStream::stop() noexcept {
+    if (jackServerGone())
+        return; // RtAudio is closing the stream itself
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())

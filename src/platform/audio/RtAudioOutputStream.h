@@ -29,9 +29,12 @@ public:
     std::uint32_t periodFrames() const override { return m_frames; }
 
 private:
+    bool jackServerGone() const;
+
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         unsigned int status, void* userData);
 
+    AudioBackend m_backend;
     Source& m_source;
     std::uint32_t m_channels;
     double m_sampleRate;

@@ -1,10 +1,14 @@
 #include "platform/audio/RtAudioSupport.h"
 
+#include "platform/audio/AudioStreamError.h"
+
 #include <dlfcn.h>
 #include <pthread.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace koru::platform {
 
@@ -54,6 +58,22 @@ void silenceAlsaLibrary() {
     (void)done;
 }
 
+std::optional<unsigned> findOnce(RtAudio& rt, const std::string& name, int ordinal) {
+    try {
+        const unsigned count = rt.getDeviceCount();
+        int seen = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            if (rt.getDeviceInfo(i).name != name)
+                continue;
+            if (seen++ == ordinal)
+                return i;
+        }
+    } catch (const RtAudioError& error) {
+        t_lastError = error.getMessage();
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::mutex& rtAudioMutex() {
@@ -65,6 +85,12 @@ std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend) {
     const RtAudio::Api api = apiFor(backend);
     if (api == RtAudio::RTAUDIO_DUMMY)
         return nullptr;
+    // Without a server libjack only complains; and while RtAudio is still closing a stream
+    // whose server went away, opening another client deadlocks inside libjack.
+    if (backend == AudioBackend::Jack && !jackServerRunning()) {
+        t_lastError = "no JACK server is running";
+        return nullptr;
+    }
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
     if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
@@ -83,20 +109,43 @@ std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend) {
     }
 }
 
-std::optional<unsigned> findRtAudioDevice(RtAudio& rt, const std::string& name, int ordinal) {
-    try {
-        const unsigned count = rt.getDeviceCount();
-        int seen = 0;
-        for (unsigned i = 0; i < count; ++i) {
-            if (rt.getDeviceInfo(i).name != name)
-                continue;
-            if (seen++ == ordinal)
-                return i;
+void openRtAudioStream(RtAudio& rt, const std::string& name, int ordinal, bool input,
+                       unsigned channels, unsigned sampleRate, unsigned* frames,
+                       RtAudioCallback callback, void* userData) {
+    const unsigned requested = *frames;
+    OSStatus status = kAudioHardwareBadDeviceError;
+    std::string reason = "the device \"" + name + "\" is gone";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto index = findOnce(rt, name, ordinal);
+        if (!index)
+            continue;
+        RtAudio::StreamParameters parameters;
+        parameters.deviceId = *index;
+        parameters.nChannels = channels;
+        RtAudio::StreamOptions options;
+        options.flags = RTAUDIO_NONINTERLEAVED;
+        // PulseAudio's default of about two seconds of buffering delivers in bursts.
+        options.numberOfBuffers = 4;
+        options.streamName = "KORU";
+        *frames = requested;
+        status = kAudioDeviceUnsupportedFormatError;
+        try {
+            rt.openStream(input ? nullptr : &parameters, input ? &parameters : nullptr,
+                          RTAUDIO_FLOAT32, sampleRate, frames, callback, userData, &options,
+                          &RtAudioFailureWatch::errorCallback);
+        } catch (const RtAudioError& error) {
+            reason = error.getMessage();
+            continue;
         }
-    } catch (const RtAudioError& error) {
-        t_lastError = error.getMessage();
+        if (rt.isStreamOpen())
+            return;
+        reason = takeLastRtAudioError();
+        if (reason.empty())
+            reason = "the stream did not open";
     }
-    return std::nullopt;
+    throw AudioStreamError(status, reason);
 }
 
 std::string takeLastRtAudioError() {

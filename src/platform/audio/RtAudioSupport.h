@@ -23,9 +23,13 @@ std::mutex& rtAudioMutex();
 // the library lacks the API. Call with rtAudioMutex() held.
 std::unique_ptr<RtAudio> makeRtAudio(AudioBackend backend);
 
-// The current index of the `ordinal`-th device (from 0) named `name`; devices' indices shift
-// whenever the system's list changes, so this runs right before each open. Mutex held.
-std::optional<unsigned> findRtAudioDevice(RtAudio& rt, const std::string& name, int ordinal);
+// Opens a Float32 non-interleaved stream on the device (input or output side). The device is
+// looked up again right before, and the whole open is tried up to three times: a busy JACK
+// server sometimes refuses the short-lived clients RtAudio uses to list ports. Throws
+// AudioStreamError with RtAudio's reason. Mutex held.
+void openRtAudioStream(RtAudio& rt, const std::string& name, int ordinal, bool input,
+                       unsigned channels, unsigned sampleRate, unsigned* frames,
+                       RtAudioCallback callback, void* userData);
 
 // The last error text RtAudio reported on the calling thread (opening, starting).
 std::string takeLastRtAudioError();
