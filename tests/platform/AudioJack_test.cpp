@@ -120,6 +120,9 @@ TEST_F(JackServer, CapturesThroughRtAudioInWholeBlocksAtRealTimePace) {
     const std::uint32_t device = waitForCaptureDevice(registry);
     ASSERT_NE(device, 0u) << "the JACK server's capture ports are not listed";
     EXPECT_EQ(registry.device(device)->inputChannels, 2u);
+    EXPECT_EQ(registry.device(device)->uid, "jack:system");
+    EXPECT_EQ(registry.setNominalSampleRate(device, 44100.0), kAudioDeviceUnsupportedFormatError)
+        << "JACK runs at its server's rate only";
 
     AudioInputUnit unit(registry);
     BlockCounter counter;
