@@ -50,12 +50,12 @@ std::uint32_t KOSplInstrument::FFTSizeFor(std::uint32_t speed, double sampleRate
 
 void KOSplInstrument::SetHost(ZOAudioInput* host) {
     KOSpectrumAnalyzer::SetHost(host);
-    // The engine calls this after every reconfiguration, a rate change included.
+    // The engine calls this after every reconfiguration, a rate change included; most of them
+    // change channels only, and then there is nothing to rebuild.
     const double rate = HostSampleRate();
-    const std::uint32_t speed = Speed();
-    if (FFTSizeFor(speed, rate) != FFTSize())
-        SetFFTSize(FFTSizeFor(speed, rate));
-    Configure(speed, rate);
+    if (rate == SampleRate() && FFTSizeFor(Speed(), rate) == FFTSize())
+        return;
+    SampleRateChanged(rate);
 }
 
 void KOSplInstrument::SetSpeed(std::uint32_t speed) {
