@@ -1,5 +1,6 @@
 #include "KOFFTLayer.h"
 
+#include "AntialiasedPolyline.h"
 #include "KOFFTDrawingData.h"
 #include "YUpGeometry.h"
 #include "ZOLogViewMath.h"
@@ -13,6 +14,7 @@
 
 #include <cmath>
 
+using koru::framework::strokeAntialiasedPolyline;
 using koru::framework::YUpGeometry;
 
 namespace {
@@ -114,19 +116,21 @@ void KOFFTLayer::drawPath(const KOFloatBuffer& buffer, KOFFTDrawingData& data) {
     const std::uint32_t last = columns - 2;
     levels[0] = base;
     levels[last] = base;
-    QPainterPath path;
-    path.moveTo(0.0, yForLevel(base));
+    mPoints.clear();
+    mPoints.emplace_back(0.0, yForLevel(base));
     for (std::uint32_t i = 0; i <= last; ++i) {
-        path.lineTo(double(i), yForLevel(levels[i]));
+        mPoints.emplace_back(double(i), yForLevel(levels[i]));
     }
     QPainter& painter = *context();
+    if (data.drawMode() != KOFFTDrawingData::kFilled) {
+        strokeAntialiasedPolyline(pixels(), mPoints, painter.deviceTransform(), data.Color());
+        return;
+    }
+    QPainterPath path;
+    path.addPolygon(QPolygonF(QList<QPointF>(mPoints.begin(), mPoints.end())));
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    if (data.drawMode() == KOFFTDrawingData::kFilled) {
-        painter.fillPath(path, data.Color());
-    } else {
-        painter.strokePath(path, QPen(data.Color(), 1.0));
-    }
+    painter.fillPath(path, data.Color());
     painter.restore();
 }
 

@@ -48,4 +48,5 @@ private:
     double mYOffset = 0.0;
     double mWidth = 0.0;
     std::vector<double> mLevels;
+    std::vector<QPointF> mPoints;
 };

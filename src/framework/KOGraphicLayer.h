@@ -34,6 +34,10 @@ public:
     void fillPath(const QPainterPath& path, double red, double green, double blue, double alpha);
     void releaseLayer();
 
+protected:
+    // The layer's pixels, for drawing that bypasses the context (the painter stays active).
+    QImage& pixels() { return mLayer; }
+
 private:
     QRectF mFrame;
     QImage mLayer;
