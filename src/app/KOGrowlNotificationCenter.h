@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/AudioDeviceNotifier.h"
 #include "platform/desktop/NotificationSink.h"
 
 #include <QByteArray>
@@ -29,7 +30,7 @@ class UserDefaults;
 // The audio device and the application controller plug into it through the hooks below; until
 // they do, channels are named by number only, the clip switch reads off and a click on a clip
 // notification resets nothing.
-class KOGrowlNotificationCenter {
+class KOGrowlNotificationCenter : public koru::AudioDeviceNotifier {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using ChannelNameProvider = std::function<QString(unsigned channel)>;
@@ -52,20 +53,20 @@ public:
     KOGrowlNotificationCenter(std::unique_ptr<koru::platform::NotificationSink> sink,
                               koru::platform::UserDefaults& defaults,
                               Clock clock = std::chrono::steady_clock::now);
-    ~KOGrowlNotificationCenter();
+    ~KOGrowlNotificationCenter() override;
 
     KOGrowlNotificationCenter(const KOGrowlNotificationCenter&) = delete;
     KOGrowlNotificationCenter& operator=(const KOGrowlNotificationCenter&) = delete;
 
-    void setChannelNameProvider(ChannelNameProvider provider);
-    void setClipSwitch(ClipSwitchReader reader, ClipSwitchWriter writer);
+    void setChannelNameProvider(ChannelNameProvider provider) override;
+    void setClipSwitch(ClipSwitchReader reader, ClipSwitchWriter writer) override;
     void setClipIndicatorReset(ClipIndicatorReset reset);
 
     void postSPLExceededGrowlNotification(const void* sender, const QString& description);
-    void addClippingChannelToNextGrowlNotifications(unsigned channel);
-    void runGrowlNotificationsForClippingChannels();
+    void addClippingChannelToNextGrowlNotifications(unsigned channel) override;
+    void runGrowlNotificationsForClippingChannels() override;
     void postAudioClippingNotification(unsigned channel);
-    void postAudioHardwareNotification(const QString& text);
+    void postAudioHardwareNotification(const QString& text) override;
     void postDelayFinderFinishedNotification(const QString& text);
     // Withdraws our notifications still on screen; called at termination.
     void cleanUp();

@@ -1,4 +1,4 @@
-#include "inputpatch/KOPatchMatrix.h"
+#include "engine/KOPatchMatrix.h"
 
 #include "platform/exceptions/FrameworkException.h"
 #include "platform/exceptions/InternalInconsistencyException.h"

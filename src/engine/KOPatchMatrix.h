@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inputpatch/KOPatchingProtocol.h"
+#include "engine/KOPatchingProtocol.h"
 
 #include <QMap>
 #include <QString>
@@ -75,6 +75,9 @@ public:
     QString humanReadableDestinationNameAtIndex(std::uint32_t destination) const;
 
     QVariantMap dictionaryRepresentation() const;
+    // Adds stored aliases of any prefix, announcing nothing: what a matrix rebuilt for the same
+    // device carries over from the one it replaces.
+    void adoptAliases(const QVariantMap& aliases) { restoreAliases(aliases); }
 
     QString aliasKeyPrefix() const { return m_aliasKeyPrefix; }
     // Aliases stored under another prefix stay (and are saved) but are no longer shown.

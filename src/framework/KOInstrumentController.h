@@ -3,6 +3,7 @@
 #include "engine/DataCollectionClient.h"
 #include "platform/notifications/NotificationCenter.h"
 
+#include <QComboBox>
 #include <QMainWindow>
 #include <QObject>
 #include <QPointer>
@@ -19,7 +20,6 @@
 
 class KOInstrumentControllerDelegate;
 class QAction;
-class QComboBox;
 class QMenu;
 
 // The window controller every instrument derives from. It owns the instrument's top-level window
