@@ -203,6 +203,7 @@ void KOAudioDevice::createAudioDevice(std::uint32_t id) {
     }
     mEngine->SetOwner(this);
     mEngineForCollector.store(mEngine.get());
+    mCollectorChannels.store(std::min(mEngine->TotalNumberOfChannels(), KOAD::kMaxChannels));
     mDeviceID = mEngine->GetCurrentDevice();
     mServices.collector->setKOAD(mEngine.get());
     mServices.collector->setDataCollectorFinishedHook([this] { dataCollectorThreadHasFinished(); });
@@ -404,6 +405,7 @@ void KOAudioDevice::showAudioSettingsInInfoPanel() {
 void KOAudioDevice::inPropertyListener() {
     if (mEngine) {
         mDeviceID = mEngine->GetCurrentDevice();
+        mCollectorChannels.store(std::min(mEngine->TotalNumberOfChannels(), KOAD::kMaxChannels));
     }
     invalidateCachedValues();
     koru::log::info("AudioDevice: posting a properties changed notification");
@@ -442,7 +444,7 @@ void KOAudioDevice::dataCollectorThreadHasFinished() {
     if (mClipCheckPending.exchange(true)) {
         return;
     }
-    const std::uint32_t channels = std::min(engine->TotalNumberOfChannels(), KOAD::kMaxChannels);
+    const std::uint32_t channels = mCollectorChannels.load();
     KODispatchBackground([this, engine, channels] {
         mClipCheckPending.store(false);
         checkClipping(engine, channels);

@@ -211,6 +211,7 @@ private:
     std::array<koru::AuxInputWrapperFactory, 3> mFactories;
     std::unique_ptr<KOAD> mEngine;
     std::atomic<KOAD*> mEngineForCollector{nullptr};
+    std::atomic<std::uint32_t> mCollectorChannels{0}; // the engine's, as of the last change
     std::uint32_t mDeviceID = 0;
     std::atomic<double> mSampleRate{0.0};
     koru::ChannelMenuCache mMenus;

@@ -1,6 +1,8 @@
 #include "engine/KOAudioDevice.h"
 
 #include "engine/KODataCollectorThread.h"
+#include "engine/SummingChannelDelegate.h"
+#include "engine/SummingChannelTableModel.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
@@ -9,11 +11,14 @@
 #include "zotools/ZOInputClient.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QStyleOptionViewItem>
 #include <QThread>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -381,6 +386,38 @@ TEST_F(AudioDeviceTest, SummingChannelsStopAtSixteenAndTheTableEditsThem) {
     const auto menu = device->summingTableMenu(QStringLiteral("cha"), 3, &selected);
     EXPECT_EQ(selected, 1);
     EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1}));
+}
+
+TEST_F(AudioDeviceTest, TheSummingTableFollowsTheDeviceAndEditsThroughAPopUp) {
+    koru::SummingChannelTableModel model(*device);
+    koru::SummingChannelDelegate delegate(*device);
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    device->addFilePlayer();
+    device->addSummingChannel();
+    flushEvents();
+    ASSERT_GT(resets, 0);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, koru::SummingChannelTableModel::kIdentifierRole),
+              QVariant(QStringLiteral("chb")));
+
+    const QModelIndex b = model.index(0, 1);
+    QWidget parent;
+    std::unique_ptr<QWidget> editor(delegate.createEditor(&parent, QStyleOptionViewItem(), b));
+    auto* popUp = qobject_cast<QComboBox*>(editor.get());
+    ASSERT_NE(popUp, nullptr);
+    // Hardware and auxiliary channels only: a summing channel cannot feed another.
+    EXPECT_EQ(popUp->count(), 4);
+    delegate.setEditorData(popUp, b);
+    EXPECT_EQ(popUp->currentIndex(), 0);
+
+    popUp->setCurrentIndex(3);
+    delegate.setModelData(popUp, &model, b);
+    EXPECT_EQ(device->summingTableValue(QStringLiteral("chb"), 0).toUInt(), 3u);
+    EXPECT_EQ(model.data(b, Qt::DisplayRole).toString(), QStringLiteral("Player 2"));
+    EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole).toString(),
+              QStringLiteral("(1) Device Two 1"));
+    EXPECT_FALSE(model.setData(b, QStringLiteral("x"), Qt::DisplayRole));
 }
 
 TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
