@@ -180,7 +180,7 @@ TEST(KOADStorm, SurvivesEditsUnderARunningDevice) {
     while (gBuffers.load() < during + 5 && std::chrono::steady_clock::now() < settled) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_GT(edits, 500);
+    EXPECT_GT(edits, 100);
     EXPECT_GT(during, 0u);
     EXPECT_GE(gBuffers.load(), during + 5) << "the engine stopped delivering buffers";
 
