@@ -17,7 +17,7 @@ namespace {
 constexpr std::uint32_t kFrames = 1024;
 constexpr double kRate = 48000.0;
 
-// A 1 kHz tone in noise-free float: content does not change the cost of an FFT.
+// What the buffers hold does not change the cost; a tone keeps the level finite.
 std::vector<float> toneBlock(std::uint32_t frames) {
     std::vector<float> samples(frames);
     for (std::uint32_t i = 0; i < frames; ++i)
