@@ -9,16 +9,19 @@
 
 // The signal processing of one SPL meter: a Hann-windowed power spectrum of one channel every
 // N/8 frames, turned into a frequency-weighted level on request. The level is the power mean of
-// the weighted bins below Nyquist, 10·log10(Σ P·W / (N/2)) with P = |X|²·2/N; it carries no
-// reference pressure, the meter's calibration offset turns it into a sound-pressure level.
+// the weighted bins below Nyquist, 10·log10(Σ P·W / (N/2)) with P = |X|²·2/N; with the unit-RMS
+// Hann window that is the signal's mean square + 9.03 dB (a full-scale sine reads +6.02 dB). It
+// carries no reference pressure: the meter's calibration offset turns it into a sound-pressure
+// level.
 //
 // 'slow' and 'fast' are window lengths, not exponential time weightings: N follows the speed
 // and the sample rate so that a window always spans about 1.5 s or 0.19 s.
 //
 // Threads: Process on the audio thread; GetLevel on the collector (and calibration on main);
 // SetSpeed, SetWeighting, SampleRateChanged on main; SetHost from the engine's reconfiguration.
-// The instrument mutex guards the spectrum and the weighting table; the table is only ever
-// replaced together with a size change, so a level is weighted with the table of its own size.
+// The instrument mutex guards the spectrum and the weighting table. Size and table are rebuilt
+// together on every speed or rate change, and a spectrum is never weighted with a table of
+// another size. Lock order: engine mutex (SetHost runs under it), then the instrument mutex.
 class KOSplInstrument : public KOSpectrumAnalyzer {
 public:
     // Above 100 kHz 'slow' needs 262144 points to keep its span.
