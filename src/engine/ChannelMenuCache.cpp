@@ -10,6 +10,8 @@ std::unique_ptr<QMenu> ChannelMenuCache::menuWithEntries(const Entries& entries)
     for (const Entry& entry : entries) {
         QAction* item = menu->addAction(entry.title);
         item->setData(entry.tag);
+        // Pop-up buttons tick the channel they show.
+        item->setCheckable(true);
     }
     return menu;
 }

@@ -13,8 +13,8 @@ namespace koru {
 
 // The two channel menus the audio device hands out, kept as (title, tag) entries: a widget menu
 // cannot be copied, and every pop-up button needs a menu of its own, so each call builds a
-// fresh QMenu (caller-owned) from the cached entries. Each item has no action and carries its
-// channel index as tag in QAction::data(). Main thread only.
+// fresh QMenu (caller-owned) from the cached entries. Each item is checkable, has no action and
+// carries its channel index as tag in QAction::data(). Main thread only.
 class ChannelMenuCache {
 public:
     static constexpr const char* kMenuTitle = "Input Channel";

@@ -445,6 +445,7 @@ TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
               (QStringList{"(1) Device Two 1", "(2) Left", "Player 1", "Player 2",
                            "Device Two 1 + Device Two 1", "Device Two 1 - Device Two 1"}));
     EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_TRUE(menu->actions().front()->isCheckable());
     EXPECT_EQ(titles(*device->nativeAndAuxChannelMenu()).size(), 4);
 
     // A summing source change renames the summing channels in a rebuilt menu.
