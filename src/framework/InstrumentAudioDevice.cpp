@@ -1,5 +1,7 @@
 #include "framework/InstrumentAudioDevice.h"
 
+#include "engine/KOAudioDevice.h"
+
 #include <QMenu>
 
 #include <atomic>
@@ -8,17 +10,20 @@ namespace koru::framework {
 
 namespace {
 
-// Stands in while no audio device is open.
-class NoAudioDevice final : public InstrumentAudioDevice {
+// The process's audio device.
+class SharedAudioDevice final : public InstrumentAudioDevice {
 public:
-    std::uint32_t inputDeviceObjectID() const override { return 0; }
-    QString currentAudioDeviceName() const override { return {}; }
-    QString currentAudioDeviceUID() const override { return {}; }
-    QStringList channelNamesArray() const override { return {}; }
-    std::uint32_t totalNumberChannels() const override { return 0; }
+    std::uint32_t inputDeviceObjectID() const override { return device().audioObjectID(); }
+    QString currentAudioDeviceName() const override { return device().name(); }
+    QString currentAudioDeviceUID() const override { return device().UID(); }
+    QStringList channelNamesArray() const override { return device().channelNamesArray(); }
+    std::uint32_t totalNumberChannels() const override { return device().totalNumberChannels(); }
     std::unique_ptr<QMenu> inputChannelMenu() const override {
-        return std::make_unique<QMenu>(QStringLiteral("Input Channel"));
+        return device().inputChannelMenu();
     }
+
+private:
+    static KOAudioDevice& device() { return KOAudioDevice::sharedAudioDevice(); }
 };
 
 std::atomic<InstrumentAudioDevice*> installed{nullptr};
@@ -28,7 +33,7 @@ std::atomic<InstrumentAudioDevice*> installed{nullptr};
 InstrumentAudioDevice& InstrumentAudioDevice::shared() {
     if (InstrumentAudioDevice* device = installed.load(std::memory_order_acquire))
         return *device;
-    static auto* fallback = new NoAudioDevice;
+    static auto* fallback = new SharedAudioDevice;
     return *fallback;
 }
 

@@ -17,7 +17,7 @@ class InstrumentAudioDevice {
 public:
     virtual ~InstrumentAudioDevice() = default;
 
-    // The installed device, or the audio device of the process when none is installed.
+    // The installed device, else one that forwards to the process's audio device.
     static InstrumentAudioDevice& shared();
     // Installs `device` (not owned) until it is replaced; null goes back to the process's device.
     static void setShared(InstrumentAudioDevice* device);

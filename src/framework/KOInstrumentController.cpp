@@ -251,7 +251,8 @@ QString KOInstrumentController::description() const {
 }
 
 QString KOInstrumentController::name() const {
-    return mWindow ? mWindow->windowTitle() : QString(QLatin1String(""));
+    const QString title = mWindow ? mWindow->windowTitle() : QString();
+    return title.isNull() ? QStringLiteral("") : title;
 }
 
 void KOInstrumentController::setName(const QString& newName) {

@@ -47,7 +47,7 @@ void KOInstrumentWrapper::observeAudioProperties() {
 }
 
 QString KOInstrumentWrapper::title() const {
-    return mTitle.isNull() ? QString(QLatin1String("")) : mTitle;
+    return mTitle.isNull() ? QStringLiteral("") : mTitle;
 }
 
 void KOInstrumentWrapper::setTitle(const QString& title) {
