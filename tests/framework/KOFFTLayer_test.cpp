@@ -236,6 +236,19 @@ TEST_F(TraceLayerTest, BarLabelsSitOverTheirOwnBars) {
     EXPECT_NEAR(leftInk, rightInk, (leftInk + rightInk) / 3 + 2);
 }
 
+TEST_F(TraceLayerTest, TraceFillsTheDevicePixelsOfAHighDensityLayer) {
+    data.setOffset(-100.0);
+    KOFFTLayer layer(&data.LogViewMath(), kWidth, kHeight, kLowerMag, kUpperMag, 2.0);
+    layer.draw(&data);
+    const QImage& image = layer.image();
+    ASSERT_EQ(image.width(), 2 * kWidth);
+    for (int x : {20, 1200, 2380}) {
+        const auto [first, last] = paintedRows(image, x);
+        EXPECT_NEAR(first, 2 * (kHeight - 200), 2) << x; // -80 dB, 200 px above the bottom
+        EXPECT_NEAR(last, 2 * (kHeight - 200), 2) << x;
+    }
+}
+
 TEST(KOGraphicLayer, CompositesUprightAtAYUpPoint) {
     KOGraphicLayer source(100, 50);
     QPainterPath square;
