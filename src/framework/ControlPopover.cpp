@@ -14,7 +14,8 @@ ControlPopover::ControlPopover(QWidget* owner)
 }
 
 ControlPopover::~ControlPopover() {
-    qApp->removeEventFilter(this);
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->removeEventFilter(this);
 }
 
 void ControlPopover::setContentWidget(QWidget* content) {
