@@ -167,7 +167,9 @@ public:
 
     // --- Collector thread ------------------------------------------------------------------
 
-    // Main thread. Removal waits for a running collector pass.
+    // Main thread. Removal waits for a running collector pass. An instrument whose
+    // dataCollection reads members of its own removes itself in its destructor: the base's
+    // destructor runs after those members are gone.
     void addToDataCollectorThread();
     void removeFromDataCollectorThread();
     bool isInDataCollectorThread() const { return mRegistered; }

@@ -1,6 +1,7 @@
 #include "InstrumentTestSupport.h"
 
 #include "engine/KODataCollectorThread.h"
+#include "framework/KOInstrumentControllerWithoutPanel.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
@@ -331,6 +332,31 @@ TEST_F(InstrumentControllerTest, CollectorSkipsAnInstrumentWhoseLockIsHeld) {
     ASSERT_TRUE(passAfterWake());
     EXPECT_GT(controller->collections.load(), before);
     controller->removeFromDataCollectorThread();
+}
+
+template <typename Base> class WithSettingsView : public Base {
+protected:
+    std::unique_ptr<QMainWindow> buildWindow(const QString& nibName) override {
+        auto window = Base::buildWindow(nibName);
+        this->setControlViewController(new QWidget(window.get()));
+        return window;
+    }
+};
+
+TEST_F(InstrumentControllerTest, InstrumentWithoutPanelNeverShowsThePopover) {
+    auto withPanel =
+        KOInstrumentController::create<WithSettingsView<KOInstrumentController>>("p", nullptr);
+    auto without =
+        KOInstrumentController::create<WithSettingsView<KOInstrumentControllerWithoutPanel>>(
+            "w", nullptr);
+    for (KOInstrumentController* c : {static_cast<KOInstrumentController*>(withPanel.get()),
+                                      static_cast<KOInstrumentController*>(without.get())}) {
+        c->unhideInstrument();
+        c->showControlPanel(c->instrumentWindow()->centralWidget());
+    }
+    EXPECT_NE(withPanel->controlPopover(), nullptr);
+    EXPECT_EQ(without->controlPopover(), nullptr);
+    EXPECT_FALSE(without->controlPanelVisible());
 }
 
 } // namespace

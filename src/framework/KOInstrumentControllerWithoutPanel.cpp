@@ -1,0 +1,3 @@
+#include "framework/KOInstrumentControllerWithoutPanel.h"
+
+void KOInstrumentControllerWithoutPanel::showControlPanel(QWidget* /*sender*/) {}
