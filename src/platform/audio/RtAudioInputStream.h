@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-class RtAudio;
-
 namespace koru::platform {
 
-class RtAudioFailureWatch;
+class RtAudioStream;
 
 // A capture stream through RtAudio: Float32, non-interleaved, every input channel of the device.
 class RtAudioInputStream final : public AudioInputStream {
@@ -29,21 +27,17 @@ public:
     std::uint32_t periodFrames() const override { return m_frames; }
 
 private:
-    bool jackServerGone() const;
-
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         unsigned int status, void* userData);
     void deliver(const float* input, unsigned int frames) noexcept;
 
-    AudioBackend m_backend;
     Sink& m_sink;
     std::uint32_t m_channels;
     double m_sampleRate;
     unsigned int m_frames;
     std::vector<const float*> m_pointers;
     std::vector<float> m_silence;
-    std::unique_ptr<RtAudioFailureWatch> m_watch;
-    std::unique_ptr<RtAudio> m_rt;
+    std::unique_ptr<RtAudioStream> m_stream;
 };
 
 } // namespace koru::platform

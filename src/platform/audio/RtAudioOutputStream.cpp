@@ -1,9 +1,7 @@
 #include "platform/audio/RtAudioOutputStream.h"
 
 #include "platform/audio/AudioStreamError.h"
-#include "platform/audio/RtAudioSupport.h"
-
-#include <fmt/format.h>
+#include "platform/audio/RtAudioStream.h"
 
 #include <algorithm>
 
@@ -12,64 +10,28 @@ namespace koru::platform {
 RtAudioOutputStream::RtAudioOutputStream(AudioBackend backend, const std::string& deviceName,
                                          int ordinal, std::uint32_t channels, double sampleRate,
                                          std::uint32_t requestedFrames, Source& source)
-    : m_backend(backend), m_source(source), m_channels(channels), m_sampleRate(sampleRate),
-      m_frames(requestedFrames), m_pointers(channels),
-      m_watch(std::make_unique<RtAudioFailureWatch>(m_failed)) {
-    std::lock_guard lock(rtAudioMutex());
-    m_rt = makeRtAudio(backend);
-    if (!m_rt)
-        throw AudioStreamError(kAudioHardwareUnspecifiedError, "the sound system is not available");
-    openRtAudioStream(*m_rt, deviceName, ordinal, false, channels, unsigned(sampleRate), &m_frames,
-                      &RtAudioOutputStream::callback, this);
-    m_sampleRate = double(m_rt->getStreamSampleRate());
+    : m_source(source), m_channels(channels), m_sampleRate(sampleRate), m_frames(requestedFrames),
+      m_pointers(channels),
+      m_stream(std::make_unique<RtAudioStream>(backend, m_failed, deviceName, ordinal, false,
+                                               channels, unsigned(sampleRate), &m_frames,
+                                               &RtAudioOutputStream::callback, this)) {
+    m_sampleRate = m_stream->grantedSampleRate();
 }
 
-RtAudioOutputStream::~RtAudioOutputStream() {
-    if (jackServerGone()) {
-        // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
-        // may still be using the RtAudio object: leave it to that thread rather than race it.
-        (void)m_rt.release();
-        return;
-    }
-    std::lock_guard lock(rtAudioMutex());
-    try {
-        if (m_rt->isStreamRunning())
-            m_rt->stopStream();
-        if (m_rt->isStreamOpen())
-            m_rt->closeStream();
-    } catch (const RtAudioError&) {
-    }
-}
-
-bool RtAudioOutputStream::jackServerGone() const {
-    // A JACK stream fails only when its server drops it, and then RtAudio is closing it.
-    return m_backend == AudioBackend::Jack && (failed() || !jackServerRunning());
-}
+RtAudioOutputStream::~RtAudioOutputStream() = default;
 
 void RtAudioOutputStream::start() {
-    std::lock_guard lock(rtAudioMutex());
-    try {
-        m_rt->startStream();
-    } catch (const RtAudioError& error) {
-        throw AudioStreamError(kAudioHardwareNotRunningError, error.getMessage());
-    }
+    m_stream->start();
 }
 
 void RtAudioOutputStream::stop() noexcept {
-    if (jackServerGone())
-        return; // RtAudio is closing the stream itself
-    std::lock_guard lock(rtAudioMutex());
-    try {
-        if (m_rt->isStreamRunning())
-            m_rt->stopStream();
-    } catch (const RtAudioError&) {
-    }
+    m_stream->stop();
 }
 
 int RtAudioOutputStream::callback(void* output, void*, unsigned int frames, double, unsigned int,
                                   void* userData) {
     auto* self = static_cast<RtAudioOutputStream*>(userData);
-    self->m_watch->noteAudioThread();
+    self->m_stream->noteAudioThread();
     auto* out = static_cast<float*>(output);
     if (!out)
         return 0;

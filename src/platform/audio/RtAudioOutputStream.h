@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-class RtAudio;
-
 namespace koru::platform {
 
-class RtAudioFailureWatch;
+class RtAudioStream;
 
 // A playback stream through RtAudio: Float32, non-interleaved.
 class RtAudioOutputStream final : public AudioOutputStream {
@@ -29,19 +27,15 @@ public:
     std::uint32_t periodFrames() const override { return m_frames; }
 
 private:
-    bool jackServerGone() const;
-
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         unsigned int status, void* userData);
 
-    AudioBackend m_backend;
     Source& m_source;
     std::uint32_t m_channels;
     double m_sampleRate;
     unsigned int m_frames;
     std::vector<float*> m_pointers;
-    std::unique_ptr<RtAudioFailureWatch> m_watch;
-    std::unique_ptr<RtAudio> m_rt;
+    std::unique_ptr<RtAudioStream> m_stream;
 };
 
 } // namespace koru::platform

@@ -1,0 +1,70 @@
+#include "platform/audio/RtAudioStream.h"
+
+#include "platform/audio/AudioStreamError.h"
+
+namespace koru::platform {
+
+RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag,
+                             const std::string& deviceName, int ordinal, bool input,
+                             unsigned channels, unsigned sampleRate, unsigned* frames,
+                             RtAudioCallback callback, void* userData)
+    : m_backend(backend), m_failed(failedFlag), m_watch(failedFlag) {
+    std::lock_guard lock(rtAudioMutex());
+    m_rt = makeRtAudio(backend);
+    if (!m_rt)
+        throw AudioStreamError(kAudioHardwareUnspecifiedError, "the sound system is not available");
+    openRtAudioStream(*m_rt, deviceName, ordinal, input, channels, sampleRate, frames, callback,
+                      userData);
+    m_grantedSampleRate = double(m_rt->getStreamSampleRate());
+}
+
+RtAudioStream::~RtAudioStream() {
+    if (jackServerGone()) {
+        // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
+        // may still be using the RtAudio object: leave it to that thread rather than race it.
+        (void)m_rt.release();
+        return;
+    }
+    std::lock_guard lock(rtAudioMutex());
+    try {
+        if (m_rt->isStreamRunning())
+            m_rt->stopStream();
+        if (m_rt->isStreamOpen())
+            m_rt->closeStream();
+    } catch (const RtAudioError&) {
+        // Closing a stream whose device vanished may complain; it is closed all the same.
+    }
+}
+
+bool RtAudioStream::jackServerGone() const {
+    // A JACK stream fails only when its server drops it, and then RtAudio is closing it.
+    return m_backend == AudioBackend::Jack &&
+           (m_failed.load(std::memory_order_acquire) || !jackServerRunning());
+}
+
+void RtAudioStream::start() {
+    std::lock_guard lock(rtAudioMutex());
+    try {
+        m_rt->startStream();
+    } catch (const RtAudioError& error) {
+        throw AudioStreamError(kAudioHardwareNotRunningError, error.getMessage());
+    }
+}
+
+void RtAudioStream::stop() noexcept {
+    if (jackServerGone())
+        return; // RtAudio is closing the stream itself
+    std::lock_guard lock(rtAudioMutex());
+    try {
+        if (m_rt->isStreamRunning())
+            m_rt->stopStream();
+    } catch (const RtAudioError&) {
+    }
+}
+
+bool RtAudioStream::running() {
+    std::lock_guard lock(rtAudioMutex());
+    return m_rt->isStreamRunning();
+}
+
+} // namespace koru::platform

@@ -1,0 +1,44 @@
+#pragma once
+
+// Internal to the RtAudio sources, which alone are compiled with RtAudio's flags.
+
+#include "platform/audio/AudioBackend.h"
+#include "platform/audio/RtAudioSupport.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace koru::platform {
+
+// The RtAudio side of one open stream, capture or playback: opened, started and stopped under
+// rtAudioMutex(), and let go without a race when a JACK server drops it.
+class RtAudioStream {
+public:
+    // Opens the stream; *frames carries the requested period in and the granted one out. Throws
+    // AudioStreamError with RtAudio's reason when it cannot.
+    RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag,
+                  const std::string& deviceName, int ordinal, bool input, unsigned channels,
+                  unsigned sampleRate, unsigned* frames, RtAudioCallback callback, void* userData);
+    ~RtAudioStream();
+    RtAudioStream(const RtAudioStream&) = delete;
+    RtAudioStream& operator=(const RtAudioStream&) = delete;
+
+    void start(); // throws AudioStreamError
+    void stop() noexcept;
+    bool running();
+    // JACK streams run at the server's rate whatever was asked.
+    double grantedSampleRate() const { return m_grantedSampleRate; }
+    void noteAudioThread() noexcept { m_watch.noteAudioThread(); } // from the stream callback
+
+private:
+    bool jackServerGone() const;
+
+    AudioBackend m_backend;
+    const std::atomic<bool>& m_failed;
+    double m_grantedSampleRate = 0.0;
+    RtAudioFailureWatch m_watch;
+    std::unique_ptr<RtAudio> m_rt;
+};
+
+} // namespace koru::platform
