@@ -370,25 +370,20 @@ void DeviceRegistry::removeListener(ListenerId id) {
     std::erase_if(m_listeners, [id](const Listener& l) { return l.id == id; });
 }
 
+std::vector<DeviceRegistry::Listener> DeviceRegistry::listenersCopy() {
+    std::lock_guard lock(m_listenerMutex);
+    return m_listeners;
+}
+
 void DeviceRegistry::fireListChanged() {
-    std::vector<Listener> listeners;
-    {
-        std::lock_guard lock(m_listenerMutex);
-        listeners = m_listeners;
-    }
-    for (const Listener& l : listeners) {
+    for (const Listener& l : listenersCopy()) {
         if (l.list)
             l.list();
     }
 }
 
 void DeviceRegistry::fireRateChanged(std::uint32_t id, double rate) {
-    std::vector<Listener> listeners;
-    {
-        std::lock_guard lock(m_listenerMutex);
-        listeners = m_listeners;
-    }
-    for (const Listener& l : listeners) {
+    for (const Listener& l : listenersCopy()) {
         if (l.rate)
             l.rate(id, rate);
     }
@@ -426,18 +421,19 @@ std::shared_ptr<VirtualInputDevice> DeviceRegistry::virtualInput(std::uint32_t i
     return e ? e->virtualInput : nullptr;
 }
 
+DeviceRegistry::Entry DeviceRegistry::streamEntry(std::uint32_t id) const {
+    std::lock_guard lock(m_mutex);
+    const Entry* e = find(id);
+    if (!e)
+        throw AudioStreamError(kAudioHardwareBadDeviceError,
+                               fmt::format("there is no audio device with the ID {}", id));
+    return *e;
+}
+
 std::unique_ptr<AudioInputStream> DeviceRegistry::openInput(std::uint32_t id,
                                                             AudioInputStream::Sink& sink,
                                                             std::uint32_t requestedFrames) {
-    Entry entry;
-    {
-        std::lock_guard lock(m_mutex);
-        const Entry* e = find(id);
-        if (!e)
-            throw AudioStreamError(kAudioHardwareBadDeviceError,
-                                   fmt::format("there is no audio device with the ID {}", id));
-        entry = *e;
-    }
+    const Entry entry = streamEntry(id);
     if (!entry.info.hasInputs())
         throw AudioStreamError(kAudioHardwareBadDeviceError,
                                fmt::format("\"{}\" has no inputs", entry.info.name.toStdString()));
@@ -454,15 +450,7 @@ std::unique_ptr<AudioOutputStream> DeviceRegistry::openOutput(std::uint32_t id,
                                                               std::uint32_t channels,
                                                               AudioOutputStream::Source& source,
                                                               std::uint32_t requestedFrames) {
-    Entry entry;
-    {
-        std::lock_guard lock(m_mutex);
-        const Entry* e = find(id);
-        if (!e)
-            throw AudioStreamError(kAudioHardwareBadDeviceError,
-                                   fmt::format("there is no audio device with the ID {}", id));
-        entry = *e;
-    }
+    const Entry entry = streamEntry(id);
     if (!entry.info.hasOutputs())
         throw AudioStreamError(kAudioHardwareBadDeviceError,
                                fmt::format("\"{}\" has no outputs", entry.info.name.toStdString()));

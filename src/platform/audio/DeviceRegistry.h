@@ -117,6 +117,8 @@ private:
     const Entry* find(std::uint32_t id) const;                   // mutex held
     Entry* find(std::uint32_t id);                               // mutex held
     QString uniqueVirtualUid(const QString& name) const;         // mutex held
+    Entry streamEntry(std::uint32_t id) const; // a copy; throws AudioStreamError when unknown
+    std::vector<Listener> listenersCopy();     // called out to without the listener mutex held
     void fireListChanged();
     void fireRateChanged(std::uint32_t id, double rate);
     std::optional<std::vector<ProbedDevice>> enumerateRtAudio();
