@@ -1,5 +1,6 @@
 #include "KOAD.h"
 
+#include "engine/Denormals.h"
 #include "platform/fourcc/FourCC.h"
 #include "platform/log/Log.h"
 #include "zotools/CAException.h"
@@ -13,20 +14,7 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__SSE__)
-#include <xmmintrin.h>
-#endif
-
 namespace {
-
-// The peak decays by a factor per buffer and would otherwise crawl through denormals in silence.
-void flushDenormals() {
-#if defined(__x86_64__) || defined(__SSE__)
-    constexpr unsigned kFlushToZero = 0x8000;
-    constexpr unsigned kDenormalsAreZero = 0x0040;
-    _mm_setcsr(_mm_getcsr() | kFlushToZero | kDenormalsAreZero);
-#endif
-}
 
 std::uint32_t samplesIn(const AudioBuffer& buffer) {
     return buffer.mData ? buffer.mDataByteSize / std::uint32_t(sizeof(float)) : 0;
@@ -453,7 +441,8 @@ void KOAD::UpdateMeters(std::uint32_t frames) {
 }
 
 void KOAD::Process(const AudioTimeStamp* time, std::uint32_t bus, std::uint32_t frames) {
-    flushDenormals();
+    // The peak decays by a factor per buffer and would otherwise crawl through denormals.
+    koru::flushDenormalsOnThisThread();
     if (m_bufferList == nullptr) {
         return;
     }

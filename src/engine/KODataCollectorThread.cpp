@@ -1,33 +1,11 @@
 #include "engine/KODataCollectorThread.h"
 
+#include "engine/Denormals.h"
 #include "engine/KOAD.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
 #include <exception>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
-
-namespace {
-
-// Level decays and filters running on silence sink into denormals, which cost the FPU dearly;
-// this thread treats them as zero.
-void flushDenormalsOnThisThread() {
-#if defined(__x86_64__) || defined(__i386__)
-    constexpr unsigned kFlushToZero = 0x8000;
-    constexpr unsigned kDenormalsAreZero = 0x0040;
-    _mm_setcsr(_mm_getcsr() | kFlushToZero | kDenormalsAreZero);
-#elif defined(__aarch64__)
-    std::uint64_t fpcr = 0;
-    asm volatile("mrs %0, fpcr" : "=r"(fpcr));
-    constexpr std::uint64_t kFlushToZero = std::uint64_t(1) << 24;
-    asm volatile("msr fpcr, %0" : : "r"(fpcr | kFlushToZero));
-#endif
-}
-
-} // namespace
 
 std::atomic<KODataCollectorThread*> KODataCollectorThread::sEngineCollector{nullptr};
 
@@ -79,7 +57,7 @@ void KODataCollectorThread::runThread() {
 void KODataCollectorThread::collectorLoop() {
     if (mLoopEntered.exchange(true))
         return;
-    flushDenormalsOnThisThread();
+    koru::flushDenormalsOnThisThread();
     while (!mStopRequested.load(std::memory_order_acquire)) {
         mDataReady.wait(false, std::memory_order_acquire);
         if (mStopRequested.load(std::memory_order_acquire))
