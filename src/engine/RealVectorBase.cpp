@@ -1,10 +1,10 @@
 #include "RealVectorBase.h"
 
-#include "KOContentHash.h"
 #include "LinearInterpolation.h"
 #include "SDDoubleFloatVector.h"
 #include "SDFloatVector.h"
 #include "WindowGenerator.h"
+#include "utility/VEHash64.h"
 
 #include <fmt/format.h>
 
@@ -83,7 +83,7 @@ template <typename T, typename Self> std::shared_ptr<Self> RealVectorBase<T, Sel
 }
 
 template <typename T, typename Self> std::uint64_t RealVectorBase<T, Self>::hash() const {
-    return KOContentHash64(mData.get(), byteLength());
+    return VEHash64(mData.get(), byteLength());
 }
 
 template <typename T, typename Self>
