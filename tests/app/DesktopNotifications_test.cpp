@@ -1,5 +1,6 @@
 #include "FakeNotificationServer.h"
 #include "LogCapture.h"
+#include "NotificationServerTest.h"
 #include "PrivateSessionBus.h"
 #include "support/TestSupport.h"
 
@@ -18,6 +19,7 @@ using koru::platform::DesktopNotifications;
 using koru::platform::UserNotification;
 using koru::test::FakeNotificationServer;
 using koru::test::LogCapture;
+using koru::test::NotificationServerTest;
 using koru::test::PrivateSessionBus;
 using koru::test::spinUntil;
 
@@ -34,14 +36,12 @@ UserNotification note(const QString& title, QVariant context = {}, QString repla
     return n;
 }
 
-class DesktopNotificationsTest : public ::testing::Test {
+class DesktopNotificationsTest : public NotificationServerTest {
 protected:
     void SetUp() override {
-        if (!bus.started())
-            GTEST_SKIP() << "dbus-daemon could not be started";
-        server = std::make_unique<FakeNotificationServer>(bus);
-        ASSERT_TRUE(server->registered());
-        client = bus.connect(QStringLiteral("client"));
+        NotificationServerTest::SetUp();
+        if (!busReady())
+            return;
         notifications = std::make_unique<DesktopNotifications>(client);
         notifications->setClickHandler([this](const QVariant& context) {
             clicks.push_back(context);
@@ -51,7 +51,7 @@ protected:
 
     void TearDown() override {
         notifications.reset();
-        server.reset();
+        NotificationServerTest::TearDown();
     }
 
     // Waits until the service has seen `count` posts and their ids are back with us.
@@ -62,9 +62,6 @@ protected:
                spinUntil([&] { return notifications->liveCount() == live; }, 2000);
     }
 
-    PrivateSessionBus bus;
-    QDBusConnection client{QString()};
-    std::unique_ptr<FakeNotificationServer> server;
     std::unique_ptr<DesktopNotifications> notifications;
     std::vector<QVariant> clicks;
     bool clickedOnMainThread = false;

@@ -1,5 +1,6 @@
 #include "FakeNotificationServer.h"
 #include "LogCapture.h"
+#include "NotificationServerTest.h"
 #include "PrivateSessionBus.h"
 #include "support/TestSupport.h"
 
@@ -24,6 +25,7 @@ using koru::platform::DesktopNotifications;
 using koru::platform::UserDefaults;
 using koru::test::FakeNotificationServer;
 using koru::test::LogCapture;
+using koru::test::NotificationServerTest;
 using koru::test::PrivateSessionBus;
 using koru::test::spinUntil;
 using std::chrono::seconds;
@@ -37,21 +39,19 @@ QString freshDefaultsPath() {
     return koru::test::testRoot() + QStringLiteral("/growl-defaults-%1.plist").arg(++serial);
 }
 
-class GrowlCenterTest : public ::testing::Test {
+class GrowlCenterTest : public NotificationServerTest {
 protected:
     void SetUp() override {
-        if (!bus.started())
-            GTEST_SKIP() << "dbus-daemon could not be started";
-        server = std::make_unique<FakeNotificationServer>(bus);
-        ASSERT_TRUE(server->registered());
-        client = bus.connect(QStringLiteral("client"));
+        NotificationServerTest::SetUp();
+        if (!busReady())
+            return;
         defaults = std::make_unique<UserDefaults>(freshDefaultsPath());
         center = makeCenter();
     }
 
     void TearDown() override {
         center.reset();
-        server.reset();
+        NotificationServerTest::TearDown();
     }
 
     std::unique_ptr<KOGrowlNotificationCenter> makeCenter() {
@@ -90,9 +90,6 @@ protected:
     }
 
     LogCapture log;
-    PrivateSessionBus bus;
-    QDBusConnection client{QString()};
-    std::unique_ptr<FakeNotificationServer> server;
     std::unique_ptr<UserDefaults> defaults;
     std::chrono::steady_clock::time_point now{seconds(1000)};
     DesktopNotifications* sink = nullptr;
