@@ -26,6 +26,8 @@ public:
     }
     AudioBufferList* list() { return &mList; }
     std::vector<float>& channel(std::uint32_t c) { return mSamples[c]; }
+    AudioBuffer& entry(std::uint32_t c) { return mEntries[c]; }
+    std::uint32_t channelCount() const { return std::uint32_t(mSamples.size()); }
     void fill(std::uint32_t c, float value) { mSamples[c].assign(mSamples[c].size(), value); }
 
 private:

@@ -1,3 +1,5 @@
+#include "EngineTestSupport.h"
+
 #include "engine/SampleTimeRing.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <vector>
 
 using koru::SampleTimeRing;
+using koru::test::BufferListStorage;
 
 namespace {
 
@@ -16,34 +19,19 @@ float sampleAt(std::uint32_t channel, std::int64_t time) {
     return float(channel * 100000 + (time % 50000)) + 0.25f;
 }
 
-// Owns the storage of a platform buffer list.
-struct Buffers {
-    Buffers(std::uint32_t channels, std::uint32_t frames)
-        : samples(channels, std::vector<float>(frames, 0.0f)), entries(channels) {
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            entries[c].mNumberChannels = 1;
-            entries[c].mDataByteSize = frames * 4;
-            entries[c].mData = samples[c].data();
-        }
-        list.mNumberBuffers = channels;
-        list.mBuffers = entries.data();
-    }
-    void fillFrom(std::int64_t time) {
-        for (std::uint32_t c = 0; c < samples.size(); ++c) {
-            for (std::size_t i = 0; i < samples[c].size(); ++i) {
-                samples[c][i] = sampleAt(c, time + std::int64_t(i));
-            }
+void fillFrom(BufferListStorage& buffers, std::int64_t time) {
+    for (std::uint32_t c = 0; c < buffers.channelCount(); ++c) {
+        std::vector<float>& samples = buffers.channel(c);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = sampleAt(c, time + std::int64_t(i));
         }
     }
-    std::vector<std::vector<float>> samples;
-    std::vector<AudioBuffer> entries;
-    AudioBufferList list;
-};
+}
 
 void storeFrom(SampleTimeRing& ring, std::int64_t time, std::uint32_t frames) {
-    Buffers buffers(ring.channels(), frames);
-    buffers.fillFrom(time);
-    ring.store(buffers.list, frames, time);
+    BufferListStorage buffers(ring.channels(), frames);
+    fillFrom(buffers, time);
+    ring.store(*buffers.list(), frames, time);
 }
 
 void expectBounds(const SampleTimeRing& ring, std::int64_t start, std::int64_t end) {
@@ -64,10 +52,10 @@ TEST(SampleTimeRing, CapacityRoundsUpToAPowerOfTwo) {
 TEST(SampleTimeRing, UnknownUntilTheFirstStoreAndFetchFailsWithZeros) {
     SampleTimeRing ring(2, 64);
     EXPECT_FALSE(ring.timeBounds().has_value());
-    Buffers out(2, 16);
-    out.samples[0].assign(16, 7.0f);
-    EXPECT_FALSE(ring.fetch(out.list, 16, 0));
-    EXPECT_EQ(out.samples[0], std::vector<float>(16, 0.0f));
+    BufferListStorage out(2, 16);
+    out.channel(0).assign(16, 7.0f);
+    EXPECT_FALSE(ring.fetch(*out.list(), 16, 0));
+    EXPECT_EQ(out.channel(0), std::vector<float>(16, 0.0f));
 
     storeFrom(ring, 10, 16);
     ring.reset();
@@ -103,29 +91,29 @@ TEST(SampleTimeRing, BoundsFollowTheStores) {
 TEST(SampleTimeRing, FetchZeroFillsWhatLiesOutsideTheStoredRange) {
     SampleTimeRing ring(2, 64);
     storeFrom(ring, 1000, 32); // [1000, 1032)
-    Buffers out(2, 48);
-    for (auto& channel : out.samples) {
-        channel.assign(48, -9.0f);
+    BufferListStorage out(2, 48);
+    for (std::uint32_t c = 0; c < 2; ++c) {
+        out.channel(c).assign(48, -9.0f);
     }
-    EXPECT_TRUE(ring.fetch(out.list, 48, 990)); // [990, 1038)
+    EXPECT_TRUE(ring.fetch(*out.list(), 48, 990)); // [990, 1038)
     for (std::uint32_t c = 0; c < 2; ++c) {
         for (std::int64_t i = 0; i < 48; ++i) {
             const std::int64_t t = 990 + i;
             const float expected = (t >= 1000 && t < 1032) ? sampleAt(c, t) : 0.0f;
-            EXPECT_EQ(out.samples[c][i], expected) << "channel " << c << " time " << t;
+            EXPECT_EQ(out.channel(c)[i], expected) << "channel " << c << " time " << t;
         }
     }
-    EXPECT_TRUE(ring.fetch(out.list, 48, 5000));
-    EXPECT_EQ(out.samples[1], std::vector<float>(48, 0.0f));
+    EXPECT_TRUE(ring.fetch(*out.list(), 48, 5000));
+    EXPECT_EQ(out.channel(1), std::vector<float>(48, 0.0f));
 }
 
 // Missing and short source buffers store silence; destinations are never written past their size.
 TEST(SampleTimeRing, ChecksEveryBufferAgainstTheList) {
     SampleTimeRing ring(3, 64);
-    Buffers in(2, 16); // one buffer fewer than the ring has channels
-    in.fillFrom(0);
-    in.entries[1].mDataByteSize = 8 * 4; // only half a buffer on channel 1
-    ring.store(in.list, 16, 0);
+    BufferListStorage in(2, 16); // one buffer fewer than the ring has channels
+    fillFrom(in, 0);
+    in.entry(1).mDataByteSize = 8 * 4; // only half a buffer on channel 1
+    ring.store(*in.list(), 16, 0);
 
     std::vector<float> channel(16, -1.0f);
     ASSERT_TRUE(ring.fetchChannel(1, channel.data(), 16, 0));
@@ -136,14 +124,14 @@ TEST(SampleTimeRing, ChecksEveryBufferAgainstTheList) {
     EXPECT_EQ(channel, std::vector<float>(16, 0.0f));
     EXPECT_FALSE(ring.fetchChannel(3, channel.data(), 16, 0));
 
-    Buffers out(4, 20);
-    out.samples[0].assign(20, 5.0f);
-    out.entries[0].mDataByteSize = 10 * 4; // a destination smaller than the request
-    out.samples[3].assign(20, 5.0f);       // beyond the ring's channels: untouched
-    ring.fetch(out.list, 16, 0);
-    EXPECT_EQ(out.samples[0][9], sampleAt(0, 9));
-    EXPECT_EQ(out.samples[0][10], 5.0f);
-    EXPECT_EQ(out.samples[3], std::vector<float>(20, 5.0f));
+    BufferListStorage out(4, 20);
+    out.channel(0).assign(20, 5.0f);
+    out.entry(0).mDataByteSize = 10 * 4; // a destination smaller than the request
+    out.channel(3).assign(20, 5.0f);     // beyond the ring's channels: untouched
+    ring.fetch(*out.list(), 16, 0);
+    EXPECT_EQ(out.channel(0)[9], sampleAt(0, 9));
+    EXPECT_EQ(out.channel(0)[10], 5.0f);
+    EXPECT_EQ(out.channel(3), std::vector<float>(20, 5.0f));
 }
 
 TEST(SampleTimeRing, PointerFormStoresAndFetchesLikeTheListForm) {
@@ -180,9 +168,9 @@ TEST(SampleTimeRing, AgreesWithAReferenceModelOverRandomTraffic) {
         const std::uint32_t frames = random() % 300 + 1;
         const bool jump = random() % 20 == 0;
         const std::int64_t time = jump ? next + std::int64_t(random() % 2000) - 1000 : next;
-        Buffers in(2, frames);
-        in.fillFrom(time);
-        ring.store(in.list, frames, time);
+        BufferListStorage in(2, frames);
+        fillFrom(in, time);
+        ring.store(*in.list(), frames, time);
         if (!known || time != end) {
             model.clear();
             start = time;
