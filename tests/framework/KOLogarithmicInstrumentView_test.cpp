@@ -295,6 +295,22 @@ TEST_F(LogViewRenderTest, TracePeakAndGridLinesLandOnTheirPixels) {
         EXPECT_LT(grid(column(hertz) - 3), 60) << hertz;
         EXPECT_LT(grid(column(hertz) + 3), 60) << hertz;
     }
+    // Decibel lines every 8 dB from -120 (16 fit into 400 px), dashed across the plot; looked
+    // for above the trace, whose area tints the plot below it.
+    const auto rowPaint = [&](int row) {
+        int painted = 0;
+        for (int x = 40; x < kWidth; ++x) {
+            const QRgb pixel = image.pixel(x, row);
+            painted += pixel != background && !isTrace(pixel);
+        }
+        return painted;
+    };
+    for (double level : {-64.0, -40.0, -16.0}) {
+        const int row = kHeight - 1 - int(std::round(level * kHeight / 120.0 + kHeight));
+        EXPECT_GT(rowPaint(row), (kWidth - 40) / 5) << level;
+        EXPECT_LT(rowPaint(row - 3), 60) << level;
+        EXPECT_LT(rowPaint(row + 3), 60) << level;
+    }
     // left of the margin nothing but labels and decibel lines, the trace is clipped
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < 30; ++x) {
