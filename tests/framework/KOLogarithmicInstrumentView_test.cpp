@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -168,6 +170,35 @@ TEST_F(LogViewTest, WheelMovesTheBoundOfItsStrip) {
     wheel(kHeight / 2.0, 1);
     EXPECT_FLOAT_EQ(view.getLowerMagBound(), -92.0f);
     EXPECT_FLOAT_EQ(view.getUpperMagBound(), -21.0f);
+}
+
+TEST_F(LogViewTest, DraggingUpRaisesTheBoundsOfThePressedStrip) {
+    const auto mouse = [this](QEvent::Type type, double y, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(400, y), view.mapToGlobal(QPointF(400, y)),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(&view, &event);
+    };
+    setRange(-100, -20); // 0.2 px per dB
+    mouse(QEvent::MouseButtonPress, 200, Qt::LeftButton);
+    mouse(QEvent::MouseMove, 150, Qt::LeftButton); // 50 px up = 10 dB
+    EXPECT_NEAR(view.getLowerMagBound(), -90.0f, 1e-3);
+    EXPECT_NEAR(view.getUpperMagBound(), -10.0f, 1e-3);
+    mouse(QEvent::MouseButtonRelease, 150, Qt::NoButton);
+
+    mouse(QEvent::MouseButtonPress, kHeight - 5, Qt::LeftButton); // bottom strip
+    mouse(QEvent::MouseMove, kHeight - 30, Qt::LeftButton);       // 5 dB up
+    EXPECT_NEAR(view.getLowerMagBound(), -85.0f, 1e-3);
+    EXPECT_NEAR(view.getUpperMagBound(), -10.0f, 1e-3);
+    mouse(QEvent::MouseButtonRelease, kHeight - 30, Qt::NoButton);
+
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(&view, &up);
+    EXPECT_NEAR(view.getLowerMagBound(), -84.0f, 1e-3);
+    EXPECT_NEAR(view.getUpperMagBound(), -9.0f, 1e-3);
+    view.zoomIn();
+    EXPECT_NEAR(view.getLowerMagBound(), -83.0f, 1e-3);
+    EXPECT_NEAR(view.getUpperMagBound(), -10.0f, 1e-3);
 }
 
 TEST_F(LogViewTest, ReadOutStaysInsideThePlot) {
