@@ -21,20 +21,6 @@ std::uint64_t monotonicNanoseconds() {
     return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
 }
 
-AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels) {
-    AudioStreamBasicDescription format;
-    format.mSampleRate = rate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags =
-        channels == 1 ? kAudioFormatFlagsFloatPacked : kAudioFormatFlagsFloatNonInterleaved;
-    format.mBytesPerPacket = 4;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = 4;
-    format.mChannelsPerFrame = channels;
-    format.mBitsPerChannel = 32;
-    return format;
-}
-
 bool onMainThread() {
     const QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
@@ -71,7 +57,10 @@ double AudioInputUnit::deviceRate() const {
 }
 
 AudioStreamBasicDescription AudioInputUnit::deviceFormat() const {
-    return floatFormat(m_sampleRate.load(), deviceChannels());
+    const std::uint32_t channels = deviceChannels();
+    return float32Format(m_sampleRate.load(), channels,
+                         channels == 1 ? kAudioFormatFlagsFloatPacked
+                                       : kAudioFormatFlagsFloatNonInterleaved);
 }
 
 std::uint32_t AudioInputUnit::devicePeriodFrames() const {

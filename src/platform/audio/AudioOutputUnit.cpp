@@ -21,16 +21,7 @@ double AudioOutputUnit::deviceRate() const {
 }
 
 AudioStreamBasicDescription AudioOutputUnit::format() const {
-    AudioStreamBasicDescription f;
-    f.mSampleRate = deviceRate();
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagsFloatNonInterleaved;
-    f.mBytesPerPacket = 4;
-    f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = 4;
-    f.mChannelsPerFrame = m_channels;
-    f.mBitsPerChannel = 32;
-    return f;
+    return float32Format(deviceRate(), m_channels, kAudioFormatFlagsFloatNonInterleaved);
 }
 
 OSStatus AudioOutputUnit::getProperty(AudioUnitPropertyID id, AudioUnitScope scope,

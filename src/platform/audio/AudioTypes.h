@@ -106,6 +106,22 @@ inline constexpr std::uint32_t kAudioFormatFlagsFloatNonInterleaved =
 inline constexpr std::uint32_t kAudioFormatFlagsFloatPacked =
     kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
 
+// Float32 samples, one per frame in each buffer; `flags` tells a packed single channel from
+// non-interleaved channels.
+inline AudioStreamBasicDescription float32Format(double rate, std::uint32_t channels,
+                                                 std::uint32_t flags) {
+    AudioStreamBasicDescription format;
+    format.mSampleRate = rate;
+    format.mFormatID = kAudioFormatLinearPCM;
+    format.mFormatFlags = flags;
+    format.mBytesPerPacket = 4;
+    format.mFramesPerPacket = 1;
+    format.mBytesPerFrame = 4;
+    format.mChannelsPerFrame = channels;
+    format.mBitsPerChannel = 32;
+    return format;
+}
+
 inline constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1u << 0;
 inline constexpr std::uint32_t kAudioTimeStampHostTimeValid = 1u << 1;
 
