@@ -211,6 +211,33 @@ TEST_F(LogViewTest, ReadOutStaysInsideThePlot) {
               QStringLiteral("1kHz : -50.0 dB"));
 }
 
+TEST_F(LogViewTest, InPlotReadOutFollowsThePointerUnlessHidden) {
+    view.show();
+    ASSERT_TRUE(koru::test::spinUntil([this] { return view.paints > 0; }));
+    const QPointF pointer(kWidth - 5.0, 200.0);
+    QMouseEvent move(QEvent::MouseMove, pointer, view.mapToGlobal(pointer), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    EXPECT_TRUE(view.viewIsDirty());
+    // white text pixels per column band in the top rows
+    const auto whiteIn = [this](int left, int right) {
+        const QImage image = view.grab().toImage();
+        int count = 0;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = left; x < right; ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                count += qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
+            }
+        }
+        return count;
+    };
+    EXPECT_EQ(whiteIn(0, kWidth), 0);
+    view.setFrequencyDetailsSize(12);
+    // shifted left so that it ends at the right edge
+    EXPECT_GT(whiteIn(kWidth - 60, kWidth), 0);
+    EXPECT_EQ(whiteIn(0, kWidth - 200), 0);
+}
+
 TEST_F(LogViewTest, SettingsRoundTripAlsoThroughAFileUnderAGermanLocale) {
     setRange(-80, -20);
     view.setLowFrequencyBound(100.0f);
