@@ -1,8 +1,8 @@
 #include "platform/desktop/DesktopNotifications.h"
 
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 
-#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -38,11 +38,7 @@ QDBusMessage methodCall(const QString& method) {
 
 DesktopNotifications::DesktopNotifications(QDBusConnection bus, QString appName, QObject* parent)
     : QObject(parent), m_bus(std::move(bus)), m_appName(std::move(appName)) {
-    // Created on another thread (say, first used from the background queue): the click signals
-    // and the replies must still arrive on the main thread.
-    if (!parent && QCoreApplication::instance() &&
-        thread() != QCoreApplication::instance()->thread())
-        moveToThread(QCoreApplication::instance()->thread());
+    moveToMainThread(*this);
     if (!m_bus.isConnected()) {
         reportUnavailable(QStringLiteral("no session bus"));
         return;

@@ -1,8 +1,8 @@
 #include "platform/desktop/IdleInhibitor.h"
 
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 
-#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -31,9 +31,7 @@ void giveBack(QDBusConnection& bus, uint cookie) {
 IdleInhibitor::IdleInhibitor(QDBusConnection bus, QString appName, QString reason, QObject* parent)
     : QObject(parent), m_bus(std::move(bus)), m_appName(std::move(appName)),
       m_reason(std::move(reason)) {
-    if (!parent && QCoreApplication::instance() &&
-        thread() != QCoreApplication::instance()->thread())
-        moveToThread(QCoreApplication::instance()->thread());
+    moveToMainThread(*this);
     if (!m_bus.isConnected()) {
         reportUnavailable(QStringLiteral("no session bus"));
         return;
