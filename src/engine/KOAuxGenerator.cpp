@@ -51,16 +51,9 @@ KOAuxGenerator::KOAuxGenerator(std::unique_ptr<koru::AudioSource> source,
     mOutput = std::make_unique<ZOAudioUnit>(mOutputInstance.get());
     mOutputRate = ReadOutputRate();
 
-    AudioStreamBasicDescription format;
-    format.mSampleRate = mOutputRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagsFloatNonInterleaved;
-    format.mBytesPerPacket = 4;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = 4;
-    format.mChannelsPerFrame = kChannels;
-    format.mBitsPerChannel = 32;
-    mOutput->SetStreamFormat(kAudioUnitScope_Input, 0, format);
+    mOutput->SetStreamFormat(
+        kAudioUnitScope_Input, 0,
+        float32Format(mOutputRate, kChannels, kAudioFormatFlagsFloatNonInterleaved));
     std::uint32_t frames = kBufferFrames;
     mOutput->SetProperty(kAudioDevicePropertyBufferFrameSize, &frames, sizeof frames, 0,
                          kAudioUnitScope_Global);

@@ -65,16 +65,9 @@ void ZOAudioInput::SetupBuffers(std::uint32_t extraChannels) {
     m_hardwareChannels = m_deviceFormat.mChannelsPerFrame;
     m_totalChannels = extraChannels + m_hardwareChannels;
 
-    m_clientFormat = AudioStreamBasicDescription{};
-    m_clientFormat.mSampleRate = m_deviceFormat.mSampleRate;
-    m_clientFormat.mFormatID = kAudioFormatLinearPCM;
-    m_clientFormat.mFormatFlags =
-        m_totalChannels == 1 ? kAudioFormatFlagsFloatPacked : kAudioFormatFlagsFloatNonInterleaved;
-    m_clientFormat.mBytesPerPacket = 4;
-    m_clientFormat.mFramesPerPacket = 1;
-    m_clientFormat.mBytesPerFrame = 4;
-    m_clientFormat.mChannelsPerFrame = m_totalChannels;
-    m_clientFormat.mBitsPerChannel = 32;
+    m_clientFormat = float32Format(m_deviceFormat.mSampleRate, m_totalChannels,
+                                   m_totalChannels == 1 ? kAudioFormatFlagsFloatPacked
+                                                        : kAudioFormatFlagsFloatNonInterleaved);
     SetStreamFormat(kAudioUnitScope_Output, 1, m_clientFormat);
 
     std::uint32_t frames = m_requestedFrames;
