@@ -293,8 +293,15 @@ bool KOLogarithmicInstrumentView::buildTraceLayer(const std::function<void(KOFFT
     if (viewIsDirty()) {
         return false;
     }
-    const std::lock_guard viewLock(objectLock());
-    const std::lock_guard layerLock(mLayerMutex);
+    // The collector never waits for the main thread: a view that is painting skips this frame.
+    const std::unique_lock viewLock(objectLock(), std::try_to_lock);
+    if (!viewLock.owns_lock()) {
+        return false;
+    }
+    const std::unique_lock layerLock(mLayerMutex, std::try_to_lock);
+    if (!layerLock.owns_lock()) {
+        return false;
+    }
     const double w = mLayerWidth.load();
     const double h = mLayerHeight.load();
     if (w < 1.0 || h < 1.0) {
