@@ -3,12 +3,15 @@
 #include <QFile>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
 
 namespace koru::test {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kStartTimeout{5000};
 
 QString busConfig(const QString& socketDir) {
     return QStringLiteral(
@@ -39,26 +42,18 @@ PrivateSessionBus::PrivateSessionBus() {
         return;
     config.write(busConfig(m_dir.path()).toUtf8());
     config.close();
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address=1")});
-    if (!m_daemon.waitForStarted(kStartTimeoutMs))
+    if (!m_daemon.start("dbus-daemon", {"--config-file=" + configPath.toStdString(), "--nofork",
+                                        "--print-address=1"}))
         return;
-    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(kStartTimeoutMs)) {
-    }
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    const std::optional<std::string> address = m_daemon.readLine(kStartTimeout);
+    if (address)
+        m_address = QString::fromStdString(*address).trimmed();
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
     for (const QString& name : m_connections)
         QDBusConnection::disconnectFromBus(name);
-    if (m_daemon.state() == QProcess::NotRunning)
-        return;
-    m_daemon.terminate();
-    if (!m_daemon.waitForFinished(kStartTimeoutMs)) {
-        m_daemon.kill();
-        m_daemon.waitForFinished(kStartTimeoutMs);
-    }
+    m_daemon.stop(kStartTimeout);
 }
 
 QDBusConnection PrivateSessionBus::connect(const QString& purpose) {

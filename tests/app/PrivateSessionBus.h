@@ -1,7 +1,8 @@
 #pragma once
 
+#include "support/SpawnedProcess.h"
+
 #include <QDBusConnection>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -27,7 +28,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_daemon;
+    SpawnedProcess m_daemon;
     QString m_address;
     QStringList m_connections;
 };
