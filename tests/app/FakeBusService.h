@@ -52,7 +52,6 @@ private:
     QDBusConnection m_connection;
     std::shared_ptr<State> m_state;
     QThread m_thread;
-    std::unique_ptr<QObject> m_object;
     bool m_registered = false;
 };
 

@@ -14,11 +14,9 @@ constexpr uint kClosedByCall = 3;
 
 } // namespace
 
-FakeNotificationServer::FakeNotificationServer(PrivateSessionBus& bus) {
-    m_service = std::make_unique<FakeBusService>(
-        bus, kInterface, QStringLiteral("/org/freedesktop/Notifications"), kInterface,
-        [this](const QDBusMessage& message) { return answer(message); });
-}
+FakeNotificationServer::FakeNotificationServer(PrivateSessionBus& bus)
+    : m_service(bus, kInterface, QStringLiteral("/org/freedesktop/Notifications"), kInterface,
+                [this](const QDBusMessage& message) { return answer(message); }) {}
 
 std::optional<QVariantList> FakeNotificationServer::answer(const QDBusMessage& message) {
     const QVariantList args = message.arguments();
@@ -42,8 +40,8 @@ std::optional<QVariantList> FakeNotificationServer::answer(const QDBusMessage& m
             std::lock_guard lock(m_mutex);
             m_closed.push_back(id);
         }
-        m_service->emitSignal(QStringLiteral("NotificationClosed"),
-                              {QVariant::fromValue(id), QVariant::fromValue(kClosedByCall)});
+        m_service.emitSignal(QStringLiteral("NotificationClosed"),
+                             {QVariant::fromValue(id), QVariant::fromValue(kClosedByCall)});
         return QVariantList{};
     }
     if (message.member() == QLatin1String("GetCapabilities"))
@@ -62,12 +60,12 @@ std::vector<uint> FakeNotificationServer::closed() const {
 }
 
 void FakeNotificationServer::click(uint id, const QString& actionKey) {
-    m_service->emitSignal(QStringLiteral("ActionInvoked"), {QVariant::fromValue(id), actionKey});
+    m_service.emitSignal(QStringLiteral("ActionInvoked"), {QVariant::fromValue(id), actionKey});
 }
 
 void FakeNotificationServer::dismiss(uint id) {
-    m_service->emitSignal(QStringLiteral("NotificationClosed"),
-                          {QVariant::fromValue(id), QVariant::fromValue(kClosedByUser)});
+    m_service.emitSignal(QStringLiteral("NotificationClosed"),
+                         {QVariant::fromValue(id), QVariant::fromValue(kClosedByUser)});
 }
 
 } // namespace koru::test

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -28,13 +27,13 @@ public:
 
     explicit FakeNotificationServer(PrivateSessionBus& bus);
 
-    bool registered() const { return m_service && m_service->registered(); }
+    bool registered() const { return m_service.registered(); }
     // Every Notify call, in order.
     std::vector<Shown> shown() const;
     std::vector<uint> closed() const;
     void click(uint id, const QString& actionKey = QStringLiteral("default"));
     void dismiss(uint id);
-    void sync(QDBusConnection& client) { m_service->sync(client); }
+    void sync(QDBusConnection& client) { m_service.sync(client); }
 
 private:
     std::optional<QVariantList> answer(const QDBusMessage& message);
@@ -43,7 +42,9 @@ private:
     std::vector<Shown> m_shown;
     std::vector<uint> m_closed;
     uint m_nextId = 1;
-    std::unique_ptr<FakeBusService> m_service; // last: goes first, before what it answers from
+    // Last: goes first, before what it answers from. Held by value, so the service thread never
+    // reads a pointer the constructor is still storing.
+    FakeBusService m_service;
 };
 
 } // namespace koru::test
