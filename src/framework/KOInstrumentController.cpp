@@ -3,6 +3,7 @@
 #include "engine/KODataCollectorThread.h"
 #include "framework/InstrumentAudioDevice.h"
 #include "framework/KOInstrumentControllerDelegate.h"
+#include "framework/KOInstrumentWindow.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/log/Log.h"
 #include "utility/KOInfoPanel.h"
@@ -121,6 +122,8 @@ void KOInstrumentController::initWithWindowNibName(const QString& nibName,
     mWindow = buildWindow(nibName);
     InternalInconsistencyException::check(mWindow != nullptr, "the window could not be built");
     mWindow->installEventFilter(this);
+    if (auto* snapping = qobject_cast<KOWindow*>(mWindow.get()))
+        snapping->setWindowDelegate(this);
     windowDidLoad();
     startObserving();
     if (dictionary)
@@ -128,7 +131,7 @@ void KOInstrumentController::initWithWindowNibName(const QString& nibName,
 }
 
 std::unique_ptr<QMainWindow> KOInstrumentController::buildWindow(const QString& /*nibName*/) {
-    auto window = std::make_unique<QMainWindow>();
+    auto window = std::make_unique<KOInstrumentWindow>();
     window->setCentralWidget(new QWidget(window.get()));
     return window;
 }

@@ -272,7 +272,7 @@ signals:
 
 protected:
     // Builds the window and connects the outlets; stands in for the interface file named
-    // `nibName`. The base makes an empty window.
+    // `nibName`. The base makes an empty KOInstrumentWindow; windows of other classes do not snap.
     virtual std::unique_ptr<QMainWindow> buildWindow(const QString& nibName);
     // After the window is built: context menu, dark look, toolbar.
     virtual void windowDidLoad();

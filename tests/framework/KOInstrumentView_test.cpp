@@ -119,6 +119,26 @@ TEST_F(InstrumentViewTest, ManualOverlayIgnoresHoverButToggles) {
     EXPECT_FALSE(view.controlViewIsShown());
 }
 
+TEST_F(InstrumentViewTest, HoverArmsNoTimerOnceADoubleClickMadeTheOverlayPermanent) {
+    view.show();
+    doubleClick(QPointF(200, 100));
+    ASSERT_TRUE(view.controlViewIsShownPermanently());
+    enter();
+    moveTo(inStrip());
+    moveTo(QPointF(5, 5));
+    moveTo(inStrip());
+    EXPECT_TRUE(view.controlViewIsShown());
+    for (const QTimer* timer : view.findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive()) << "a running timer would hide the overlay";
+    // Toggled off, hovering works as before.
+    doubleClick(QPointF(200, 100));
+    EXPECT_FALSE(view.controlViewIsShown());
+    EXPECT_FALSE(view.controlViewIsShownPermanently());
+    moveTo(inStrip());
+    EXPECT_TRUE(view.controlViewIsShown());
+    EXPECT_TRUE(view.controlViewHideTimerActive());
+}
+
 TEST_F(InstrumentViewTest, ControlClickWithoutAControllerDoesNothing) {
     koru::framework::KeyboardModifierSource::setProvider([] { return Qt::ControlModifier; });
     view.show();
