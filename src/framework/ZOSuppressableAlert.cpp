@@ -62,7 +62,7 @@ void ZOSuppressableAlert::beginSheetModalForWindow(QWidget* window) {
     if (isSuppressed())
         return;
     if (window != nullptr && parentWidget() != window)
-        setParent(window, windowFlags() | Qt::Sheet);
+        setParent(window, windowFlags());
     setWindowModality(Qt::WindowModal);
     connect(
         this, &QMessageBox::finished, this,

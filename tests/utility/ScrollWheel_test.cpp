@@ -2,6 +2,8 @@
 #include "utility/VEDecibelTransformer.h"
 #include "utility/ValueBinding.h"
 #include "utility/ui/KOScrollWheelFilter.h"
+#include "utility/ui/KOSliderAdditions.h"
+#include "utility/ui/KOTextFieldAdditions.h"
 
 #include <QApplication>
 #include <QDoubleSpinBox>
@@ -11,6 +13,8 @@
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace {
 
@@ -51,6 +55,14 @@ TEST_F(ScrollWheelTest, ASliderMovesAHundredthOfItsRangePerNotch) {
     EXPECT_EQ(action.count(), 5) << "one action per change";
     turn(slider, 0, 100);
     EXPECT_EQ(slider.value(), 200) << "the slider keeps itself in range";
+
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (QPointF bad : {QPointF(std::numeric_limits<double>::quiet_NaN(), 0), QPointF(0, kInf)}) {
+        KOSliderAdditions::scrollWheel(slider, bad);
+        EXPECT_EQ(slider.value(), 200);
+    }
+    KOSliderAdditions::scrollWheel(slider, QPointF(0, -1e300));
+    EXPECT_EQ(slider.value(), 0);
 }
 
 TEST_F(ScrollWheelTest, AShortRangeStillMovesOverSeveralNotches) {
@@ -89,6 +101,11 @@ TEST_F(ScrollWheelTest, AnEditableFieldWithAnActionStepsByOnePerNotch) {
     field.setText(QStringLiteral("2.5 dB"));
     turn(field, -1, 0);
     EXPECT_EQ(field.text(), "1.5");
+    EXPECT_EQ(actions, 3);
+
+    field.setText(QStringLiteral("3e38"));
+    KOTextFieldAdditions::scrollWheel(field, QPointF(0, 1e39));
+    EXPECT_EQ(field.text(), "3e38") << "a step beyond what a float holds changes nothing";
     EXPECT_EQ(actions, 3);
 
     field.setText(QStringLiteral("level"));

@@ -31,7 +31,7 @@ QMessageBox* VEAlertAdditions::VEBeginSheetModalForWindow(std::unique_ptr<QMessa
                                                           CompletionHandler handler) {
     QMessageBox* sheet = alert.release();
     if (window != nullptr)
-        sheet->setParent(window, sheet->windowFlags() | Qt::Sheet);
+        sheet->setParent(window, sheet->windowFlags());
     sheet->setWindowModality(Qt::WindowModal);
     QObject::connect(sheet, &QMessageBox::finished, sheet,
                      [sheet, handler = std::move(handler)](int) {
