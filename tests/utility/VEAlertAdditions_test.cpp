@@ -89,16 +89,16 @@ TEST_F(SuppressibleSheetTest, SilencedIdentifiersAddUpEvenFromSheetsOpenTogether
 }
 
 TEST_F(SuppressibleSheetTest, AnErrorIsSilencedByItsDomainAndCode) {
-    const koru::utility::Error error{"NSCocoaErrorDomain", 4, "The file is gone.",
+    const koru::utility::Error error{"KOLevelwatcher", 4, "The file is gone.",
                                      "Choose another file."};
-    EXPECT_EQ(VEAlertAdditions::suppressionIdentifierForError(error), "NSCocoaErrorDomain (4)");
+    EXPECT_EQ(VEAlertAdditions::suppressionIdentifierForError(error), "KOLevelwatcher (4)");
     QMessageBox* sheet = VEAlertAdditions::beginSuppressableAlertWithError(
         error, &window, [this](int code) { codes.push_back(code); });
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->text(), "The file is gone.");
     EXPECT_EQ(sheet->informativeText(), "Choose another file.");
     end(sheet, true, QMessageBox::Ok);
-    EXPECT_EQ(silenced(), QStringList{"NSCocoaErrorDomain (4)"});
+    EXPECT_EQ(silenced(), QStringList{"KOLevelwatcher (4)"});
     EXPECT_EQ(VEAlertAdditions::beginSuppressableAlertWithError(error, &window, nullptr), nullptr);
 }
 

@@ -35,7 +35,7 @@ QVariant VEColorWellCell::objectValue() const {
 }
 
 QColorDialog& VEColorWellCell::sharedColorPanel() {
-    // Lives as long as the process, as the platform's shared panel does.
+    // One panel for every well, alive as long as the process.
     static QColorDialog* panel = [] {
         auto* dialog = new QColorDialog;
         dialog->setOption(QColorDialog::ShowAlphaChannel);
