@@ -3,11 +3,13 @@
 #include "KOInstrumentBackgroundView.h"
 #include "zotools/ZORingBuffer.h"
 
+#include <QImage>
 #include <QPainterPath>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 class KOLevelHistoryBackingLayer;
 
@@ -52,12 +54,18 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
+    // True when every path is one polyline along x with a point per value (a history), which
+    // is drawn by the fast routines; other shapes are drawn by QPainter.
+    virtual bool tracesRunAlongX() const;
+
     // The size the collector thread builds paths for.
     double viewWidth() const { return mViewWidth.load(std::memory_order_relaxed); }
     double viewHeight() const { return mViewHeight.load(std::memory_order_relaxed); }
 
 private:
     QRectF traceClip() const;
+    void drawTraces(const QPainterPath& peak, const QPainterPath& rms);
+    void clearTraceRows(int first, int end);
 
     float mMaxValue = 0.0f;
     float mMinValue = -96.0f;
@@ -65,6 +73,8 @@ private:
     mutable std::mutex mPathLock; // guards both paths only
     QPainterPath mPeakPath;
     QPainterPath mRMSPath;
+    QImage mTraceLayer;                   // main thread
+    std::pair<int, int> mTraceRows{0, 0}; // [first, end) rows the traces reached last time
     std::atomic<double> mViewWidth{0.0};
     std::atomic<double> mViewHeight{0.0};
 };

@@ -51,6 +51,7 @@ public:
     KOLevelHistoryViewDelegate* delegate() const { return mDelegate; }
 
 protected:
+    bool tracesRunAlongX() const override { return true; }
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

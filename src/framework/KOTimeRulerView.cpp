@@ -70,6 +70,9 @@ KOTimeRulerView::KOTimeRulerView(QWidget* scrollView, Qt::Orientation orientatio
     mReloadToken = koru::platform::observeNotification(
         QString::fromLatin1(KODistanceFormatter::kReloadAudioPropNotification), nullptr,
         [ruler = QPointer<KOTimeRulerView>(this)](const koru::platform::Notification&) {
+            if (ruler == nullptr) {
+                return;
+            }
             QMetaObject::invokeMethod(
                 ruler,
                 [ruler] {
