@@ -21,7 +21,9 @@ constexpr double kLabelColumn = 22.0;
 constexpr double kLabelRightEnd = 20.0;
 constexpr double kPlotInset = 23.0;
 constexpr double kPlotMargins = 25.0;
-constexpr double kGridLineWidth = 0.2;
+// A fifth of a point, without antialiasing: one pixel. Qt would instead fade a line that thin
+// to a fifth of its colour, which leaves the grid all but invisible.
+constexpr double kGridLineWidth = 0.0;
 constexpr double kTimeLineBottom = 12.0;
 constexpr double kTimeLabelBaseline = 2.0;
 constexpr double kPointsPerLabel = 50.0;
@@ -51,6 +53,10 @@ KOLevelHistoryBackingLayer::KOLevelHistoryBackingLayer(unsigned labelFlags, doub
 std::optional<double> KOLevelHistoryBackingLayer::gridLineY(double value, double minDB,
                                                             double maxDB, double exponent,
                                                             double height) {
+    // A reversed range would draw the grid upside down.
+    if (!(maxDB > minDB)) {
+        return std::nullopt;
+    }
     const double y = std::pow((value - minDB) / (maxDB - minDB), exponent) * height;
     if (!std::isnormal(y)) {
         return std::nullopt;

@@ -27,8 +27,8 @@ public:
 
     unsigned labelFlags() const { return mLabelFlags; }
 
-    // The height of a decibel line, or nothing when the value draws no line (the bottom of the
-    // range, and anything a broken range would put at a non-finite height).
+    // The height of a decibel line, or nothing when the value draws no line: the bottom of the
+    // range, and every value of an empty, reversed or non-finite range.
     static std::optional<double> gridLineY(double value, double minDB, double maxDB,
                                            double exponent, double height);
     // Seconds between two time lines.

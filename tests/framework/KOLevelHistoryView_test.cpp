@@ -76,6 +76,7 @@ TEST(KOLevelHistoryBackingLayer, GridLinesStandWhereTheExponentPutsThem) {
         {30, 130, 1, 30, std::nullopt},
         {-50, -50, 3, -30, std::nullopt}, // no range: nothing, rather than inf or NaN
         {std::nan(""), 0, 3, -30, std::nullopt},
+        {0, -96, 3, -72, std::nullopt}, // reversed
     };
     for (const Case& c : cases) {
         const auto y =
@@ -107,7 +108,11 @@ TEST(KOLevelHistoryBackingLayer, RendersFullScaleAndSplGridsAtTheirRows) {
             const double y = *KOLevelHistoryBackingLayer::gridLineY(value, c.minDB, c.maxDB,
                                                                     c.exponent, kHeight);
             const int row = int(std::floor(kHeight - y));
-            EXPECT_TRUE(anyOpaqueIn(image, 200, 200, row - 1, row + 1)) << value;
+            int strongest = 0;
+            for (int r = row - 1; r <= row + 1; ++r) {
+                strongest = std::max(strongest, qAlpha(image.pixel(200, r)));
+            }
+            EXPECT_EQ(strongest, 128) << "a line in the grid's colour, alpha 0.5: " << value;
             for (int r = row - 2; r <= row + 2; ++r) {
                 lineRow[std::size_t(std::clamp(r, 0, kHeight - 1))] = true;
             }
@@ -261,6 +266,30 @@ TEST_F(LevelHistoryViewTest, RenderedTracesShowTheNewestLevelsAtTheRightEdge) {
     EXPECT_FALSE(isTrace(image.pixel(200, 30)));
     // Left of the plot rectangle only the labels stand.
     EXPECT_FALSE(isTrace(image.pixel(10, 180)));
+}
+
+TEST_F(LevelHistoryViewTest, BrokenRangesDrawTracesWithoutAGrid) {
+    view.createRMSPathWithRingBuffer(ringOf(2500, 0.25f));
+    struct Case {
+        float low, high;
+        int lines; // grid rows above the trace
+    };
+    // -96 ... 0 dB: -30 at row 135, -18 at 92, -12 at 66, -6 at 35, -3 at 18.
+    const Case cases[] = {{-96.0f, 0.0f, 5},
+                          {-50.0f, -50.0f, 0},
+                          {std::nanf(""), 0.0f, 0},
+                          {-INFINITY, 0.0f, 0},
+                          {0.0f, -96.0f, 0}};
+    for (const Case& c : cases) {
+        view.setLowerBound(c.low, c.high);
+        const QImage image = grab();
+        EXPECT_TRUE(isTrace(image.pixel(200, 180))) << c.low << " " << c.high;
+        int lines = 0;
+        for (int row = 0; row < 140; ++row) {
+            lines += qGreen(image.pixel(200, row)) > 60 ? 1 : 0;
+        }
+        EXPECT_EQ(lines, c.lines) << c.low << " " << c.high;
+    }
 }
 
 TEST_F(LevelHistoryViewTest, MarkerIsDrawnAtItsBound) {
