@@ -87,18 +87,15 @@ std::shared_ptr<const SDFloatVector> KOFloatVectorView::reducedVector(const SDFl
         return nullptr;
     }
     const std::uint64_t visible = std::min(w, vector.length() - x0);
-    // Less than a pixel's worth of target keeps every visible sample.
     const auto target = std::uint64_t(mZoom * rect.width());
     const ReductionKey key{x0, visible, target, vector.hash()};
     if (const auto* cached = mVectorCache.object(key)) {
         return *cached;
     }
     std::shared_ptr<const SDFloatVector> reduced = vector.subvectorOfRange(x0, visible);
+    // Zoomed out beyond one value per view: every visible sample is kept.
     if (target > 0) {
-        if (auto smaller =
-                static_cast<const SDFloatVector&>(*reduced).vectorMaxMagAdjustedToLength(target)) {
-            reduced = std::move(smaller);
-        }
+        reduced = reduced->vectorMaxMagAdjustedToLength(target);
     }
     ++mReductionsMade;
     mVectorCache.insert(key, new std::shared_ptr<const SDFloatVector>(reduced));

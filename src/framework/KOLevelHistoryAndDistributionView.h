@@ -34,6 +34,8 @@ public:
     QColor color() const;
 
     void createBackingLayer() override;
+    // Size changes rebuild the grid by themselves (resizeEvent): there is nothing to register.
+    void registerForChangedBounds() {}
     // Null until the first drawing or size change.
     const KOLevelHistoryBackingLayer* backingLayer() const { return mBackingLayer.get(); }
 

@@ -6,6 +6,7 @@
 #include "utility/ZODictionary.h"
 
 #include <QFontMetricsF>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -50,23 +51,15 @@ double formatterSampleRate() {
 
 KOTimeRulerView::KOTimeRulerView(QWidget* scrollView, Qt::Orientation orientation, QWidget* parent)
     : QWidget(parent), mForegroundColor(Qt::lightGray),
-      mBackgroundColor(QColor::fromRgbF(0.14f, 0.14f, 0.14f, 1.0f)), mScrollView(scrollView) {
+      mBackgroundColor(QColor::fromRgbF(0.14f, 0.14f, 0.14f, 1.0f)) {
     if (orientation != Qt::Horizontal) {
         throw std::invalid_argument(
             "Invalid parameter not satisfying: orientation == Qt::Horizontal");
     }
-    mClient = dynamic_cast<koru::framework::RulerClient*>(scrollView);
-    if (mClient == nullptr) {
-        throw std::invalid_argument("Invalid parameter not satisfying: scrollView");
-    }
+    attachClient(scrollView);
     setFixedHeight(kRuleThickness);
     refreshUnitsForSampleRate();
     setMeasurementUnits(QStringLiteral("meter"));
-    mClient->setRulerObserver([ruler = QPointer<KOTimeRulerView>(this)] {
-        if (ruler != nullptr) {
-            ruler->clientChanged();
-        }
-    });
     mReloadToken = koru::platform::observeNotification(
         QString::fromLatin1(KODistanceFormatter::kReloadAudioPropNotification), nullptr,
         [ruler = QPointer<KOTimeRulerView>(this)](const koru::platform::Notification&) {
@@ -88,6 +81,29 @@ KOTimeRulerView::~KOTimeRulerView() {
     if (mScrollView != nullptr) {
         mClient->setRulerObserver({});
     }
+}
+
+void KOTimeRulerView::attachClient(QWidget* scrollView) {
+    auto* client = dynamic_cast<koru::framework::RulerClient*>(scrollView);
+    if (client == nullptr) {
+        throw std::invalid_argument("Invalid parameter not satisfying: scrollView");
+    }
+    if (mScrollView != nullptr) {
+        mClient->setRulerObserver({});
+    }
+    mScrollView = scrollView;
+    mClient = client;
+    mClient->setRulerObserver([ruler = QPointer<KOTimeRulerView>(this)] {
+        if (ruler != nullptr) {
+            ruler->clientChanged();
+        }
+    });
+}
+
+void KOTimeRulerView::setClientView(QWidget* clientView) {
+    attachClient(clientView);
+    mDraggedMarker = -1;
+    invalidateHashMarks();
 }
 
 void KOTimeRulerView::registerUnitWithName(const QString& name, const QString& abbreviation,
@@ -298,6 +314,28 @@ double KOTimeRulerView::documentRight() const {
     return documentLeft() + mClient->rulerDocumentLength() * mClient->rulerPixelsPerUnit();
 }
 
+void KOTimeRulerView::setMarkers(std::vector<koru::framework::RulerMarker> markers) {
+    mMarkers = std::move(markers);
+    mDraggedMarker = -1;
+    update();
+}
+
+double KOTimeRulerView::rulerX(double location) const {
+    if (mScrollView == nullptr) {
+        return 0.0;
+    }
+    return documentLeft() + location * mClient->rulerPixelsPerUnit();
+}
+
+int KOTimeRulerView::markerAt(double x) const {
+    for (int i = int(mMarkers.size()) - 1; i >= 0; --i) {
+        if (std::fabs(rulerX(mMarkers[std::size_t(i)].location) - x) <= kMarkerHalfWidth) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 double KOTimeRulerView::zero() const {
     return documentLeft() + mOriginOffset;
 }
@@ -392,5 +430,66 @@ void KOTimeRulerView::paintEvent(QPaintEvent* event) {
     painter.setPen(attributes.color);
     for (const Label& label : labelsBetween(baseline.left(), baseline.right())) {
         painter.drawText(QPointF(label.x + 2.0, h - bottom - metrics.descent()), label.text);
+    }
+    YUpGeometry::flip(painter, h);
+    drawMarkers(painter);
+}
+
+// A small triangle standing on the baseline, its tip at the marker's place.
+void KOTimeRulerView::drawMarkers(QPainter& painter) {
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(Qt::NoPen);
+    for (const koru::framework::RulerMarker& marker : mMarkers) {
+        const double x = rulerX(marker.location);
+        if (!std::isfinite(x)) {
+            continue;
+        }
+        QPainterPath triangle(QPointF(x, kBaselineLocation));
+        triangle.lineTo(x - kMarkerHalfWidth, kBaselineLocation + kMarkerHeight);
+        triangle.lineTo(x + kMarkerHalfWidth, kBaselineLocation + kMarkerHeight);
+        triangle.closeSubpath();
+        painter.fillPath(triangle, marker.colour);
+    }
+}
+
+void KOTimeRulerView::mousePressEvent(QMouseEvent* event) {
+    const int index = event->button() == Qt::LeftButton && mScrollView != nullptr
+                          ? markerAt(event->position().x())
+                          : -1;
+    if (index < 0 || !mMarkers[std::size_t(index)].movable ||
+        !mClient->rulerShouldMoveMarker(mMarkers[std::size_t(index)])) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    mDraggedMarker = index;
+}
+
+void KOTimeRulerView::mouseMoveEvent(QMouseEvent* event) {
+    if (mDraggedMarker < 0 || mScrollView == nullptr) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const double scale = mClient->rulerPixelsPerUnit();
+    const double proposed = (event->position().x() - documentLeft()) / scale;
+    if (!std::isfinite(proposed)) {
+        return;
+    }
+    koru::framework::RulerMarker& marker = mMarkers[std::size_t(mDraggedMarker)];
+    const double accepted = mClient->rulerWillMoveMarker(marker, proposed);
+    if (std::isfinite(accepted)) {
+        marker.location = accepted;
+    }
+    update();
+}
+
+void KOTimeRulerView::mouseReleaseEvent(QMouseEvent* event) {
+    if (mDraggedMarker < 0 || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const int index = mDraggedMarker;
+    mDraggedMarker = -1;
+    if (mScrollView != nullptr) {
+        mClient->rulerDidMoveMarker(mMarkers[std::size_t(index)]);
     }
 }

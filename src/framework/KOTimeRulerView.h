@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KOTimeRulerUnit.h"
+#include "RulerMarker.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "utility/VETextAttributes.h"
 
@@ -43,10 +44,17 @@ public:
         QString text;
     };
 
+    static constexpr double kMarkerHalfWidth = 5.0;
+    static constexpr double kMarkerHeight = 9.0;
+
     // scrollView must be a widget that is a RulerClient, and the orientation horizontal;
     // otherwise std::invalid_argument("Invalid parameter not satisfying: ...").
     KOTimeRulerView(QWidget* scrollView, Qt::Orientation orientation, QWidget* parent = nullptr);
     ~KOTimeRulerView() override;
+
+    // Measures another client (the same conditions as the constructor's scrollView).
+    void setClientView(QWidget* clientView);
+    QWidget* clientView() const { return mScrollView; }
 
     // A later registration of the same name replaces the unit.
     static void registerUnitWithName(const QString& name, const QString& abbreviation,
@@ -83,6 +91,12 @@ public:
     QString labelFormat();
     double stepForIndex(std::int64_t index) const;
 
+    // Replaces all markers; drawn in order, the last on top.
+    void setMarkers(std::vector<koru::framework::RulerMarker> markers);
+    const std::vector<koru::framework::RulerMarker>& markers() const { return mMarkers; }
+    // Ruler x of a document location.
+    double rulerX(double location) const;
+
     // Ruler x of the labels' zero, and the document's ends.
     double zero() const;
     double documentLeft() const;
@@ -93,8 +107,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void attachClient(QWidget* scrollView);
+    void drawMarkers(QPainter& painter);
+    // The topmost marker under ruler x, or -1.
+    int markerAt(double x) const;
     bool verifyCachedValues();
     void clientChanged();
     void refreshUnitsForSampleRate();
@@ -116,5 +137,7 @@ private:
     double mCachedScale = 0.0;
     QPointer<QWidget> mScrollView;
     koru::framework::RulerClient* mClient = nullptr;
+    std::vector<koru::framework::RulerMarker> mMarkers;
+    int mDraggedMarker = -1;
     koru::platform::ObserverToken mReloadToken;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RulerMarker.h"
+
 #include <functional>
 
 namespace koru::framework {
@@ -16,6 +18,18 @@ public:
     virtual double rulerDocumentLength() const = 0;
     // Called after every change of scale or scroll position; one observer at a time.
     virtual void setRulerObserver(std::function<void()> observer) = 0;
+
+    // A marker drag: asked before it starts, then every proposed place (the answer is where the
+    // marker goes), then told when the mouse lets go.
+    virtual bool rulerShouldMoveMarker(const RulerMarker& marker) {
+        (void)marker;
+        return true;
+    }
+    virtual double rulerWillMoveMarker(const RulerMarker& marker, double location) {
+        (void)marker;
+        return location;
+    }
+    virtual void rulerDidMoveMarker(const RulerMarker& marker) { (void)marker; }
 };
 
 } // namespace koru::framework

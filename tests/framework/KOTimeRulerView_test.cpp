@@ -6,6 +6,7 @@
 #include "utility/SampleRateSource.h"
 
 #include <QImage>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -38,13 +39,31 @@ std::vector<QString> texts(const std::vector<KOTimeRulerView::Label>& labels) {
     return result;
 }
 
+// Records the marker drags and lets markers stop on whole samples only; the zero marker stays.
+class MarkerClient : public KOFloatVectorView {
+public:
+    using KOFloatVectorView::KOFloatVectorView;
+    bool rulerShouldMoveMarker(const koru::framework::RulerMarker& marker) override {
+        return marker.identifier != QStringLiteral("KOTimRuler.ZeroPoint");
+    }
+    double rulerWillMoveMarker(const koru::framework::RulerMarker&, double location) override {
+        proposed.push_back(location);
+        return std::trunc(location);
+    }
+    void rulerDidMoveMarker(const koru::framework::RulerMarker& marker) override {
+        moved.push_back(marker.identifier);
+    }
+    std::vector<double> proposed;
+    std::vector<QString> moved;
+};
+
 // A ruler over a vector view of two seconds at 48 kHz, both 600 points wide.
 class RulerTest : public testing::Test {
 protected:
     RulerTest() {
         formatter().setSampleRateSource(&rate);
         host.resize(600, 122);
-        client = new KOFloatVectorView(&host);
+        client = new MarkerClient(&host);
         client->setGeometry(0, KOTimeRulerView::kRuleThickness, 600, 100);
         client->setVector(SDFloatVector::vectorWithLength(96000));
         ruler = new KOTimeRulerView(client, Qt::Horizontal, &host);
@@ -55,7 +74,7 @@ protected:
 
     FixedRate rate;
     QWidget host;
-    KOFloatVectorView* client = nullptr;
+    MarkerClient* client = nullptr;
     KOTimeRulerView* ruler = nullptr;
 };
 
@@ -203,6 +222,53 @@ TEST_F(RulerTest, RefusesWhatItCannotMeasure) {
     EXPECT_EQ(message([&] { ruler->setMeasurementUnits(QStringLiteral("parsec")); }),
               "unit is nil");
     EXPECT_EQ(ruler->measurementUnits(), QStringLiteral("meter"));
+}
+
+TEST_F(RulerTest, MarkersAreDraggedAsTheClientAllows) {
+    using koru::framework::RulerMarker;
+    client->setZoom(2.0);
+    client->setScrollOrigin(10.0);
+    ruler->setMarkers({{QStringLiteral("KOTimRuler.ZeroPoint"), 20.0, Qt::green, true},
+                       {QStringLiteral("KOTimRuler.DelayTime"), 100.0, Qt::red, true},
+                       {QStringLiteral("fixed"), 150.0, Qt::yellow, false}});
+    EXPECT_EQ(ruler->rulerX(100.0), 180.0);
+    auto drag = [&](double fromX, int toX) {
+        QTest::mousePress(ruler, Qt::LeftButton, {}, QPoint(int(fromX), 10));
+        QTest::mouseMove(ruler, QPoint(toX, 10));
+        QTest::mouseRelease(ruler, Qt::LeftButton, {}, QPoint(toX, 10));
+    };
+    drag(ruler->rulerX(100.0) + 3, 301); // to sample 10 + 301 / 2 = 160.5
+    EXPECT_EQ(client->proposed, std::vector<double>{160.5});
+    EXPECT_EQ(ruler->markers()[1].location, 160.0) << "where the client put it";
+    EXPECT_EQ(client->moved, std::vector<QString>{QStringLiteral("KOTimRuler.DelayTime")});
+    drag(ruler->rulerX(20.0), 100);  // refused by the client
+    drag(ruler->rulerX(150.0), 400); // not movable
+    drag(50.0, 400);                 // no marker there
+    EXPECT_EQ(ruler->markers()[0].location, 20.0);
+    EXPECT_EQ(ruler->markers()[2].location, 150.0);
+    EXPECT_EQ(client->moved.size(), 1u);
+
+    const QImage image = host.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int tip = int(ruler->rulerX(160.0));
+    EXPECT_EQ(image.pixel(tip, 22 - 8), QColor(Qt::red).rgb()) << "the triangle above its place";
+}
+
+TEST_F(RulerTest, AnotherClientViewIsFollowed) {
+    MarkerClient other(&host);
+    other.setGeometry(100, 50, 300, 50);
+    other.setVector(SDFloatVector::vectorWithLength(1000));
+    other.show();
+    ruler->setClientView(&other);
+    EXPECT_EQ(ruler->clientView(), &other);
+    EXPECT_EQ(ruler->documentLeft(), 100.0);
+    EXPECT_EQ(ruler->documentRight(), 1100.0);
+    other.setZoom(0.5);
+    EXPECT_FALSE(ruler->cacheIsValid());
+    EXPECT_NEAR(ruler->unitToRuler(), 0.5 * 48000.0 / 343.0, 1e-3);
+    QWidget plain;
+    EXPECT_THROW(ruler->setClientView(&plain), std::invalid_argument);
+    EXPECT_EQ(ruler->clientView(), &other);
+    ruler->setClientView(client);
 }
 
 TEST(KOTimeRulerUnit, RefusesUnitsThatCouldNotBeSpaced) {
