@@ -73,6 +73,9 @@ public:
         std::shared_ptr<koru::AlertPresenter> alerts;
         // "Quit" in the device-change error alert.
         std::function<void()> quit;
+        // Waits out an I/O error burst: calls its argument once the hold-off has passed, after
+        // which the next failure is news again. Empty: a kErrorHoldOffMs timer.
+        std::function<void(std::function<void()> rearm)> errorHoldOff;
     };
 
     // The one instance, created on first use on the main thread; it registers itself as the
@@ -115,6 +118,13 @@ public:
     void invalidateCachedValues();
     void showAudioSettingsInInfoPanel();
     double currentSampleRate() const override;
+
+    // Whether the engine captures audio now. A device that could not be opened or started, or
+    // failed while in use, is reported (log line, "KoruNot.ErrorOnIO", an alert naming it and
+    // the cause) and replaced by the virtual input; when even that cannot run, this is false.
+    bool isRunning() const;
+    // The last device failure, naming the device and the cause; empty while none happened.
+    QString lastDeviceFailure() const { return mLastDeviceFailure; }
 
     // Engine events.
     void inPropertyListener() override;
@@ -186,6 +196,10 @@ public:
 
 private:
     std::unique_ptr<KOAD> makeEngine(std::uint32_t id);
+    void deviceFailed(std::uint32_t id, const QString& reason);
+    void showQueuedAlert();
+    void queueAlert(koru::Alert alert);
+    void postIOError();
     std::uint32_t presentInputDevice(std::uint32_t id) const;
     void switchDevice(std::uint32_t id);
     void showDeviceChangeErrorAlert();
@@ -204,6 +218,7 @@ private:
     void
     restoreSummingChannels(const std::vector<koru::AudioSettingsDictionary::SummingPair>& pairs);
     bool attach(koru::AuxInputKind kind, std::unique_ptr<koru::AuxInputWrapper> wrapper);
+    void auxInputDidNotStart(koru::AuxInputKind kind, const QString& cause);
     koru::ChannelMenuCache::Entries menuEntries(std::uint32_t first, std::uint32_t end);
 
     Services mServices;
@@ -232,4 +247,6 @@ private:
     std::mutex mErrorMutex; // the "synchronised" section of errorHandlingOnMainThread
     koru::MainThreadWakeUp mErrorWakeUp;
     std::unique_ptr<QTimer> mErrorHoldOff;
+    QString mLastDeviceFailure;
+    std::optional<koru::Alert> mQueuedAlert; // shown from the main loop, newest wins
 };
