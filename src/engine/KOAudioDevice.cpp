@@ -7,8 +7,8 @@
 #include "platform/exceptions/FrameworkException.h"
 #include "platform/log/Log.h"
 #include "utility/KODistanceFormatter.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/ZODictionary.h"
+#include "utility/ui/KOInfoPanel.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOAudioHardwareSystem.h"
 

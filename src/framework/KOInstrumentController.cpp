@@ -5,9 +5,9 @@
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/log/Log.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -7,7 +7,7 @@
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
 #include "support/TestSupport.h"
-#include "utility/KOInfoPanel.h"
+#include "utility/ui/KOInfoPanel.h"
 #include "zotools/ZOInputClient.h"
 
 #include <QAction>
