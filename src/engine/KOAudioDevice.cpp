@@ -1,20 +1,18 @@
 #include "engine/KOAudioDevice.h"
 
 #include "engine/KODataCollectorThread.h"
-#include "engine/MessageBoxAlertPresenter.h"
+#include "engine/LogAlertPresenter.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/exceptions/FrameworkException.h"
 #include "platform/log/Log.h"
 #include "utility/KODistanceFormatter.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/ZODictionary.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOAudioHardwareSystem.h"
 
 #include <QCoreApplication>
-#include <QMenu>
 #include <QTimer>
 #include <QVariantList>
 
@@ -69,6 +67,10 @@ QString auxInputTitle(AuxInputKind kind) {
     return {};
 }
 
+void logInfoLines(const QString& text, const QString& additional) {
+    koru::log::info("{} {}", utf8(text), utf8(additional));
+}
+
 void quitApplication() {
     if (QCoreApplication* application = QCoreApplication::instance()) {
         application->quit();
@@ -101,9 +103,8 @@ KOAudioDevice::KOAudioDevice(Services services)
     if (mServices.center == nullptr) {
         mServices.center = &koru::platform::NotificationCenter::defaultCenter();
     }
-    if (!mServices.alerts) {
-        mServices.alerts = std::make_shared<koru::MessageBoxAlertPresenter>();
-    }
+    setAlertPresenter(std::move(mServices.alerts));
+    setInfoPanel(std::move(mServices.info));
     if (!mServices.quit) {
         mServices.quit = quitApplication;
     }
@@ -158,6 +159,14 @@ void KOAudioDevice::setNotifier(koru::AudioDeviceNotifier* notifier) {
 void KOAudioDevice::setAuxInputWrapperFactory(AuxInputKind kind,
                                               koru::AuxInputWrapperFactory factory) {
     mFactories[slot(kind)] = std::move(factory);
+}
+
+void KOAudioDevice::setAlertPresenter(std::shared_ptr<AlertPresenter> alerts) {
+    mServices.alerts = alerts ? std::move(alerts) : std::make_shared<koru::LogAlertPresenter>();
+}
+
+void KOAudioDevice::setInfoPanel(InfoPanel info) {
+    mServices.info = info ? std::move(info) : InfoPanel(logInfoLines);
 }
 
 // ---- engine and device ----------------------------------------------------------------------
@@ -460,8 +469,7 @@ void KOAudioDevice::invalidateCachedValues() {
 void KOAudioDevice::showAudioSettingsInInfoPanel() {
     const QString deviceName = name();
     const double rate = nominalSampleRate();
-    KOInfoPanel::sharedInfoPanel().setInfoText(
-        deviceName, QString::fromStdString(fmt::format("Sample Rate: {:.0f}Hz", rate)));
+    mServices.info(deviceName, QString::fromStdString(fmt::format("Sample Rate: {:.0f}Hz", rate)));
     koru::log::info("{}", utf8(deviceFormat().name()));
     if (koru::AudioDeviceNotifier* notifier = mNotifier.load()) {
         notifier->postAudioHardwareNotification(
@@ -725,14 +733,6 @@ void KOAudioDevice::setSummingTableValue(const QVariant& value, const QString& c
     postReload(QVariant());
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::summingTableMenu(const QString& column, int row,
-                                                       int* selected) {
-    if (selected != nullptr) {
-        *selected = summingTableValue(column, row).toInt();
-    }
-    return nativeAndAuxChannelMenu();
-}
-
 // ---- channel names and menus ----------------------------------------------------------------
 
 QString KOAudioDevice::nameForChannelAtIndex(std::uint32_t index) {
@@ -786,16 +786,16 @@ koru::ChannelMenuCache::Entries KOAudioDevice::menuEntries(std::uint32_t first, 
     return entries;
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::nativeAndAuxChannelMenu() {
-    return mMenus.nativeAndAuxMenu([this] {
+koru::ChannelMenuCache::Entries KOAudioDevice::nativeAndAuxChannelMenuEntries() {
+    return mMenus.nativeAndAuxEntries([this] {
         KOAD* engine = getKOAD();
         const std::uint32_t sources = engine ? engine->NumberOfNativeAndAuxChannels() : 0;
         return menuEntries(0, std::min(sources, kMaxMenuChannels));
     });
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::inputChannelMenu() {
-    return mMenus.inputMenu(
+koru::ChannelMenuCache::Entries KOAudioDevice::inputChannelMenuEntries() {
+    return mMenus.inputEntries(
         [this] {
             KOAD* engine = getKOAD();
             const std::uint32_t sources = engine ? engine->NumberOfNativeAndAuxChannels() : 0;

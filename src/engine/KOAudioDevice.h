@@ -31,7 +31,6 @@
 #include <optional>
 
 class KODataCollectorThread;
-class QMenu;
 class QTimer;
 class ZOInputClient;
 
@@ -39,8 +38,9 @@ class ZOInputClient;
 // for the rest of the program. It switches the input device, registers clients, answers rate and
 // channel questions, turns engine events into main-thread notifications and alerts, guards every
 // settings change with safe mode, holds the auxiliary inputs and summing channels, saves and
-// restores the audio settings, names channels, builds the channel menus and keeps the input
-// patch in step with the engine's channel map.
+// restores the audio settings, names channels, lists the channel menus' entries and keeps the
+// input patch in step with the engine's channel map. Its face on the desktop (alerts, the info
+// panel, the menus) lives in engine/ui.
 //
 // Threads: everything runs on the main thread except errorHandling (audio thread: one eventfd
 // write, nothing else) and dataCollectorThreadHasFinished (collector thread: queues the clip
@@ -66,11 +66,15 @@ public:
     static constexpr const char* kSummingColumnA = "cha";
     static constexpr const char* kSummingColumnB = "chb";
 
+    // Shows the device's name and rate on their two lines.
+    using InfoPanel = std::function<void(const QString& text, const QString& additional)>;
+
     // What the device works with; empty members take the program's own.
     struct Services {
         KODataCollectorThread* collector = nullptr;
         koru::platform::NotificationCenter* center = nullptr;
-        std::shared_ptr<koru::AlertPresenter> alerts;
+        std::shared_ptr<koru::AlertPresenter> alerts; // empty: alerts are logged
+        InfoPanel info;                               // empty: the lines are logged
         // "Quit" in the device-change error alert.
         std::function<void()> quit;
         // Waits out an I/O error burst: calls its argument once the hold-off has passed, after
@@ -92,6 +96,10 @@ public:
     // the auxiliary inputs.
     void setNotifier(koru::AudioDeviceNotifier* notifier);
     void setAuxInputWrapperFactory(koru::AuxInputKind kind, koru::AuxInputWrapperFactory factory);
+    // Wiring from the program's start (the shared device is built without them); empty values
+    // go back to logging.
+    void setAlertPresenter(std::shared_ptr<koru::AlertPresenter> alerts);
+    void setInfoPanel(InfoPanel info);
 
     // ---- engine and device ----
     // Created on the default input when missing; null only when not even the virtual input
@@ -159,8 +167,6 @@ public:
     int numberOfSummingTableRows();
     QVariant summingTableValue(const QString& column, int row);
     void setSummingTableValue(const QVariant& value, const QString& column, int row);
-    // The cell's pop-up menu and the index of its selected item.
-    std::unique_ptr<QMenu> summingTableMenu(const QString& column, int row, int* selected);
 
     // ---- settings ----
     QVariantMap dictionaryRepresentation();
@@ -177,8 +183,10 @@ public:
     bool isValidChannelIndex(std::int32_t index);
     // 0 when the engine has no channel at all.
     std::uint32_t channelAfterIndex(std::uint32_t index);
-    std::unique_ptr<QMenu> nativeAndAuxChannelMenu();
-    std::unique_ptr<QMenu> inputChannelMenu();
+    // The channel menus' entries, tagged with the channel index: the hardware and auxiliary
+    // channels, and those followed by the summing channels.
+    koru::ChannelMenuCache::Entries nativeAndAuxChannelMenuEntries();
+    koru::ChannelMenuCache::Entries inputChannelMenuEntries();
     void deleteMenus();
 
     // ---- input patch ----

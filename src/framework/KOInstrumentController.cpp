@@ -6,9 +6,9 @@
 #include "framework/KOInstrumentWindow.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/log/Log.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,26 +3,17 @@
 #include "EngineTestSupport.h"
 
 #include "engine/KODataCollectorThread.h"
-#include "engine/SummingChannelDelegate.h"
-#include "engine/SummingChannelTableModel.h"
 #include "platform/audio/AudioOutputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/log/Log.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
 #include "support/TestSupport.h"
-#include "utility/KOInfoPanel.h"
 #include "zotools/ZOInputClient.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QLabel>
-#include <QMenu>
-#include <QStyleOptionViewItem>
 #include <QThread>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ringbuffer_sink.h>
@@ -183,18 +174,18 @@ public:
     ClipSwitchWriter clipWriter;
 };
 
-QStringList titles(const QMenu& menu) {
+QStringList titles(const koru::ChannelMenuCache::Entries& entries) {
     QStringList result;
-    for (const QAction* item : menu.actions()) {
-        result.append(item->text());
+    for (const koru::ChannelMenuCache::Entry& entry : entries) {
+        result.append(entry.title);
     }
     return result;
 }
 
-std::vector<int> tags(const QMenu& menu) {
+std::vector<int> tags(const koru::ChannelMenuCache::Entries& entries) {
     std::vector<int> result;
-    for (const QAction* item : menu.actions()) {
-        result.push_back(item->data().toInt());
+    for (const koru::ChannelMenuCache::Entry& entry : entries) {
+        result.push_back(entry.tag);
     }
     return result;
 }
@@ -259,6 +250,9 @@ protected:
         KOAudioDevice::Services services;
         services.collector = collector.get();
         services.alerts = alerts;
+        services.info = [this](const QString& text, const QString& additional) {
+            infoLines = {text, additional};
+        };
         services.quit = [this] { ++quits; };
         services.errorHoldOff = holdOff;
         auto made = std::make_unique<KOAudioDevice>(services);
@@ -291,6 +285,7 @@ protected:
     std::unique_ptr<KOAudioDevice> device;
     koru::platform::ObserverToken reloadToken;
     std::vector<QVariant> reloads;
+    QStringList infoLines;
     int quits = 0;
     int created = 0;
     std::function<void(std::function<void()>)> holdOff; // empty: the device's own timer
@@ -325,9 +320,7 @@ TEST_F(AudioDeviceTest, SwitchingFromTwoToEightChannelsRemapsClientsAndReloadsOn
     for (std::uint32_t d = 0; d < 8; ++d) {
         EXPECT_EQ(patch->sourceChannelForDestination(d), std::int32_t(d));
     }
-    EXPECT_EQ(KOInfoPanel::sharedInfoPanel().firstLine()->text(), QStringLiteral("Device Eight"));
-    EXPECT_EQ(KOInfoPanel::sharedInfoPanel().secondLine()->text(),
-              QStringLiteral("Sample Rate: 96000Hz"));
+    EXPECT_EQ(infoLines, (QStringList{"Device Eight", "Sample Rate: 96000Hz"}));
     EXPECT_TRUE(alerts->shown.empty());
     device->getKOAD()->RemoveClient(&client);
 }
@@ -424,42 +417,8 @@ TEST_F(AudioDeviceTest, SummingChannelsStopAtSixteenAndTheTableEditsThem) {
         EXPECT_EQ(device->summingTableValue(QString::fromLatin1(c.column), c.row).toUInt(),
                   c.value);
     }
-    int selected = -1;
-    const auto menu = device->summingTableMenu(QStringLiteral("cha"), 3, &selected);
-    EXPECT_EQ(selected, 1);
-    EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1}));
-}
-
-TEST_F(AudioDeviceTest, TheSummingTableFollowsTheDeviceAndEditsThroughAPopUp) {
-    koru::SummingChannelTableModel model(*device);
-    koru::SummingChannelDelegate delegate(*device);
-    int resets = 0;
-    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
-    device->addFilePlayer();
-    device->addSummingChannel();
-    flushEvents();
-    ASSERT_GT(resets, 0);
-    ASSERT_EQ(model.rowCount(), 1);
-    EXPECT_EQ(model.headerData(1, Qt::Horizontal, koru::SummingChannelTableModel::kIdentifierRole),
-              QVariant(QStringLiteral("chb")));
-
-    const QModelIndex b = model.index(0, 1);
-    QWidget parent;
-    std::unique_ptr<QWidget> editor(delegate.createEditor(&parent, QStyleOptionViewItem(), b));
-    auto* popUp = qobject_cast<QComboBox*>(editor.get());
-    ASSERT_NE(popUp, nullptr);
-    // Hardware and auxiliary channels only: a summing channel cannot feed another.
-    EXPECT_EQ(popUp->count(), 4);
-    delegate.setEditorData(popUp, b);
-    EXPECT_EQ(popUp->currentIndex(), 0);
-
-    popUp->setCurrentIndex(3);
-    delegate.setModelData(popUp, &model, b);
-    EXPECT_EQ(device->summingTableValue(QStringLiteral("chb"), 0).toUInt(), 3u);
-    EXPECT_EQ(model.data(b, Qt::DisplayRole).toString(), QStringLiteral("Player 2"));
-    EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole).toString(),
-              QStringLiteral("(1) Device Two 1"));
-    EXPECT_FALSE(model.setData(b, QStringLiteral("x"), Qt::DisplayRole));
+    // A summing channel's source is a hardware or auxiliary channel, never another summing one.
+    EXPECT_EQ(tags(device->nativeAndAuxChannelMenuEntries()), (std::vector<int>{0, 1}));
 }
 
 TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
@@ -467,7 +426,7 @@ TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
     const auto token = koru::platform::observeNotification(
         QString::fromLatin1(KOPatchMatrix::kDidChangePatchNotification), nullptr,
         [&](const Notification&) { ++patchPosts; });
-    EXPECT_EQ(titles(*device->nativeAndAuxChannelMenu()),
+    EXPECT_EQ(titles(device->nativeAndAuxChannelMenuEntries()),
               (QStringList{"(1) Device Two 1", "(2) Device Two 2"}));
 
     const auto patch = device->inputPatchMatrix();
@@ -481,18 +440,17 @@ TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
     // Auxiliary channels name themselves; the alias survives the reconfiguration.
     device->addFilePlayer();
     device->addSummingChannel();
-    const auto menu = device->inputChannelMenu();
-    EXPECT_EQ(menu->title(), QStringLiteral("Input Channel"));
-    EXPECT_EQ(titles(*menu),
+    const auto entries = device->inputChannelMenuEntries();
+    EXPECT_EQ(titles(entries),
               (QStringList{"(1) Device Two 1", "(2) Left", "Player 1", "Player 2",
                            "Device Two 1 + Device Two 1", "Device Two 1 - Device Two 1"}));
-    EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    EXPECT_TRUE(menu->actions().front()->isCheckable());
-    EXPECT_EQ(titles(*device->nativeAndAuxChannelMenu()).size(), 4);
+    EXPECT_EQ(tags(entries), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(titles(device->nativeAndAuxChannelMenuEntries()).size(), 4);
 
     // A summing source change renames the summing channels in a rebuilt menu.
     device->setSummingTableValue(2, QStringLiteral("chb"), 0);
-    EXPECT_EQ(titles(*device->inputChannelMenu()).at(4), QStringLiteral("Device Two 1 + Player 1"));
+    EXPECT_EQ(titles(device->inputChannelMenuEntries()).at(4),
+              QStringLiteral("Device Two 1 + Player 1"));
 }
 
 TEST_F(AudioDeviceTest, ChannelQueriesCoverEveryChannel) {

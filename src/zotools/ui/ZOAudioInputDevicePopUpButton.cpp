@@ -1,4 +1,4 @@
-#include "zotools/ZOAudioInputDevicePopUpButton.h"
+#include "zotools/ui/ZOAudioInputDevicePopUpButton.h"
 
 #include "zotools/ZOAudioHardwareSystem.h"
 

@@ -1,4 +1,4 @@
-#include "zotools/ZOAudioDeviceMenu.h"
+#include "zotools/ui/ZOAudioDeviceMenu.h"
 
 #include "zotools/ZOAudioHardwareSystem.h"
 

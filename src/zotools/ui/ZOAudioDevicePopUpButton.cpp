@@ -1,4 +1,4 @@
-#include "zotools/ZOAudioDevicePopUpButton.h"
+#include "zotools/ui/ZOAudioDevicePopUpButton.h"
 
 ZOAudioDevicePopUpButton::ZOAudioDevicePopUpButton(QWidget* parent) : QComboBox(parent) {}
 

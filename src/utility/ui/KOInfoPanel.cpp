@@ -1,4 +1,4 @@
-#include "utility/KOInfoPanel.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include "platform/defaults/UserDefaults.h"
 

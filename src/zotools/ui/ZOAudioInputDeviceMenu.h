@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zotools/ZOAudioDeviceMenu.h"
+#include "zotools/ui/ZOAudioDeviceMenu.h"
 
 // A device menu of the devices with inputs only.
 class ZOAudioInputDeviceMenu : public ZOAudioDeviceMenu {

@@ -1,7 +1,7 @@
-#include "engine/SummingChannelDelegate.h"
+#include "engine/ui/SummingChannelDelegate.h"
 
-#include "engine/KOAudioDevice.h"
-#include "engine/SummingChannelTableModel.h"
+#include "engine/ui/KOAudioDeviceMenus.h"
+#include "engine/ui/SummingChannelTableModel.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -15,8 +15,8 @@ SummingChannelDelegate::SummingChannelDelegate(KOAudioDevice& device, QObject* p
 QWidget* SummingChannelDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                               const QModelIndex& index) const {
     auto* popUp = new QComboBox(parent);
-    const auto menu = mDevice.summingTableMenu(
-        SummingChannelTableModel::columnIdentifier(index.column()), index.row(), nullptr);
+    const auto menu = KOAudioDeviceMenus::summingTableMenu(
+        mDevice, SummingChannelTableModel::columnIdentifier(index.column()), index.row(), nullptr);
     for (const QAction* item : menu->actions()) {
         popUp->addItem(item->text(), item->data());
     }

@@ -1,6 +1,6 @@
-#include "UtilityTestSupport.h"
+#include "../UtilityTestSupport.h"
 
-#include "utility/KOInfoPanel.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include "platform/defaults/UserDefaults.h"
 

@@ -1,4 +1,4 @@
-#include "engine/SummingChannelTableModel.h"
+#include "engine/ui/SummingChannelTableModel.h"
 
 #include "engine/KOAudioDevice.h"
 

@@ -1,4 +1,4 @@
-#include "zotools/ZOAudioOutputDeviceMenu.h"
+#include "zotools/ui/ZOAudioOutputDeviceMenu.h"
 
 #include "zotools/ZOAudioHardwareSystem.h"
 

@@ -1,6 +1,6 @@
-#include "UtilityTestSupport.h"
+#include "../UtilityTestSupport.h"
 
-#include "utility/ZOModalWindowController.h"
+#include "utility/ui/ZOModalWindowController.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "zotools/ZOAudioInputDeviceMenu.h"
+#include "zotools/ui/ZOAudioInputDeviceMenu.h"
 
 #include "zotools/ZOAudioHardwareSystem.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/notifications/NotificationCenter.h"
-#include "zotools/ZOAudioDevicePopUpButton.h"
+#include "zotools/ui/ZOAudioDevicePopUpButton.h"
 
 class ZOAudioHardwareSystem;
 

@@ -1,4 +1,4 @@
-#include "engine/MessageBoxAlertPresenter.h"
+#include "engine/ui/MessageBoxAlertPresenter.h"
 
 #include <QMessageBox>
 #include <QPushButton>

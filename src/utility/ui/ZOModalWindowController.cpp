@@ -1,4 +1,4 @@
-#include "utility/ZOModalWindowController.h"
+#include "utility/ui/ZOModalWindowController.h"
 
 #include <QGuiApplication>
 #include <QScreen>
