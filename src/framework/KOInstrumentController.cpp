@@ -108,11 +108,13 @@ QRect clampedOnto(QRect rect, const QRect& area) {
 KOInstrumentController::KOInstrumentController() = default;
 
 KOInstrumentController::~KOInstrumentController() {
-    stopObserving();
-    // The collector must never call into a half-destroyed controller.
-    removeFromDataCollectorThread();
     if (mWindow)
         mWindow->removeEventFilter(this);
+}
+
+void KOInstrumentController::leaveBeforeDestruction() {
+    stopObserving();
+    removeFromDataCollectorThread();
 }
 
 void KOInstrumentController::initWithWindowNibName(const QString& nibName,
@@ -382,6 +384,8 @@ void KOInstrumentController::icPropertiesChanged() {
 void KOInstrumentController::addToDataCollectorThread() {
     if (mRegistered)
         return;
+    InternalInconsistencyException::check(
+        mMadeByCreate, "only a controller made by create() may join the data collector thread");
     koru::log::debug("adding {} to data collector thread", description().toStdString());
     KODataCollectorThread::sharedCollectorThread().addInstrumentController(&mCollectorClient);
     mRegistered = true;

@@ -142,7 +142,6 @@ class TestInstrumentController : public KOInstrumentController {
     Q_OBJECT
 public:
     TestInstrumentController() : model(KOInstrumentWrapper::create<TestModel>("Trace")) {}
-    ~TestInstrumentController() override { removeFromDataCollectorThread(); }
 
     qint64 inputChannel() const override { return processing.Channel(); }
     void setInputChannel(qint64 channel) override {
