@@ -2,62 +2,178 @@
 
 set(KORU_WARNINGS -Wall -Wextra -Wpedantic -Werror -Wno-multichar)
 
-# One precompiled-header target; every library and test reuses it (same flags everywhere).
-add_library(koru_pch STATIC ${CMAKE_SOURCE_DIR}/cmake/pch.cpp)
-target_link_libraries(koru_pch PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets)
-target_compile_options(koru_pch PRIVATE ${KORU_WARNINGS})
-target_precompile_headers(koru_pch PRIVATE
+# Three kinds of target, each with one precompiled header reused by every target of the kind:
+#   CORE  QtCore only (the platform layers and the service program),
+#   GUI   QtCore and QtGui, for the headless libraries that draw into images,
+#   UI    adds Qt Widgets (menus, tables, windows).
+# GCC ignores a precompiled header where a macro it was built with (QT_GUI_LIB, QT_WIDGETS_LIB)
+# is not defined, so a kind's header links only that kind's Qt modules.
+set(KORU_PCH_CORE_HEADERS
     <QtCore/QByteArray> <QtCore/QDateTime> <QtCore/QObject> <QtCore/QString>
     <QtCore/QVariant> <QtCore/QVariantMap> <QtCore/QVariantList>
-    <QtGui/QColor> <QtGui/QPainter> <QtWidgets/QWidget>
     <algorithm> <atomic> <cstdint> <functional> <map> <memory> <mutex> <string> <vector>)
-set_target_properties(koru_pch PROPERTIES AUTOMOC OFF)
+set(KORU_PCH_GUI_HEADERS ${KORU_PCH_CORE_HEADERS} <QtGui/QColor> <QtGui/QPainter>)
+set(KORU_PCH_UI_HEADERS ${KORU_PCH_GUI_HEADERS} <QtWidgets/QWidget>)
 
-function(koru_apply_defaults target)
-    target_compile_options(${target} PRIVATE ${KORU_WARNINGS})
-    target_precompile_headers(${target} REUSE_FROM koru_pch)
+function(koru_pch kind)
+    string(TOLOWER ${kind} suffix)
+    add_library(koru_pch_${suffix} STATIC ${CMAKE_SOURCE_DIR}/cmake/pch.cpp)
+    target_link_libraries(koru_pch_${suffix} PUBLIC ${ARGN})
+    target_compile_options(koru_pch_${suffix} PRIVATE ${KORU_WARNINGS})
+    target_precompile_headers(koru_pch_${suffix} PRIVATE ${KORU_PCH_${kind}_HEADERS})
+    set_target_properties(koru_pch_${suffix} PROPERTIES AUTOMOC OFF)
 endfunction()
 
-# koru_library(name DEPS ... [EXCLUDE file...]): a static library of every .cpp/.h below the
-# current folder, less the excluded files (a program's main.cpp).
+koru_pch(CORE Qt6::Core)
+koru_pch(GUI Qt6::Core Qt6::Gui)
+koru_pch(UI Qt6::Core Qt6::Gui Qt6::Widgets)
+
+# koru_apply_defaults(target [GUI|UI]): warnings and the kind's precompiled header (CORE when no
+# kind is given). CORE and GUI targets are headless: koru_check_headless() refuses them Widgets.
+function(koru_apply_defaults target)
+    cmake_parse_arguments(ARG "GUI;UI" "" "" ${ARGN})
+    set(kind core)
+    if(ARG_UI)
+        set(kind ui)
+    elseif(ARG_GUI)
+        set(kind gui)
+    endif()
+    target_compile_options(${target} PRIVATE ${KORU_WARNINGS})
+    target_precompile_headers(${target} REUSE_FROM koru_pch_${kind})
+    if(NOT ARG_UI)
+        set_property(GLOBAL APPEND PROPERTY KORU_HEADLESS_TARGETS ${target})
+    endif()
+endfunction()
+
+# koru_library(name [GUI|UI] DEPS ... [EXCLUDE file...]): a static library of every .cpp/.h below
+# the current folder, less the excluded files (a program's main.cpp) and less the folder's ui/
+# sub-folder, which is a library of its own beside the core.
 function(koru_library name)
-    cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
-    file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+    cmake_parse_arguments(ARG "GUI;UI" "" "DEPS;EXCLUDE" ${ARGN})
+    set(kind)
+    if(ARG_UI)
+        set(kind UI)
+    elseif(ARG_GUI)
+        set(kind GUI)
+    endif()
+    file(GLOB_RECURSE all CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    list(FILTER all EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/ui/")
     foreach(excluded IN LISTS ARG_EXCLUDE)
-        list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+        list(REMOVE_ITEM all ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
     endforeach()
+    set(sources ${all})
     list(FILTER sources INCLUDE REGEX "\\.cpp$")
     if(NOT sources)
         # A folder whose code has not landed yet: an interface target keeps the graph whole.
         add_library(${name} INTERFACE)
         target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+        if(NOT ARG_UI)
+            set_property(GLOBAL APPEND PROPERTY KORU_HEADLESS_TARGETS ${name})
+        endif()
         return()
     endif()
-    file(GLOB_RECURSE all CONFIGURE_DEPENDS
-        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-    foreach(excluded IN LISTS ARG_EXCLUDE)
-        list(REMOVE_ITEM all ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
-    endforeach()
     add_library(${name} STATIC ${all})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-    koru_apply_defaults(${name})
+    koru_apply_defaults(${name} ${kind})
 endfunction()
 
-# koru_test_folder(name DEPS ...): one GoogleTest program of every *_test.cpp in the folder,
-# each test registered with CTest.
+# koru_test_folder(name [GUI|UI] DEPS ...): one GoogleTest program of every *_test.cpp in the
+# folder (not below it), each test registered with CTest. The test main creates the application
+# object of the kind: QCoreApplication, QGuiApplication (tests that paint) or QApplication.
 function(koru_test_folder name)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;UI" "" "DEPS" ${ARGN})
+    set(kind)
+    set(support koru_testsupport_core)
+    if(ARG_UI)
+        set(kind UI)
+        set(support koru_testsupport_ui)
+    elseif(ARG_GUI)
+        set(kind GUI)
+        set(support koru_testsupport_gui)
+    endif()
     file(GLOB sources CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     if(NOT sources)
         return()
     endif()
     add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} koru_testsupport GTest::gtest GTest::gmock)
-    koru_apply_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} ${support})
+    koru_apply_defaults(${name} ${kind})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KORU_AUDIO_API=virtual")
+endfunction()
+
+# The link libraries one target names directly, generator expressions reduced to their target.
+function(_koru_direct_links target out)
+    set(links)
+    get_target_property(type ${target} TYPE)
+    get_target_property(imported ${target} IMPORTED)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY" AND NOT imported)
+        get_target_property(own ${target} LINK_LIBRARIES)
+        if(own)
+            list(APPEND links ${own})
+        endif()
+    endif()
+    get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+    if(interface)
+        list(APPEND links ${interface})
+    endif()
+    set(reduced)
+    foreach(link IN LISTS links)
+        if(link MATCHES "^\\$<LINK_ONLY:([^>]+)>$")
+            list(APPEND reduced ${CMAKE_MATCH_1})
+        elseif(NOT link MATCHES "^\\$<")
+            list(APPEND reduced ${link})
+        endif()
+    endforeach()
+    set(${out} ${reduced} PARENT_SCOPE)
+endfunction()
+
+# Fails the configure when the headless target `root` reaches Qt Widgets through its link
+# libraries, and names the chain that does it.
+function(_koru_check_headless_target root)
+    set(queue ${root})
+    set(seen)
+    while(queue)
+        list(POP_FRONT queue current)
+        if(current IN_LIST seen)
+            continue()
+        endif()
+        list(APPEND seen ${current})
+        if(current MATCHES "^Qt6?::Widgets")
+            set(chain ${current})
+            set(step ${current})
+            while(DEFINED via_${step})
+                set(step ${via_${step}})
+                list(PREPEND chain ${step})
+            endwhile()
+            list(JOIN chain " -> " shown)
+            message(FATAL_ERROR "${root} is headless but links Qt Widgets: ${shown}")
+        endif()
+        if(NOT TARGET ${current})
+            continue()
+        endif()
+        get_target_property(aliased ${current} ALIASED_TARGET)
+        if(aliased)
+            set(links ${aliased})
+        else()
+            _koru_direct_links(${current} links)
+        endif()
+        foreach(link IN LISTS links)
+            if(NOT DEFINED via_${link} AND NOT link STREQUAL root)
+                set(via_${link} ${current})
+            endif()
+            list(APPEND queue ${link})
+        endforeach()
+    endwhile()
+endfunction()
+
+function(koru_check_headless)
+    get_property(headless GLOBAL PROPERTY KORU_HEADLESS_TARGETS)
+    foreach(target IN LISTS headless)
+        _koru_check_headless_target(${target})
+    endforeach()
 endfunction()

@@ -3,6 +3,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/DesktopNotifications.h"
 #include "platform/log/Log.h"
+#include "platform/plist/VariantTypes.h"
 
 #include <fmt/format.h>
 
@@ -33,18 +34,6 @@ constexpr int kPriorityClip = 1;
 
 std::int64_t ticks(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-bool isNumber(const QVariant& value) {
-    switch (value.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -196,7 +185,7 @@ void KOGrowlNotificationCenter::notifyWithTitle(const QString& title, const QStr
     notification.sticky = isSticky;
     // A newer notification of the same name (and channel) replaces the one on screen; those
     // without a click context (the delay finder's results) are each kept.
-    if (isNumber(clickContext))
+    if (koru::platform::isInteger(clickContext))
         notification.replaceKey = notificationName + QLatin1Char('/') + clickContext.toString();
     else if (clickContext.isValid())
         notification.replaceKey = notificationName;
@@ -213,7 +202,7 @@ void KOGrowlNotificationCenter::didActivateNotification(const QVariant& clickCon
             m_lastHardwareText.reset();
         return;
     }
-    if (!isNumber(clickContext))
+    if (!koru::platform::isInteger(clickContext))
         return;
     ClipIndicatorReset reset;
     {

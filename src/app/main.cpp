@@ -1,3 +1,5 @@
+#include "engine/KOAudioDevice.h"
+#include "engine/ui/DesktopPresenters.h"
 #include "platform/log/Log.h"
 
 #include <QApplication>
@@ -12,6 +14,7 @@ int main(int argc, char** argv) {
     // Property-list and number parsing below Qt go through the C library: keep it on "C".
     std::setlocale(LC_NUMERIC, "C");
     koru::log::init("KORU");
+    koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
 
     QMainWindow window;
     window.setWindowTitle("KORU");

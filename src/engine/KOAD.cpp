@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -103,6 +105,10 @@ KOAD::KOAD(AudioDeviceID deviceID, std::uint32_t requestedFrames)
     AddPropertyListener(kAudioDevicePropertyNominalSampleRate);
     AddPropertyListener(kAudioDevicePropertyStreamConfiguration);
     mNotifiedHardwareChannels = m_hardwareChannels;
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (application != nullptr && QThread::currentThread() == application->thread()) {
+        mSkipWakeUp = std::make_unique<koru::MainThreadWakeUp>([this] { ReportSkippedBlocks(); });
+    }
 }
 
 KOAD::~KOAD() {
@@ -166,6 +172,7 @@ bool KOAD::AddAuxInput(KOAuxInput* aux) {
     if (!Fits(count)) {
         return false;
     }
+    StartDetached(*aux);
     std::uint32_t position = 0;
     {
         std::lock_guard lock(m_engineMutex);
@@ -174,11 +181,40 @@ bool KOAD::AddAuxInput(KOAuxInput* aux) {
         mAuxInputs.push_back(aux);
         mAuxChannels.fetch_add(count);
     }
-    PropertyChanged(0, 0, 0);
+    try {
+        PropertyChanged(0, 0, 0);
+    } catch (const CAException&) {
+        // The buffers could not grow: the clients were not told yet, so undo and rebuild.
+        {
+            std::lock_guard lock(m_engineMutex);
+            std::erase(mAuxInputs, aux);
+            mAuxChannels.fetch_sub(count);
+        }
+        PropertyChanged(0, 0, 0);
+        throw;
+    }
     ChannelsChanged(position, std::int32_t(count));
     PropertyChanged(0, 0, 0);
-    aux->Start();
     return true;
+}
+
+void KOAD::StartDetached(KOAuxInput& aux) {
+    const auto refuse = [](OSStatus status, const std::string& cause) {
+        koru::log::error("Audio engine: an auxiliary input did not start ({}); nothing attached",
+                         cause);
+        throw KOAuxInputException(status, cause);
+    };
+    try {
+        aux.SetEngineSampleRate(mConstants.sampleRate);
+        aux.Start();
+    } catch (const KOAuxInputException& failure) {
+        refuse(failure.Status(), failure.what());
+    } catch (const CAException& failure) {
+        refuse(failure.GetError(),
+               fmt::format("the audio unit answered error {}", failure.GetError()));
+    } catch (const std::exception& failure) {
+        refuse(kAudioHardwareUnspecifiedError, failure.what());
+    }
 }
 
 void KOAD::RemoveAuxInput(KOAuxInput* aux) {
@@ -368,9 +404,7 @@ void KOAD::PropertyChanged(AudioUnitPropertyID id, AudioUnitScope scope, AudioUn
             ChannelsChanged(notified, std::int32_t(hardware - notified));
         }
         mNotifiedHardwareChannels = hardware;
-        for (KOAuxInput* aux : mAuxInputs) {
-            aux->SetEngineSampleRate(mConstants.sampleRate);
-        }
+        TellAuxiliaryInputsTheRate();
     } catch (const CAException& failure) {
         if (id == 0) {
             throw; // a list edit: its caller decides
@@ -379,6 +413,20 @@ void KOAD::PropertyChanged(AudioUnitPropertyID id, AudioUnitScope scope, AudioUn
                          failure.GetError());
     }
     NotifyOwner();
+}
+
+// A source that cannot follow (a generator whose output will not restart) fails alone: the
+// engine and the other sources go on.
+void KOAD::TellAuxiliaryInputsTheRate() {
+    for (KOAuxInput* aux : mAuxInputs) {
+        try {
+            aux->SetEngineSampleRate(mConstants.sampleRate);
+        } catch (const std::exception& failure) {
+            koru::log::error("Audio engine: auxiliary input \"{}\" stopped at {} Hz ({}); its "
+                             "channels stay silent",
+                             aux->Name(0).toStdString(), mConstants.sampleRate, failure.what());
+        }
+    }
 }
 
 void KOAD::SetupBuffers(std::uint32_t) {
@@ -467,6 +515,26 @@ void KOAD::AfterProcess() {
         }
     }
     mDataReadyHook.load(std::memory_order_relaxed)();
+}
+
+void KOAD::BlockSkipped() noexcept {
+    if (mSkipWakeUp) {
+        mSkipWakeUp->wakeUp();
+    }
+}
+
+std::uint64_t KOAD::ReportSkippedBlocks() {
+    const std::uint64_t total = SkippedBlocks();
+    const std::uint64_t fresh = total - mReportedSkips;
+    if (fresh == 0) {
+        return 0;
+    }
+    mReportedSkips = total;
+    koru::log::warn(
+        "Audio engine: skipped {} blocks while a list edit held the engine ({} in all); "
+        "the instruments did not see them",
+        fresh, total);
+    return fresh;
 }
 
 void KOAD::ErrorHandler(std::uint64_t code) {

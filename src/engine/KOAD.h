@@ -2,7 +2,9 @@
 
 #include "KOADOwner.h"
 #include "KOAuxInput.h"
+#include "KOAuxInputException.h"
 #include "KOAuxSummingChannel.h"
+#include "MainThreadWakeUp.h"
 #include "SampleTimeRing.h"
 
 #include "zotools/ZOAudioInput.h"
@@ -76,6 +78,9 @@ public:
     // List edits: main thread; each throws CAException('sfmd') in safe mode and then changes
     // nothing. Additions that would take the engine past kMaxChannels are refused with a log
     // line and answer false.
+    // An auxiliary input is started before it is attached: when it cannot start, AddAuxInput
+    // throws KOAuxInputException naming the cause, and nothing is attached, the layout and the
+    // clients' channels stay as they were.
     bool AddAuxInput(KOAuxInput* aux);
     void RemoveAuxInput(KOAuxInput* aux);
     bool AddSummingChannel(std::unique_ptr<KOAuxSummingChannel> channel);
@@ -91,6 +96,10 @@ public:
 
     // Main thread, after an error reported through the owner has been dealt with.
     void ErrorHandled() { mErrorPending.store(false); }
+    // Main thread: logs the passes skipped since the last report in one line; answers how many.
+    // Runs by itself soon after a skip when the engine was built on a running application's
+    // main thread.
+    std::uint64_t ReportSkippedBlocks();
 
     void PropertyChanged(AudioUnitPropertyID id, AudioUnitScope scope,
                          AudioUnitElement element) override;
@@ -98,12 +107,15 @@ public:
     void AfterProcess() override;
     void Process(const AudioTimeStamp* time, std::uint32_t bus, std::uint32_t frames) override;
     void ErrorHandler(std::uint64_t code) override;
+    void BlockSkipped() noexcept override;
 
 private:
     static void NoHook() {}
     void RenderAuxiliary(std::uint32_t frames);
     void UpdateMeters(std::uint32_t frames);
     void NotifyOwner();
+    void StartDetached(KOAuxInput& aux);
+    void TellAuxiliaryInputsTheRate();
     bool Fits(std::uint32_t moreChannels) const;
     std::vector<std::int32_t> ChannelMap() const;
     QString DeviceChannelName(std::uint32_t index) const;
@@ -130,4 +142,8 @@ private:
 
     std::atomic<std::uint32_t> mSafeMode{0};
     std::atomic<bool> mErrorPending{false};
+
+    std::uint64_t mReportedSkips = 0; // main thread
+    // Only with a main loop to run it; set before any pass, read by the audio thread.
+    std::unique_ptr<koru::MainThreadWakeUp> mSkipWakeUp;
 };

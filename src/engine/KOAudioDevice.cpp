@@ -1,19 +1,18 @@
 #include "engine/KOAudioDevice.h"
 
 #include "engine/KODataCollectorThread.h"
-#include "engine/MessageBoxAlertPresenter.h"
+#include "engine/LogAlertPresenter.h"
+#include "platform/audio/AudioInputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/exceptions/FrameworkException.h"
 #include "platform/log/Log.h"
 #include "utility/KODistanceFormatter.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/ZODictionary.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOAudioHardwareSystem.h"
 
 #include <QCoreApplication>
-#include <QMenu>
 #include <QTimer>
 #include <QVariantList>
 
@@ -56,6 +55,22 @@ const char* createdLogText(AuxInputKind kind) {
     return "";
 }
 
+QString auxInputTitle(AuxInputKind kind) {
+    switch (kind) {
+    case AuxInputKind::FilePlayer:
+        return QStringLiteral("File Player");
+    case AuxInputKind::NetReceive:
+        return QStringLiteral("Net Receive");
+    case AuxInputKind::SignalGenerator:
+        return QStringLiteral("Signal Generator");
+    }
+    return {};
+}
+
+void logInfoLines(const QString& text, const QString& additional) {
+    koru::log::info("{} {}", utf8(text), utf8(additional));
+}
+
 void quitApplication() {
     if (QCoreApplication* application = QCoreApplication::instance()) {
         application->quit();
@@ -88,9 +103,8 @@ KOAudioDevice::KOAudioDevice(Services services)
     if (mServices.center == nullptr) {
         mServices.center = &koru::platform::NotificationCenter::defaultCenter();
     }
-    if (!mServices.alerts) {
-        mServices.alerts = std::make_shared<koru::MessageBoxAlertPresenter>();
-    }
+    setAlertPresenter(std::move(mServices.alerts));
+    setInfoPanel(std::move(mServices.info));
     if (!mServices.quit) {
         mServices.quit = quitApplication;
     }
@@ -145,6 +159,14 @@ void KOAudioDevice::setNotifier(koru::AudioDeviceNotifier* notifier) {
 void KOAudioDevice::setAuxInputWrapperFactory(AuxInputKind kind,
                                               koru::AuxInputWrapperFactory factory) {
     mFactories[slot(kind)] = std::move(factory);
+}
+
+void KOAudioDevice::setAlertPresenter(std::shared_ptr<AlertPresenter> alerts) {
+    mServices.alerts = alerts ? std::move(alerts) : std::make_shared<koru::LogAlertPresenter>();
+}
+
+void KOAudioDevice::setInfoPanel(InfoPanel info) {
+    mServices.info = info ? std::move(info) : InfoPanel(logInfoLines);
 }
 
 // ---- engine and device ----------------------------------------------------------------------
@@ -205,6 +227,10 @@ void KOAudioDevice::createAudioDevice(std::uint32_t id) {
     mEngineForCollector.store(mEngine.get());
     mCollectorChannels.store(std::min(mEngine->TotalNumberOfChannels(), KOAD::kMaxChannels));
     mDeviceID = mEngine->GetCurrentDevice();
+    if (koru::platform::AudioInputUnit* unit = mEngine->HardwareUnit()) {
+        unit->setFailureHandler(
+            [this](std::uint32_t id, const QString& reason) { deviceFailed(id, reason); });
+    }
     mServices.collector->setKOAD(mEngine.get());
     mServices.collector->setDataCollectorFinishedHook([this] { dataCollectorThreadHasFinished(); });
     mCollectorHookInstalled = true;
@@ -219,6 +245,58 @@ void KOAudioDevice::start() {
     } catch (const std::exception& failure) {
         koru::log::warn("Audio device: start failed ({})", failure.what());
     }
+    if (!isRunning()) {
+        // The input unit reports the device and moves to the virtual input from the main loop.
+        koru::log::warn("Audio device: the engine did not start on device {}", mDeviceID);
+    }
+}
+
+bool KOAudioDevice::isRunning() const {
+    if (!mEngine || !mEngine->IsRunning()) {
+        return false;
+    }
+    const koru::platform::AudioInputUnit* unit = mEngine->HardwareUnit();
+    return unit == nullptr || unit->isRunning();
+}
+
+// The input unit calls this before it moves to the virtual input. The alert waits for the main
+// loop: a modal dialogue must not run inside the unit's switch.
+void KOAudioDevice::deviceFailed(std::uint32_t id, const QString& reason) {
+    DeviceRegistry& registry = DeviceRegistry::shared();
+    const auto info = registry.device(id);
+    const QString name = info ? info->name : QStringLiteral("The audio device");
+    mLastDeviceFailure = QStringLiteral("\"%1\": %2").arg(name, reason);
+    const bool lastResort = id == registry.virtualInputDevice();
+    koru::log::error("Audio device: \"{}\" failed ({}); {}", utf8(name), utf8(reason),
+                     lastResort ? "no audio is captured" : "measuring the virtual input instead");
+    postIOError();
+    koru::Alert alert;
+    alert.messageText = QStringLiteral("Audio Device Failed");
+    alert.informativeText =
+        QStringLiteral("\"%1\" could not be used: %2.\n%3")
+            .arg(name, reason,
+                 lastResort ? QStringLiteral("KORU is not capturing any audio.")
+                            : QStringLiteral("KORU now measures the Virtual Input."));
+    queueAlert(alert);
+}
+
+void KOAudioDevice::queueAlert(koru::Alert alert) {
+    const bool queued = mQueuedAlert.has_value();
+    mQueuedAlert = std::move(alert);
+    if (queued) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        mContext.get(), [this] { showQueuedAlert(); }, Qt::QueuedConnection);
+}
+
+void KOAudioDevice::showQueuedAlert() {
+    if (!mQueuedAlert) {
+        return;
+    }
+    const koru::Alert alert = std::move(*mQueuedAlert);
+    mQueuedAlert.reset();
+    mServices.alerts->runModal(alert);
 }
 
 void KOAudioDevice::stop() {
@@ -391,8 +469,7 @@ void KOAudioDevice::invalidateCachedValues() {
 void KOAudioDevice::showAudioSettingsInInfoPanel() {
     const QString deviceName = name();
     const double rate = nominalSampleRate();
-    KOInfoPanel::sharedInfoPanel().setInfoText(
-        deviceName, QString::fromStdString(fmt::format("Sample Rate: {:.0f}Hz", rate)));
+    mServices.info(deviceName, QString::fromStdString(fmt::format("Sample Rate: {:.0f}Hz", rate)));
     koru::log::info("{}", utf8(deviceFormat().name()));
     if (koru::AudioDeviceNotifier* notifier = mNotifier.load()) {
         notifier->postAudioHardwareNotification(
@@ -423,13 +500,23 @@ void KOAudioDevice::errorHandling(std::uint64_t) {
 }
 
 void KOAudioDevice::errorHandlingOnMainThread() {
-    {
-        std::lock_guard lock(mErrorMutex);
-        mServices.center->postOnMainThread(
-            Notification{text(kErrorOnIONotification), this, QVariant(), {}});
-    }
+    postIOError();
     // The engine reports again only once re-armed: failures until then belong to this burst.
+    if (mServices.errorHoldOff) {
+        mServices.errorHoldOff([this] {
+            if (mEngine) {
+                mEngine->ErrorHandled();
+            }
+        });
+        return;
+    }
     mErrorHoldOff->start();
+}
+
+void KOAudioDevice::postIOError() {
+    std::lock_guard lock(mErrorMutex);
+    mServices.center->postOnMainThread(
+        Notification{text(kErrorOnIONotification), this, QVariant(), {}});
 }
 
 void KOAudioDevice::dataCollectorThreadHasFinished() {
@@ -474,21 +561,40 @@ AuxInputWrapper* KOAudioDevice::wrapper(AuxInputKind kind) const {
     return mWrappers[slot(kind)].get();
 }
 
+// All or nothing: an input that cannot start leaves no wrapper, no channels and no change for
+// the clients, and the alert says why.
 bool KOAudioDevice::attach(AuxInputKind kind, std::unique_ptr<AuxInputWrapper> created) {
     KOAD* engine = getKOAD();
     if (engine == nullptr) {
         return false;
     }
-    auto& kept = mWrappers[slot(kind)];
-    kept = std::move(created);
-    // Kept even when attaching throws: its window still shows, and removing it is harmless.
-    if (engine->AddAuxInput(kept->auxInput())) {
-        return true;
+    try {
+        if (!engine->AddAuxInput(created->auxInput())) {
+            koru::log::warn("Audio device: the engine refused the {} (channel limit)",
+                            utf8(koru::auxInputTypeName(kind)));
+            return false;
+        }
+    } catch (const KOAuxInputException& failure) {
+        auxInputDidNotStart(kind, QString::fromStdString(failure.what()));
+        return false;
+    } catch (const CAException&) {
+        // Safe mode: kept, so its window still shows, and removing it is harmless.
+        mWrappers[slot(kind)] = std::move(created);
+        throw;
     }
-    koru::log::warn("Audio device: the engine refused the {} (channel limit)",
-                    utf8(koru::auxInputTypeName(kind)));
-    kept.reset();
-    return false;
+    mWrappers[slot(kind)] = std::move(created);
+    return true;
+}
+
+void KOAudioDevice::auxInputDidNotStart(AuxInputKind kind, const QString& cause) {
+    const QString title = auxInputTitle(kind);
+    koru::log::error("Audio device: the {} did not start ({}); nothing was added", utf8(title),
+                     utf8(cause));
+    koru::Alert alert;
+    alert.messageText = QStringLiteral("Could not start the %1").arg(title);
+    alert.informativeText =
+        QStringLiteral("The %1 was not added to the audio inputs: %2.").arg(title, cause);
+    queueAlert(alert);
 }
 
 void KOAudioDevice::addAuxInput(AuxInputKind kind) {
@@ -627,14 +733,6 @@ void KOAudioDevice::setSummingTableValue(const QVariant& value, const QString& c
     postReload(QVariant());
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::summingTableMenu(const QString& column, int row,
-                                                       int* selected) {
-    if (selected != nullptr) {
-        *selected = summingTableValue(column, row).toInt();
-    }
-    return nativeAndAuxChannelMenu();
-}
-
 // ---- channel names and menus ----------------------------------------------------------------
 
 QString KOAudioDevice::nameForChannelAtIndex(std::uint32_t index) {
@@ -688,16 +786,16 @@ koru::ChannelMenuCache::Entries KOAudioDevice::menuEntries(std::uint32_t first, 
     return entries;
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::nativeAndAuxChannelMenu() {
-    return mMenus.nativeAndAuxMenu([this] {
+koru::ChannelMenuCache::Entries KOAudioDevice::nativeAndAuxChannelMenuEntries() {
+    return mMenus.nativeAndAuxEntries([this] {
         KOAD* engine = getKOAD();
         const std::uint32_t sources = engine ? engine->NumberOfNativeAndAuxChannels() : 0;
         return menuEntries(0, std::min(sources, kMaxMenuChannels));
     });
 }
 
-std::unique_ptr<QMenu> KOAudioDevice::inputChannelMenu() {
-    return mMenus.inputMenu(
+koru::ChannelMenuCache::Entries KOAudioDevice::inputChannelMenuEntries() {
+    return mMenus.inputEntries(
         [this] {
             KOAD* engine = getKOAD();
             const std::uint32_t sources = engine ? engine->NumberOfNativeAndAuxChannels() : 0;

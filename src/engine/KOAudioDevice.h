@@ -31,7 +31,6 @@
 #include <optional>
 
 class KODataCollectorThread;
-class QMenu;
 class QTimer;
 class ZOInputClient;
 
@@ -39,8 +38,9 @@ class ZOInputClient;
 // for the rest of the program. It switches the input device, registers clients, answers rate and
 // channel questions, turns engine events into main-thread notifications and alerts, guards every
 // settings change with safe mode, holds the auxiliary inputs and summing channels, saves and
-// restores the audio settings, names channels, builds the channel menus and keeps the input
-// patch in step with the engine's channel map.
+// restores the audio settings, names channels, lists the channel menus' entries and keeps the
+// input patch in step with the engine's channel map. Its face on the desktop (alerts, the info
+// panel, the menus) lives in engine/ui.
 //
 // Threads: everything runs on the main thread except errorHandling (audio thread: one eventfd
 // write, nothing else) and dataCollectorThreadHasFinished (collector thread: queues the clip
@@ -66,13 +66,20 @@ public:
     static constexpr const char* kSummingColumnA = "cha";
     static constexpr const char* kSummingColumnB = "chb";
 
+    // Shows the device's name and rate on their two lines.
+    using InfoPanel = std::function<void(const QString& text, const QString& additional)>;
+
     // What the device works with; empty members take the program's own.
     struct Services {
         KODataCollectorThread* collector = nullptr;
         koru::platform::NotificationCenter* center = nullptr;
-        std::shared_ptr<koru::AlertPresenter> alerts;
+        std::shared_ptr<koru::AlertPresenter> alerts; // empty: alerts are logged
+        InfoPanel info;                               // empty: the lines are logged
         // "Quit" in the device-change error alert.
         std::function<void()> quit;
+        // Waits out an I/O error burst: calls its argument once the hold-off has passed, after
+        // which the next failure is news again. Empty: a kErrorHoldOffMs timer.
+        std::function<void(std::function<void()> rearm)> errorHoldOff;
     };
 
     // The one instance, created on first use on the main thread; it registers itself as the
@@ -89,6 +96,10 @@ public:
     // the auxiliary inputs.
     void setNotifier(koru::AudioDeviceNotifier* notifier);
     void setAuxInputWrapperFactory(koru::AuxInputKind kind, koru::AuxInputWrapperFactory factory);
+    // Wiring from the program's start (the shared device is built without them); empty values
+    // go back to logging.
+    void setAlertPresenter(std::shared_ptr<koru::AlertPresenter> alerts);
+    void setInfoPanel(InfoPanel info);
 
     // ---- engine and device ----
     // Created on the default input when missing; null only when not even the virtual input
@@ -115,6 +126,13 @@ public:
     void invalidateCachedValues();
     void showAudioSettingsInInfoPanel();
     double currentSampleRate() const override;
+
+    // Whether the engine captures audio now. A device that could not be opened or started, or
+    // failed while in use, is reported (log line, "KoruNot.ErrorOnIO", an alert naming it and
+    // the cause) and replaced by the virtual input; when even that cannot run, this is false.
+    bool isRunning() const;
+    // The last device failure, naming the device and the cause; empty while none happened.
+    QString lastDeviceFailure() const { return mLastDeviceFailure; }
 
     // Engine events.
     void inPropertyListener() override;
@@ -149,8 +167,6 @@ public:
     int numberOfSummingTableRows();
     QVariant summingTableValue(const QString& column, int row);
     void setSummingTableValue(const QVariant& value, const QString& column, int row);
-    // The cell's pop-up menu and the index of its selected item.
-    std::unique_ptr<QMenu> summingTableMenu(const QString& column, int row, int* selected);
 
     // ---- settings ----
     QVariantMap dictionaryRepresentation();
@@ -167,8 +183,10 @@ public:
     bool isValidChannelIndex(std::int32_t index);
     // 0 when the engine has no channel at all.
     std::uint32_t channelAfterIndex(std::uint32_t index);
-    std::unique_ptr<QMenu> nativeAndAuxChannelMenu();
-    std::unique_ptr<QMenu> inputChannelMenu();
+    // The channel menus' entries, tagged with the channel index: the hardware and auxiliary
+    // channels, and those followed by the summing channels.
+    koru::ChannelMenuCache::Entries nativeAndAuxChannelMenuEntries();
+    koru::ChannelMenuCache::Entries inputChannelMenuEntries();
     void deleteMenus();
 
     // ---- input patch ----
@@ -186,6 +204,10 @@ public:
 
 private:
     std::unique_ptr<KOAD> makeEngine(std::uint32_t id);
+    void deviceFailed(std::uint32_t id, const QString& reason);
+    void showQueuedAlert();
+    void queueAlert(koru::Alert alert);
+    void postIOError();
     std::uint32_t presentInputDevice(std::uint32_t id) const;
     void switchDevice(std::uint32_t id);
     void showDeviceChangeErrorAlert();
@@ -204,6 +226,7 @@ private:
     void
     restoreSummingChannels(const std::vector<koru::AudioSettingsDictionary::SummingPair>& pairs);
     bool attach(koru::AuxInputKind kind, std::unique_ptr<koru::AuxInputWrapper> wrapper);
+    void auxInputDidNotStart(koru::AuxInputKind kind, const QString& cause);
     koru::ChannelMenuCache::Entries menuEntries(std::uint32_t first, std::uint32_t end);
 
     Services mServices;
@@ -232,4 +255,6 @@ private:
     std::mutex mErrorMutex; // the "synchronised" section of errorHandlingOnMainThread
     koru::MainThreadWakeUp mErrorWakeUp;
     std::unique_ptr<QTimer> mErrorHoldOff;
+    QString mLastDeviceFailure;
+    std::optional<koru::Alert> mQueuedAlert; // shown from the main loop, newest wins
 };

@@ -1,8 +1,10 @@
 #include "KOAuxGenerator.h"
 
+#include "KOAuxInputException.h"
 #include "platform/audio/AudioOutputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
-#include "zotools/CAException.h"
+
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <span>
@@ -30,12 +32,6 @@ bool lockBriefly(std::mutex& mutex) {
 
 std::uint32_t samplesIn(const AudioBuffer& buffer) {
     return buffer.mData ? buffer.mDataByteSize / std::uint32_t(sizeof(float)) : 0;
-}
-
-void check(OSStatus status) {
-    if (status != noErr) {
-        throw CAException(status);
-    }
 }
 
 } // namespace
@@ -91,14 +87,31 @@ void KOAuxGenerator::StartOutput() {
         mVarispeed = std::make_unique<koru::Varispeed>(mOutputRate / mEngineRate,
                                                        &KOAuxGenerator::PullSource, this);
     }
-    check(mOutputInstance->start());
+    const OSStatus status = mOutputInstance->start();
+    if (status != noErr) {
+        std::string cause = mOutputInstance->failureReason();
+        if (cause.empty()) {
+            cause = fmt::format("error {}", status);
+        }
+        throw KOAuxInputException(status, fmt::format("its output did not start: {}", cause));
+    }
     mRunning = true;
+}
+
+bool KOAuxGenerator::OutputRunning() const {
+    if (!mRunning) {
+        return false;
+    }
+    const auto* unit = dynamic_cast<const koru::platform::AudioOutputUnit*>(mOutputInstance.get());
+    return unit == nullptr || unit->isRunning();
 }
 
 void KOAuxGenerator::Start() {
     StopOutput();
     {
+        // The previous run's frames would otherwise be read again at the same times.
         std::lock_guard lock(mRingMutex);
+        mRing.reset();
         mReadPosition = 0;
         mWritePosition = 0;
     }
@@ -187,26 +200,39 @@ OSStatus KOAuxGenerator::Tee(void* self, AudioUnitRenderActionFlags*, const Audi
     return noErr;
 }
 
+void KOAuxGenerator::Starve(AudioBufferList* buffers, std::uint32_t first,
+                            std::uint32_t frames) noexcept {
+    for (std::uint32_t c = 0; c < kChannels; ++c) {
+        AudioBuffer& buffer = buffers->mBuffers[first + c];
+        std::fill_n(static_cast<float*>(buffer.mData), std::min(frames, samplesIn(buffer)), 0.0f);
+    }
+    mStarved.fetch_add(1, std::memory_order_relaxed);
+}
+
 void KOAuxGenerator::Render(AudioBufferList* buffers, std::uint32_t first, std::uint32_t frames) {
     if (buffers == nullptr || buffers->mBuffers == nullptr || first >= buffers->mNumberBuffers ||
         buffers->mNumberBuffers - first < kChannels) {
         return;
     }
     if (!lockBriefly(mRingMutex)) {
+        Starve(buffers, first, frames);
         return;
     }
     std::lock_guard lock(mRingMutex, std::adopt_lock);
     const auto bounds = mRing.timeBounds();
     if (!bounds) {
+        Starve(buffers, first, frames);
         return;
     }
     if (mReadPosition < bounds->start) {
         // Fell out of the ring: pick up again just behind the writer.
         mReadPosition = mWritePosition - kResyncDistance;
+        Starve(buffers, first, frames);
         return;
     }
     if (mReadPosition + std::int64_t(frames) > bounds->end) {
-        return; // not written yet: the next buffer tries again
+        Starve(buffers, first, frames); // not written yet: the next buffer tries again
+        return;
     }
     for (std::uint32_t c = 0; c < kChannels; ++c) {
         AudioBuffer& buffer = buffers->mBuffers[first + c];

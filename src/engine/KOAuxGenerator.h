@@ -8,6 +8,7 @@
 #include "platform/audio/AudioUnitInstance.h"
 #include "zotools/ZOAudioUnit.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,10 @@
 // The source renders at the engine's rate. The output device is asked for that rate too; one
 // that keeps its own gets a rate converter on the speaker path only, so the ring and the engine
 // always hold engine-rate audio.
+//
+// A buffer the ring cannot fill (nothing written yet, the output stopped or failed, the writer
+// holding the ring) reaches the engine as silence, never as the previous buffer again, and is
+// counted. The output's failures are the generator's own: they never stop the engine's input.
 //
 // Threads: construction, Start, SetEngineSampleRate, SetVolume and destruction on the main
 // thread; the tee on the output's thread; Render on the engine's thread. The ring mutex guards
@@ -41,7 +46,8 @@ public:
     ~KOAuxGenerator() override;
 
     std::uint32_t NumberOfChannels() const override { return kChannels; }
-    // Starts the output with both positions at 0. Throws CAException when it cannot start.
+    // Starts the output with both positions at 0. Throws KOAuxInputException naming the cause
+    // when the output cannot start.
     void Start() override;
     void Render(AudioBufferList* buffers, std::uint32_t first, std::uint32_t frames) override;
     void SetEngineSampleRate(double rate) override;
@@ -57,6 +63,10 @@ public:
     bool IsConverting() const { return mVarispeed != nullptr; }
     std::int64_t ReadPosition() const;
     std::int64_t WritePosition() const;
+    // Buffers handed to the engine as silence because the ring had nothing for them.
+    std::uint64_t StarvedBuffers() const { return mStarved.load(std::memory_order_relaxed); }
+    // Whether the output plays: started, and not failed since.
+    bool OutputRunning() const;
 
 private:
     static OSStatus Tee(void* self, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* time,
@@ -66,6 +76,7 @@ private:
     double ReadOutputRate() const;
     void StopOutput();
     void StartOutput();
+    void Starve(AudioBufferList* buffers, std::uint32_t first, std::uint32_t frames) noexcept;
 
     std::unique_ptr<koru::AudioSource> mSource;
     std::unique_ptr<koru::platform::AudioUnitInstance> mOutputInstance;
@@ -81,4 +92,5 @@ private:
     double mEngineRate = 0.0;
     double mOutputRate = 0.0;
     bool mRunning = false;
+    std::atomic<std::uint64_t> mStarved{0};
 };

@@ -59,7 +59,13 @@ void KODataCollectorThread::collectorLoop() {
         return;
     koru::flushDenormalsOnThisThread();
     while (!mStopRequested.load(std::memory_order_acquire)) {
+        // Idle is announced before the flag is looked at, and wakeUp withdraws it after setting
+        // the flag (both sequentially consistent): idle never stays set while a wake-up waits.
+        mIdle.store(true);
+        if (mDataReady.load())
+            mIdle.store(false);
         mDataReady.wait(false, std::memory_order_acquire);
+        mIdle.store(false);
         if (mStopRequested.load(std::memory_order_acquire))
             return;
         runPass();
@@ -122,7 +128,8 @@ void KODataCollectorThread::setDataCollectorFinishedHook(FinishedHook hook) {
 }
 
 void KODataCollectorThread::wakeUp() {
-    mDataReady.store(true, std::memory_order_release);
+    mDataReady.store(true);
+    mIdle.store(false);
     mDataReady.notify_one();
 }
 

@@ -68,6 +68,9 @@ public:
 
     // Passes completed so far.
     std::uint64_t passCount() const { return mPasses.load(std::memory_order_acquire); }
+    // True while the loop sleeps with no wake-up pending: no further pass runs until the next
+    // wakeUp. Lets tests tell "no pass is coming" from "a pass has not run yet" without waiting.
+    bool isIdle() const { return mIdle.load(); }
 
 private:
     KODataCollectorThread() = default;
@@ -90,6 +93,7 @@ private:
     std::atomic<bool> mStopRequested{false};
     std::atomic<bool> mLoopEntered{false};
     std::atomic<std::uint64_t> mPasses{0};
+    std::atomic<bool> mIdle{false};
     std::once_flag mStarted;
     std::thread mThread;
 };

@@ -1,23 +1,29 @@
 #pragma once
 
-#include "engine/KOFFTBox.h"
 #include "engine/KOFloatBuffer.h"
 #include "engine/KOOneChannelInstrument.h"
-#include "engine/SampleTimeRing.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 // The windowed-FFT instrument of one channel. The audio thread keeps the newest N frames of the
 // selected channel and computes one spectrum every N/8 frames; the collector copies the newest
 // spectrum out, scaled by 1/(N/2), so a collected value is 4·|X[k]|/N of the windowed block
 // (the window's own gain stays in: a bin-centred full-scale sine reads 1.633 with Hann).
 //
-// Process, Collect, SetFFTSize, SetWindowType and the destructor take the instrument mutex.
-// Process only tries it: a buffer that finds it busy (a resize swapping its buffers in, or a
-// collection in progress) is dropped whole, so the analysed stream stays contiguous and the
-// audio thread never waits.
+// The audio thread never waits and never drops a block. Each spectrum goes out through a triple
+// buffer, so a reader always finds the newest complete one. A new size or window is built by the
+// caller (allocation, FFT planning) and handed over through an atomic pointer; Process takes it
+// at the start of its next call and every frame from then on goes into the new state. The state
+// it leaves is put on a lock-free list and freed by the next rebuild or collection, never on the
+// audio thread.
+//
+// Threads: Process on the audio thread; Collect on the collector; SetFFTSize and SetWindowType
+// on main (a subclass may rebuild from SetHost, under the engine mutex). The instrument mutex
+// serialises the readers, the rebuild mutex the rebuilds; Process takes neither. Lock order:
+// engine mutex, rebuild mutex, instrument mutex.
 class KOSpectrumAnalyzer : public KOOneChannelInstrument {
 public:
     static constexpr std::uint32_t kMinimumFFTSize = 8192;
@@ -31,9 +37,10 @@ public:
     bool IsPauseable() const override { return true; }
 
     // Ignores anything but a power of two within the allowed sizes. Restarts the block timing
-    // (the first N frames after it are never analysed) and clears the spectrum.
+    // (the first N frames after it are never analysed) and clears the spectrum at once; the
+    // audio thread switches at its next call.
     void SetFFTSize(std::uint32_t size);
-    // Keeps the size and the block timing.
+    // Keeps the size, the block timing and the spectrum.
     void SetWindowType(std::uint32_t type);
     std::uint32_t WindowType() const { return mWindowType.load(std::memory_order_relaxed); }
 
@@ -60,31 +67,31 @@ protected:
     KOSpectrumAnalyzer(std::uint32_t fftSize, std::uint32_t windowType,
                        std::uint32_t maximumFFTSize);
 
-    // Read or changed only under the instrument mutex.
-    KOFloatBuffer& Spectrum() { return *mBlocks.spectrum; }
+    // Reader side, under the instrument mutex. Takes the newest published spectrum when one came
+    // since the last take (false when none did); NewestSpectrum then holds it, unscaled, in N
+    // values of which the lower N/2 are the bins, or zeros of the current size before the first.
+    bool TakeNewestSpectrum();
+    const KOFloatBuffer& NewestSpectrum() const;
+    // Clears the new-data flag unless a spectrum is waiting to be taken.
+    void SettleNewData();
 
 private:
-    // Everything whose size follows N: built before the mutex is taken, swapped in under it.
-    struct Blocks {
-        std::unique_ptr<KOFFTBox> box;
-        std::unique_ptr<KOFloatBuffer> spectrum; // N values; the upper N/2 stay 0
-        std::unique_ptr<koru::SampleTimeRing> ring;
-        std::unique_ptr<KOFloatBuffer> fetch; // the block being analysed
-    };
+    struct Stream;
+    struct State;
 
     bool IsValidSize(std::uint32_t size) const;
-    static Blocks MakeBlocks(std::uint32_t size, std::uint32_t windowType);
+    void HandOver(std::unique_ptr<State> state);
+    void ReclaimRetired();
+    void TakePendingState();
     void StoreAndAnalyse(const float* samples, std::uint32_t frames);
-    bool BlockIsStored() const;
     void Analyse();
 
     const std::uint32_t mMaximumFFTSize;
-    Blocks mBlocks;
-    std::uint32_t mAnalyses = 0;
-    float mHalfSizeAsFloat = 0.0f;
-    std::int64_t mWriteTime = 0;
-    std::int64_t mReadPosition = 0;
-    std::int64_t mReadEnd = 0;
+    std::mutex mRebuildMutex;
+    std::shared_ptr<Stream> mReaderStream; // changed under both mutexes, read under either
+    State* mActive = nullptr;              // audio thread
+    std::atomic<State*> mPending{nullptr}; // built, not yet taken by the audio thread
+    std::atomic<State*> mRetired{nullptr}; // left by the audio thread, linked by nextRetired
     std::atomic<std::uint32_t> mFFTSize{0};
     std::atomic<std::uint32_t> mWindowType{0};
     std::atomic<bool> mSquaredMagnitudes{false};

@@ -11,22 +11,42 @@ namespace koru::framework {
 
 namespace {
 
+bool isFinite(QPointF point) {
+    return std::isfinite(point.x()) && std::isfinite(point.y());
+}
+
 class Plotter {
 public:
     Plotter(QImage& image, const QColor& colour)
-        : mImage(image), mWidth(image.width()), mHeight(image.height()) {
+        : mBits(image.bits()), mStride(image.bytesPerLine()), mWidth(image.width()),
+          mHeight(image.height()) {
         const QRgb premultiplied = qPremultiply(colour.rgba());
         mSource = {qRed(premultiplied), qGreen(premultiplied), qBlue(premultiplied),
                    qAlpha(premultiplied)};
     }
 
+    int width() const { return mWidth; }
+    int height() const { return mHeight; }
+
     // Blends the colour into pixel (x, y) with coverage 0..1.
     void plot(int x, int y, double coverage) {
-        if (x < 0 || y < 0 || x >= mWidth || y >= mHeight || coverage <= 0.0) {
+        if (x < 0 || y < 0 || x >= mWidth || y >= mHeight || !(coverage > 0.0)) {
             return;
         }
-        const int weight = int(std::lround(std::min(coverage, 1.0) * 256.0));
-        auto* pixel = reinterpret_cast<QRgb*>(mImage.scanLine(y)) + x;
+        blend(row(y) + x, int(std::min(coverage, 1.0) * 256.0 + 0.5));
+    }
+
+    // weight 0..256
+    void plotWeighted(int x, int y, int weight) {
+        if (unsigned(x) < unsigned(mWidth) && unsigned(y) < unsigned(mHeight) && weight > 0) {
+            blend(row(y) + x, weight);
+        }
+    }
+
+    QRgb* row(int y) { return reinterpret_cast<QRgb*>(mBits + std::ptrdiff_t(y) * mStride); }
+
+    // weight 0..256
+    void blend(QRgb* pixel, int weight) {
         const int inverse = 255 - ((mSource[3] * weight) >> 8);
         auto mix = [&](int source, int destination) {
             return std::min(255, ((source * weight) >> 8) + (destination * inverse + 127) / 255);
@@ -38,6 +58,9 @@ public:
     // Wu's line between pixel-space points (pixel centres at +0.5), without its last pixel so
     // joined segments do not paint their joints twice.
     void segment(QPointF from, QPointF to) {
+        if (!isFinite(from) || !isFinite(to)) {
+            return;
+        }
         const double dx = to.x() - from.x();
         const double dy = to.y() - from.y();
         if (std::fabs(dx) >= std::fabs(dy)) {
@@ -48,30 +71,67 @@ public:
     }
 
 private:
-    // Steps along the major axis a -> aEnd, the minor coordinate b moving by slope per step.
+    // Steps along the major axis a -> aEnd, the minor coordinate b moving by slope per step;
+    // only the steps that can touch the image are taken.
     void walk(double a, double b, double aEnd, double slope, bool steep) {
+        const double size = steep ? mHeight : mWidth;
+        const double first = std::floor(std::clamp(a, -2.0, size + 1.0));
+        const double last = std::floor(std::clamp(aEnd, -2.0, size + 1.0));
         const int step = aEnd >= a ? 1 : -1;
-        const int first = int(std::floor(a));
-        const int last = int(std::floor(aEnd));
-        for (int i = first; i != last; i += step) {
+        for (int i = int(first); i != int(last); i += step) {
             const double minor = b + (i + 0.5 - a) * slope - 0.5;
-            const int below = int(std::floor(minor));
-            const double fraction = minor - below;
+            const double below = std::floor(minor);
+            if (!(below > -2.0 && below < double(steep ? mWidth : mHeight) + 1.0)) {
+                continue;
+            }
+            const int upper = int((minor - below) * 256.0 + 0.5);
+            const int low = int(below);
             if (steep) {
-                plot(below, i, 1.0 - fraction);
-                plot(below + 1, i, fraction);
+                plotWeighted(low, i, 256 - upper);
+                plotWeighted(low + 1, i, upper);
             } else {
-                plot(i, below, 1.0 - fraction);
-                plot(i, below + 1, fraction);
+                plotWeighted(i, low, 256 - upper);
+                plotWeighted(i, low + 1, upper);
             }
         }
     }
 
-    QImage& mImage;
+    uchar* mBits;
+    qsizetype mStride;
     int mWidth;
     int mHeight;
     std::array<int, 4> mSource{};
 };
+
+// The area between the polyline and the baseline over each pixel column, signed (positive
+// above the baseline, that is towards smaller device y).
+std::vector<double> columnAreas(const std::vector<QPointF>& device, double baseline, int width) {
+    std::vector<double> areas(std::size_t(width), 0.0);
+    for (std::size_t k = 1; k < device.size(); ++k) {
+        QPointF p = device[k - 1];
+        QPointF q = device[k];
+        if (!isFinite(p) || !isFinite(q) || p.x() == q.x()) {
+            continue;
+        }
+        if (p.x() > q.x()) {
+            std::swap(p, q);
+        }
+        const double slope = (q.y() - p.y()) / (q.x() - p.x());
+        const double heightAtP = baseline - p.y();
+        const int firstColumn = int(std::max(0.0, std::floor(p.x())));
+        const int endColumn = int(std::min(double(width), std::ceil(q.x())));
+        for (int c = firstColumn; c < endColumn; ++c) {
+            const double left = std::max(p.x(), double(c));
+            const double right = std::min(q.x(), double(c + 1));
+            if (!(right > left)) {
+                continue;
+            }
+            const double middle = (left + right) / 2.0;
+            areas[std::size_t(c)] += (right - left) * (heightAtP - slope * (middle - p.x()));
+        }
+    }
+    return areas;
+}
 
 } // namespace
 
@@ -88,7 +148,74 @@ void strokeAntialiasedPolyline(QImage& image, const std::vector<QPointF>& points
         previous = next;
     }
     const QPointF end = toDevice.map(points.back());
-    plotter.plot(int(std::floor(end.x())), int(std::floor(end.y())), 1.0);
+    if (isFinite(end) && std::fabs(end.x()) < 1e9 && std::fabs(end.y()) < 1e9) {
+        plotter.plot(int(std::floor(end.x())), int(std::floor(end.y())), 1.0);
+    }
+}
+
+void fillAntialiasedAreaUnderPolyline(QImage& image, const std::vector<QPointF>& points,
+                                      const QTransform& toDevice, double baseline,
+                                      const QColor& colour) {
+    if (points.size() < 2 || image.format() != QImage::Format_ARGB32_Premultiplied) {
+        return;
+    }
+    const double base = toDevice.map(QPointF(0.0, baseline)).y();
+    if (!std::isfinite(base)) {
+        return;
+    }
+    std::vector<QPointF> device;
+    device.reserve(points.size());
+    for (const QPointF& point : points) {
+        device.push_back(toDevice.map(point));
+    }
+    Plotter plotter(image, colour);
+    const std::vector<double> areas = columnAreas(device, base, plotter.width());
+    // Each column covers [top, bottom) in device rows: whole pixels between, a partial one at
+    // either end. Rows are walked in order, so the image is written line by line.
+    struct Span {
+        int top, bottom;             // the rows touched: [top, bottom)
+        int fullTop, fullBottom;     // the rows covered whole
+        int topWeight, bottomWeight; // of the partial rows, 0..256
+    };
+    std::vector<Span> spans(areas.size());
+    int firstRow = plotter.height();
+    int endRow = 0;
+    for (std::size_t c = 0; c < areas.size(); ++c) {
+        const double top =
+            std::clamp(std::min(base, base - areas[c]), 0.0, double(plotter.height()));
+        const double bottom =
+            std::clamp(std::max(base, base - areas[c]), 0.0, double(plotter.height()));
+        Span& span = spans[c];
+        span.top = int(std::floor(top));
+        span.bottom = int(std::ceil(bottom));
+        span.fullTop = int(std::ceil(top));
+        span.fullBottom = int(std::floor(bottom));
+        if (span.fullTop > span.fullBottom) {
+            // Within one row.
+            span.fullTop = span.fullBottom = span.bottom;
+            span.topWeight = int((bottom - top) * 256.0 + 0.5);
+        } else {
+            span.topWeight = int((span.fullTop - top) * 256.0 + 0.5);
+        }
+        span.bottomWeight = int((bottom - span.fullBottom) * 256.0 + 0.5);
+        if (span.bottom > span.top) {
+            firstRow = std::min(firstRow, span.top);
+            endRow = std::max(endRow, span.bottom);
+        }
+    }
+    for (int y = firstRow; y < endRow; ++y) {
+        QRgb* line = plotter.row(y);
+        for (std::size_t c = 0; c < spans.size(); ++c) {
+            const Span& span = spans[c];
+            if (y >= span.fullTop && y < span.fullBottom) {
+                plotter.blend(line + c, 256);
+            } else if (y == span.top && span.topWeight > 0) {
+                plotter.blend(line + c, span.topWeight);
+            } else if (y == span.fullBottom && y < span.bottom && span.bottomWeight > 0) {
+                plotter.blend(line + c, span.bottomWeight);
+            }
+        }
+    }
 }
 
 } // namespace koru::framework

@@ -1,6 +1,7 @@
 #include "framework/InstrumentAudioDevice.h"
 
 #include "engine/KOAudioDevice.h"
+#include "engine/ui/KOAudioDeviceMenus.h"
 
 #include <QMenu>
 
@@ -19,7 +20,7 @@ public:
     QStringList channelNamesArray() const override { return device().channelNamesArray(); }
     std::uint32_t totalNumberChannels() const override { return device().totalNumberChannels(); }
     std::unique_ptr<QMenu> inputChannelMenu() const override {
-        return device().inputChannelMenu();
+        return KOAudioDeviceMenus::inputChannelMenu(device());
     }
 
 private:

@@ -1,14 +1,12 @@
 #include "KOColorAdditions.h"
 
+#include "TraceColourSequence.h"
 #include "utility/VEColor.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <optional>
-#include <random>
 
 namespace {
 
@@ -17,34 +15,8 @@ const QString kGreen = QStringLiteral("g");
 const QString kBlue = QStringLiteral("b");
 const QString kAlpha = QStringLiteral("a");
 
-// The sequence feeds each component back into the next one; its own generator keeps the rest
-// of the process's random numbers out of it.
-class TraceColourSequence {
-public:
-    QColor next(double alpha) {
-        std::lock_guard lock(mMutex);
-        if (!std::isnormal(mPhase)) {
-            std::mt19937 generator(std::uint32_t(
-                std::chrono::system_clock::now().time_since_epoch() / std::chrono::seconds(1)));
-            mPhase = std::uniform_real_distribution<double>(0.0, 1.0)(generator);
-        }
-        mPhase += double(0.4f);
-        mRed = std::max(double(std::fabs(std::sin(float(mRed * mPhase)))), 0.4);
-        mGreen = std::max(double(std::fabs(std::sin(float(3.0 * mPhase * mGreen)))), 0.2);
-        mBlue = std::max(double(std::fabs(std::sin(float(7.0 * mPhase * mBlue)))), 0.5);
-        return QColor::fromRgbF(float(mRed), float(mGreen), float(mBlue), float(alpha));
-    }
-
-private:
-    std::mutex mMutex;
-    double mPhase = std::numeric_limits<double>::quiet_NaN();
-    double mRed = 0.5;
-    double mGreen = 0.5;
-    double mBlue = 0.5;
-};
-
 TraceColourSequence& sequence() {
-    static auto* instance = new TraceColourSequence;
+    static auto* instance = new TraceColourSequence(TraceColourSequence::clockSeed());
     return *instance;
 }
 
@@ -70,6 +42,10 @@ QColor KOColorAdditions::nextColor() {
 
 QColor KOColorAdditions::nextColorWithAlpha(double alpha) {
     return sequence().next(alpha);
+}
+
+void KOColorAdditions::seedTraceColours(std::uint32_t seed) {
+    sequence().reseed(seed);
 }
 
 QVariantMap KOColorAdditions::dictionaryRepresentation(const QColor& color) {

@@ -29,6 +29,9 @@ public:
     QColor strokeColour() const { return mStroke; }
     QColor fillColour() const { return mFill; }
 
+protected:
+    void setPlotRect(const QRectF& rect) { mPlotRect = rect; }
+
 private:
     void drawFrequencyLines(const ZOLogViewMath& math, bool details);
     void drawFrequencyLine(double x, bool octave, const QString& label, bool details);

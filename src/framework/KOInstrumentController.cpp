@@ -3,11 +3,12 @@
 #include "engine/KODataCollectorThread.h"
 #include "framework/InstrumentAudioDevice.h"
 #include "framework/KOInstrumentControllerDelegate.h"
+#include "framework/KOInstrumentWindow.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/log/Log.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -107,11 +108,13 @@ QRect clampedOnto(QRect rect, const QRect& area) {
 KOInstrumentController::KOInstrumentController() = default;
 
 KOInstrumentController::~KOInstrumentController() {
-    stopObserving();
-    // The collector must never call into a half-destroyed controller.
-    removeFromDataCollectorThread();
     if (mWindow)
         mWindow->removeEventFilter(this);
+}
+
+void KOInstrumentController::leaveBeforeDestruction() {
+    stopObserving();
+    removeFromDataCollectorThread();
 }
 
 void KOInstrumentController::initWithWindowNibName(const QString& nibName,
@@ -121,6 +124,8 @@ void KOInstrumentController::initWithWindowNibName(const QString& nibName,
     mWindow = buildWindow(nibName);
     InternalInconsistencyException::check(mWindow != nullptr, "the window could not be built");
     mWindow->installEventFilter(this);
+    if (auto* snapping = qobject_cast<KOWindow*>(mWindow.get()))
+        snapping->setWindowDelegate(this);
     windowDidLoad();
     startObserving();
     if (dictionary)
@@ -128,7 +133,7 @@ void KOInstrumentController::initWithWindowNibName(const QString& nibName,
 }
 
 std::unique_ptr<QMainWindow> KOInstrumentController::buildWindow(const QString& /*nibName*/) {
-    auto window = std::make_unique<QMainWindow>();
+    auto window = std::make_unique<KOInstrumentWindow>();
     window->setCentralWidget(new QWidget(window.get()));
     return window;
 }
@@ -379,6 +384,8 @@ void KOInstrumentController::icPropertiesChanged() {
 void KOInstrumentController::addToDataCollectorThread() {
     if (mRegistered)
         return;
+    InternalInconsistencyException::check(
+        mMadeByCreate, "only a controller made by create() may join the data collector thread");
     koru::log::debug("adding {} to data collector thread", description().toStdString());
     KODataCollectorThread::sharedCollectorThread().addInstrumentController(&mCollectorClient);
     mRegistered = true;

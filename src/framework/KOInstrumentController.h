@@ -33,6 +33,14 @@ class QMenu;
 // the subclass's buildWindow, instrumentMenu and toolbarItemIdentifiers. So a controller is
 // constructed first and then initialised with initWithWindowNibName; create<T>() does both.
 //
+// Leaving the collector: dataCollection runs on the collector thread and reads the subclass's
+// members, so the controller must be out of the collector before the first of them is destroyed.
+// A base destructor runs too late for that, and a rule each subclass remembers gets forgotten.
+// So create<T>() builds the controller as a final class derived from T whose destructor stops
+// observing and leaves the collector before any part of T is destroyed, whichever way the
+// controller is deleted (its owner, deleteLater, a Qt parent). Only controllers made by create()
+// may join the collector.
+//
 // Every subclass declares Q_OBJECT: its class name is written as "KOType".
 //
 // Threads: everything runs on the main thread except dataCollection (the collector thread, under
@@ -71,11 +79,11 @@ public:
     KOInstrumentController& operator=(const KOInstrumentController&) = delete;
 
     // Constructs a T with `args` and runs its second phase with `nibName` and `dictionary`
-    // (null for a new instrument).
+    // (null for a new instrument). The object is a LeavesCollectorFirst<T>.
     template <typename T, typename... Args>
     static std::unique_ptr<T> create(const QString& nibName, const QVariantMap* dictionary,
                                      Args&&... args) {
-        auto controller = std::make_unique<T>(std::forward<Args>(args)...);
+        auto controller = std::make_unique<LeavesCollectorFirst<T>>(std::forward<Args>(args)...);
         controller->initWithWindowNibName(nibName, dictionary);
         return controller;
     }
@@ -167,9 +175,9 @@ public:
 
     // --- Collector thread ------------------------------------------------------------------
 
-    // Main thread. Removal waits for a running collector pass. An instrument whose
-    // dataCollection reads members of its own removes itself in its destructor: the base's
-    // destructor runs after those members are gone.
+    // Main thread. Removal waits for a running collector pass. Destruction removes the
+    // controller before any of its members go (see the class comment). Adding one that was not
+    // made by create() throws InternalInconsistencyException.
     void addToDataCollectorThread();
     void removeFromDataCollectorThread();
     bool isInDataCollectorThread() const { return mRegistered; }
@@ -272,7 +280,7 @@ signals:
 
 protected:
     // Builds the window and connects the outlets; stands in for the interface file named
-    // `nibName`. The base makes an empty window.
+    // `nibName`. The base makes an empty KOInstrumentWindow; windows of other classes do not snap.
     virtual std::unique_ptr<QMainWindow> buildWindow(const QString& nibName);
     // After the window is built: context menu, dark look, toolbar.
     virtual void windowDidLoad();
@@ -285,6 +293,22 @@ protected:
     std::unique_ptr<QMenu> mInstrumentMenu;
 
 private:
+    // The most-derived part of every controller create() makes, so its destructor runs while
+    // all of T is still whole.
+    template <typename T> class LeavesCollectorFirst final : public T {
+    public:
+        template <typename... Args>
+        explicit LeavesCollectorFirst(Args&&... args) : T(std::forward<Args>(args)...) {
+            static_cast<KOInstrumentController&>(*this).mMadeByCreate = true;
+        }
+        ~LeavesCollectorFirst() override {
+            static_cast<KOInstrumentController&>(*this).leaveBeforeDestruction();
+        }
+    };
+
+    // Stops every call from outside (notifications, collector passes) into the controller.
+    void leaveBeforeDestruction();
+
     // The collector thread's view of the controller: tries the data-collection lock and skips
     // the pass when main holds it, so the collector never waits for the main thread.
     class CollectorClient : public koru::DataCollectionClient {
@@ -312,6 +336,7 @@ private:
     QVariantList mLinkedParameters;
     bool mApplyingLinkedParameter = false;
     bool mRegistered = false;
+    bool mMadeByCreate = false;
     bool mClosed = false;
     CollectorClient mCollectorClient{*this};
     std::vector<koru::platform::ObserverToken> mObservers;

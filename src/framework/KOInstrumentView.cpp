@@ -68,7 +68,7 @@ void KOInstrumentView::centerControlView() {
 }
 
 void KOInstrumentView::showControlView() {
-    if (mControlView == nullptr) {
+    if (mControlView == nullptr || mControlViewShownPermanently) {
         return;
     }
     if (mControlViewIsShown) {
@@ -88,6 +88,7 @@ void KOInstrumentView::hideControlView() {
         mControlView->hide();
     }
     mControlViewIsShown = false;
+    mControlViewShownPermanently = false;
 }
 
 void KOInstrumentView::toggleControlViewVisibilityPermanent() {
@@ -95,14 +96,15 @@ void KOInstrumentView::toggleControlViewVisibilityPermanent() {
         return;
     }
     if (mControlViewIsShown) {
-        mControlView->hide();
-        mControlViewIsShown = false;
+        hideControlView();
         return;
     }
+    stopControlViewRemoveTimer();
     mControlView->show();
     mControlView->raise();
     centerControlView();
     mControlViewIsShown = true;
+    mControlViewShownPermanently = true;
 }
 
 void KOInstrumentView::resetControlViewTimer() {
@@ -118,7 +120,8 @@ void KOInstrumentView::addControlViewRemoveTimer() {
     mControlViewRemoveTimer = new QTimer(this);
     mControlViewRemoveTimer->setSingleShot(true);
     mControlViewRemoveTimer->setInterval(kControlViewHideDelayMs);
-    connect(mControlViewRemoveTimer, &QTimer::timeout, this, &KOInstrumentView::hideControlView);
+    connect(mControlViewRemoveTimer, &QTimer::timeout, this,
+            &KOInstrumentView::controlViewRemoveTimerFired);
     mControlViewRemoveTimer->start();
 }
 
@@ -129,6 +132,12 @@ void KOInstrumentView::stopControlViewRemoveTimer() {
     mControlViewRemoveTimer->stop();
     mControlViewRemoveTimer->deleteLater();
     mControlViewRemoveTimer = nullptr;
+}
+
+void KOInstrumentView::controlViewRemoveTimerFired() {
+    if (!mControlViewShownPermanently) {
+        hideControlView();
+    }
 }
 
 bool KOInstrumentView::overlayIsManual() const {

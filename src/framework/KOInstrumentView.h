@@ -16,7 +16,8 @@ class QTimer;
 // flag is set the collector skips building the next frame: at most one frame is pending.
 //
 // The hover overlay (created on first use) shows itself when the pointer enters its strip and
-// hides itself kControlViewHideDelayMs later; a double click toggles it permanently.
+// hides itself kControlViewHideDelayMs later; a double click toggles it permanently, and while
+// it is shown that way hovering arms no timer and a timer armed before cannot hide it.
 //
 // objectLock() guards the cached layers of subclasses. Lock order: objectLock -> layer mutex ->
 // axis mutex; trace locks are only tried.
@@ -47,6 +48,7 @@ public:
 
     KOInstrumentControlView* controlView();
     bool controlViewIsShown() const { return mControlViewIsShown; }
+    bool controlViewIsShownPermanently() const { return mControlViewShownPermanently; }
     bool mouseIsInView() const { return mMouseIsInView; }
     // The horizontal strip over which hovering shows the overlay (y-down widget coordinates).
     QRect controlViewTrackingFrame() const;
@@ -75,12 +77,14 @@ private:
     bool overlayIsManual() const;
     void addControlViewRemoveTimer();
     void stopControlViewRemoveTimer();
+    void controlViewRemoveTimerFired();
     void toggleControlPanelOfController();
 
     QTimer* mRedrawTimer = nullptr;
     std::atomic<bool> mDirtyView{false};
     QTimer* mControlViewRemoveTimer = nullptr;
     bool mControlViewIsShown = false;
+    bool mControlViewShownPermanently = false;
     bool mMouseIsInView = true;
     KOInstrumentControlView* mControlView = nullptr;
     QPointer<KOInstrumentController> mController;

@@ -6,8 +6,8 @@
 #include "KOLogarithmicInstrumentViewDelegate.h"
 #include "RangeSlider.h"
 #include "YUpGeometry.h"
-#include "utility/KOInfoPanel.h"
 #include "utility/KOString.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include <fmt/format.h>
 

@@ -34,8 +34,6 @@ QString KOMultipleTracesInstrumentController::mimeTypeFor(const char* pasteboard
 KOMultipleTracesInstrumentController::KOMultipleTracesInstrumentController() = default;
 
 KOMultipleTracesInstrumentController::~KOMultipleTracesInstrumentController() {
-    // Stop collection before the list goes away.
-    removeFromDataCollectorThread();
     if (mTableView)
         mTableView->setModel(nullptr);
 }

@@ -32,8 +32,17 @@ double ZOWindowAdditions::screenReference() {
     return double(geometry.y() + geometry.height());
 }
 
+QRectF ZOWindowAdditions::yUpRect(const QRectF& yDownRect) {
+    return YUpGeometry::reflected(yDownRect, screenReference());
+}
+
+QRectF ZOWindowAdditions::yDownRect(const QRectF& yUpRect) {
+    // The reflection is its own inverse.
+    return YUpGeometry::reflected(yUpRect, screenReference());
+}
+
 QRectF ZOWindowAdditions::yUpFrame(const QWidget& window) {
-    return YUpGeometry::reflected(QRectF(window.frameGeometry()), screenReference());
+    return yUpRect(QRectF(window.frameGeometry()));
 }
 
 void ZOWindowAdditions::setYUpOrigin(QWidget& window, QPointF origin) {

@@ -26,6 +26,9 @@ public:
     static QRectF yUpFrame(const QWidget& window);
     // Moves the window, without resizing it, so its frame's bottom-left corner is at origin.
     static void setYUpOrigin(QWidget& window, QPointF origin);
+    // A screen rectangle (a screen's work area, a frame) between the two conventions.
+    static QRectF yUpRect(const QRectF& yDownRect);
+    static QRectF yDownRect(const QRectF& yUpRect);
 
     static QPointF bottomLeftCorner(const QWidget& window);
     static QPointF bottomRightCorner(const QWidget& window);

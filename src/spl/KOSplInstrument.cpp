@@ -72,7 +72,7 @@ void KOSplInstrument::SampleRateChanged(double rate) {
 }
 
 // Builds the table for the size the analyser now has and swaps it in. Building happens outside
-// the mutex, so the audio thread is not held up by a long table.
+// the mutex, so a reader is not held up by a long table; the audio thread never uses it.
 void KOSplInstrument::Configure(std::uint32_t speed, double rate) {
     std::uint32_t weighting = 0;
     {
@@ -106,14 +106,19 @@ float KOSplInstrument::GetLevel() {
     if (!HasNewData())
         return mLevel.load(std::memory_order_relaxed);
     const std::lock_guard lock(InstrumentMutex());
-    // Another caller may have taken this spectrum while we waited for the mutex.
-    if (!HasNewData())
+    // Another caller may have taken this spectrum while we waited for the mutex, or a size change
+    // left nothing to take.
+    if (!TakeNewestSpectrum()) {
+        SettleNewData();
         return mLevel.load(std::memory_order_relaxed);
-    const KOFloatBuffer& spectrum = Spectrum();
+    }
+    const KOFloatBuffer& spectrum = NewestSpectrum();
     const KOWeightingBuffer& table = *mWeightingTable;
-    // A size change swaps the spectrum in before its table: keep the spectrum for the table.
-    if (table.Length() != spectrum.Length())
+    // A spectrum of a new size that comes before its table is passed over.
+    if (table.Length() != spectrum.Length()) {
+        SettleNewData();
         return mLevel.load(std::memory_order_relaxed);
+    }
 
     // Σ P·W without touching the spectrum, in four running sums so the loop vectorises.
     const std::uint32_t half = spectrum.Length() / 2;
@@ -129,7 +134,9 @@ float KOSplInstrument::GetLevel() {
     const double meanPower = weighted * (2.0 / n) / (n / 2.0);
     const float level = meanPower > 0.0 ? float(10.0 * std::log10(meanPower))
                                         : -std::numeric_limits<float>::infinity();
+    // The level goes out before the flag drops, so a caller taking the fast path meanwhile
+    // never answers the previous one.
     mLevel.store(level, std::memory_order_relaxed);
-    SetNewData(false);
+    SettleNewData();
     return level;
 }

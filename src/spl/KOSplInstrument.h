@@ -19,9 +19,12 @@
 //
 // Threads: Process on the audio thread; GetLevel on the collector (and calibration on main);
 // SetSpeed, SetWeighting, SampleRateChanged on main; SetHost from the engine's reconfiguration.
-// The instrument mutex guards the spectrum and the weighting table. Size and table are rebuilt
-// together on every speed or rate change, and a spectrum is never weighted with a table of
-// another size. Lock order: engine mutex (SetHost runs under it), then the instrument mutex.
+// The audio thread only computes spectra, which the analyser passes out without waiting; the
+// weighting table belongs to the readers' side, under the instrument mutex, so building or
+// refilling it never holds up a block. Size and table are rebuilt together on every speed or
+// rate change, and a spectrum is never weighted with a table of another size: until the new
+// table is in, GetLevel answers the previous level. Lock order: engine mutex (SetHost runs under
+// it), the analyser's rebuild mutex, the instrument mutex.
 class KOSplInstrument : public KOSpectrumAnalyzer {
 public:
     // Above 100 kHz 'slow' needs 262144 points to keep its span.

@@ -3,52 +3,41 @@
 #include "utility/NumberScanner.h"
 #include "utility/VEColor.h"
 
+#include "platform/plist/VariantTypes.h"
+
 #include <QFontDatabase>
 #include <QTimeZone>
 
 #include <cmath>
 #include <limits>
 
+using koru::platform::isInteger;
+using koru::platform::isUnsignedIntegerType;
 using koru::utility::NumberScanner;
 
 namespace {
 
 enum class Kind { Missing, Number, Text, Other };
 
+bool isReal(const QVariant& value) {
+    return value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
+}
+
+// bool counts as a number here: flags are stored as integers as often as integers as flags.
 Kind kindOf(const QVariant& value) {
     if (!value.isValid())
         return Kind::Missing;
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Double:
-    case QMetaType::Float:
+    if (value.typeId() == QMetaType::Bool || isInteger(value) || isReal(value))
         return Kind::Number;
-    case QMetaType::QString:
+    if (value.typeId() == QMetaType::QString)
         return Kind::Text;
-    default:
-        return Kind::Other;
-    }
-}
-
-bool isReal(const QVariant& value) {
-    return value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
+    return Kind::Other;
 }
 
 // The property-list layer hands integers over as 64-bit values, signed or not; a negative number
 // may arrive as its unsigned 64-bit pattern.
 std::int64_t integerOf(const QVariant& value) {
-    if (value.typeId() == QMetaType::ULongLong || value.typeId() == QMetaType::ULong)
+    if (isUnsignedIntegerType(value.typeId()))
         return static_cast<std::int64_t>(value.toULongLong());
     return value.toLongLong();
 }

@@ -1,5 +1,6 @@
 #include "zotools/ZOAudioInput.h"
 
+#include "platform/audio/AudioInputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOInputClientException.h"
@@ -143,13 +144,21 @@ void ZOAudioInput::Start() {
     say("\nStarting IO for Device...");
     try {
         ZOAudioOutputUnit::Start();
-    } catch (const CAException&) {
+    } catch (const CAException& failure) {
+        // Not swallowed: the engine knows it is not running, and the unit reports the device
+        // and moves to the virtual input from the main loop.
+        m_lastStartError.store(failure.GetError());
         m_running.store(false);
         say("ERROR!");
         return;
     }
+    m_lastStartError.store(noErr);
     m_running.store(true);
     say(" done.");
+}
+
+koru::platform::AudioInputUnit* ZOAudioInput::HardwareUnit() const {
+    return dynamic_cast<koru::platform::AudioInputUnit*>(Instance());
 }
 
 void ZOAudioInput::Stop() {
@@ -185,10 +194,24 @@ OSStatus ZOAudioInput::InputProc(void* context, AudioUnitRenderActionFlags* flag
                                  std::uint32_t frames, AudioBufferList*) {
     auto* self = static_cast<ZOAudioInput*>(context);
     std::unique_lock lock(self->m_engineMutex, std::try_to_lock);
-    if (!lock.owns_lock())
-        return noErr; // an edit is under way on the main thread: skip this block
+    if (!lock.owns_lock()) {
+        // An edit is under way on the main thread: skip this block, but never silently.
+        self->m_skippedPending.fetch_add(1, std::memory_order_relaxed);
+        self->m_skippedTotal.fetch_add(1, std::memory_order_relaxed);
+        self->BlockSkipped();
+        return noErr;
+    }
+    self->CreditSkippedBlocks();
     self->RenderAndProcess(flags, time, bus, frames);
     return noErr;
+}
+
+void ZOAudioInput::CreditSkippedBlocks() noexcept {
+    const std::uint64_t skipped = m_skippedPending.exchange(0, std::memory_order_relaxed);
+    if (skipped == 0)
+        return;
+    for (ZOInputClient* client : m_clients)
+        client->AddSkippedBlocks(skipped);
 }
 
 void ZOAudioInput::RenderAndProcess(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* time,

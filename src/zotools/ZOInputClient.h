@@ -37,6 +37,13 @@ public:
         return m_numberOfChannels.load(std::memory_order_relaxed);
     }
     ZOAudioInput* Host() const { return m_host.load(); }
+    // Blocks the engine skipped while this client was registered, because a list edit held the
+    // engine: this client never saw them. Readable from any thread.
+    std::uint64_t SkippedBlocks() const { return m_skippedBlocks.load(std::memory_order_relaxed); }
+    // The engine credits skips at its next pass, under its mutex.
+    void AddSkippedBlocks(std::uint64_t count) noexcept {
+        m_skippedBlocks.fetch_add(count, std::memory_order_relaxed);
+    }
 
     static constexpr const char* kNotPauseableMessage = "Called setPaused on non-pauseable client.";
 
@@ -46,4 +53,5 @@ protected:
 private:
     std::atomic<ZOAudioInput*> m_host{nullptr};
     std::atomic<bool> m_paused{false};
+    std::atomic<std::uint64_t> m_skippedBlocks{0};
 };

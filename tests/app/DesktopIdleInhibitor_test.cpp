@@ -7,12 +7,13 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
+#include <utility>
 
 using koru::platform::IdleInhibitor;
 using koru::test::FakeBusService;
@@ -24,16 +25,39 @@ namespace {
 
 constexpr const char* kUnavailable = "Idle-sleep inhibition unavailable";
 
-// A screen-saver service handing out cookies 100, 101, ...; `answerDelayMs` holds each Inhibit
-// answer back, as a busy service would.
-std::unique_ptr<FakeBusService> makeScreenSaver(PrivateSessionBus& bus, int answerDelayMs = 0) {
+std::shared_future<void> alreadyOpen() {
+    std::promise<void> open;
+    open.set_value();
+    return open.get_future().share();
+}
+
+// Holds a service's answers back until opened, as a busy service would; opens when it goes, so
+// a service waiting on it can always be shut down.
+class AnswerGate {
+public:
+    std::shared_future<void> future() { return m_open.get_future().share(); }
+    void open() {
+        if (!std::exchange(m_opened, true))
+            m_open.set_value();
+    }
+    ~AnswerGate() { open(); }
+
+private:
+    std::promise<void> m_open;
+    bool m_opened = false;
+};
+
+// A screen-saver service handing out cookies 100, 101, ...; each Inhibit answer waits for
+// `answer`.
+std::unique_ptr<FakeBusService> makeScreenSaver(PrivateSessionBus& bus,
+                                                std::shared_future<void> answer = alreadyOpen()) {
     auto nextCookie = std::make_shared<std::atomic<uint>>(100);
     const QString name = QStringLiteral("org.freedesktop.ScreenSaver");
     return std::make_unique<FakeBusService>(
         bus, name, QStringLiteral("/org/freedesktop/ScreenSaver"), name,
-        [nextCookie, answerDelayMs](const QDBusMessage& message) -> std::optional<QVariantList> {
+        [nextCookie, answer](const QDBusMessage& message) -> std::optional<QVariantList> {
             if (message.member() == QLatin1String("Inhibit")) {
-                QThread::msleep(answerDelayMs);
+                answer.wait();
                 return QVariantList{QVariant::fromValue(nextCookie->fetch_add(1))};
             }
             if (message.member() == QLatin1String("UnInhibit"))
@@ -87,9 +111,14 @@ TEST_F(IdleInhibitorTest, InhibitsWhileAliveAndGivesTheCookieBack) {
 }
 
 TEST_F(IdleInhibitorTest, DestroyedBeforeTheAnswerStillGivesTheCookieBack) {
-    auto screenSaver = makeScreenSaver(bus, 200);
+    std::unique_ptr<FakeBusService> screenSaver;
+    AnswerGate answer; // declared after the service: opens before the service goes
+    screenSaver = makeScreenSaver(bus, answer.future());
     auto inhibitor = std::make_unique<IdleInhibitor>(client);
+    ASSERT_TRUE(
+        spinUntil([&] { return screenSaver->calls(QStringLiteral("Inhibit")).size() == 1; }));
     inhibitor.reset();
+    answer.open();
     ASSERT_TRUE(spinUntil([&] {
         settle(*screenSaver);
         return !cookiesGivenBack(*screenSaver).empty();
@@ -121,7 +150,7 @@ TEST(IdleInhibitorWithoutBusTest, LogsOnceAndDoesNothing) {
         const QDBusConnection dead = QDBusConnection::connectToBus(
             QStringLiteral("unix:path=/nonexistent/koru-test-bus"), name);
         IdleInhibitor inhibitor(dead);
-        spinUntil([] { return false; }, 100);
+        ASSERT_TRUE(spinUntil([&] { return log.count(kUnavailable) > 0; }));
         EXPECT_FALSE(inhibitor.isInhibiting());
     }
     QDBusConnection::disconnectFromBus(name);

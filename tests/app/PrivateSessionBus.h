@@ -1,16 +1,16 @@
 #pragma once
 
-#include "support/SpawnedProcess.h"
-
 #include <QDBusConnection>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/types.h>
+
 namespace koru::test {
 
 // A D-Bus session bus of the test's own: a dbus-daemon started for the life of the object and
-// killed afterwards, without service activation, so no desktop service of the machine answers.
+// stopped afterwards, without service activation, so no desktop service of the machine answers.
 class PrivateSessionBus {
 public:
     PrivateSessionBus();
@@ -28,7 +28,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    SpawnedProcess m_daemon;
+    pid_t m_daemon = -1;
+    int m_daemonOutput = -1; // kept open: the daemon must not write into a closed pipe
     QString m_address;
     QStringList m_connections;
 };

@@ -4,13 +4,16 @@
 
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/fourcc/FourCC.h"
+#include "platform/log/Log.h"
+#include "support/TestSupport.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOInputClientException.h"
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -483,31 +486,111 @@ TEST_F(EngineTest, CallsTheDataReadyHookAfterEveryBuffer) {
     EXPECT_EQ(gHookCalls.load(), 3);
 }
 
-// A generator on the default (null) output, paced in real time, feeds the pumped engine a tone
-// that reads true at the engine's rate although the output started at another rate.
+// A generator's tone reaches the pumped engine at the engine's rate although its output started
+// at another rate. The test plays the speakers, so every buffer is accounted for.
 TEST_F(EngineTest, AGeneratorFeedsItsToneAtTheEngineRate) {
-    ASSERT_EQ(registry.setNominalSampleRate(registry.nullOutputDevice(), 44100.0), noErr);
     start({VirtualSignal::silence()});
+    auto output = std::make_unique<koru::test::ManualOutput>(44100.0, true);
+    koru::test::ManualOutput& speakers = *output;
     auto generator = std::make_unique<koru::test::TestGenerator>(
-        std::make_unique<koru::test::SineSource>(1000.0));
+        std::make_unique<koru::test::SineSource>(1000.0), std::move(output));
     ASSERT_TRUE(engine->AddAuxInput(generator.get()));
     EXPECT_EQ(generator->SampleRate(), 48000.0);
+    EXPECT_FALSE(generator->IsConverting()) << "the speakers followed the engine's rate";
 
-    std::vector<double> frequencies;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (frequencies.size() < 8 && std::chrono::steady_clock::now() < deadline) {
-        const std::int64_t before = generator->ReadPosition();
+    for (int i = 0; i < 8; ++i) {
+        speakers.pull();
         pump();
-        if (generator->ReadPosition() == before + 1024) {
-            frequencies.push_back(koru::test::frequencyOf(recorder.last[2], 48000.0));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        ASSERT_EQ(generator->ReadPosition(), 1024 * (i + 1));
+        EXPECT_NEAR(koru::test::frequencyOf(recorder.last[1], 48000.0), 1000.0, 15.0) << i;
     }
-    ASSERT_EQ(frequencies.size(), 8u);
-    for (double f : frequencies) {
-        EXPECT_NEAR(f, 1000.0, 15.0);
-    }
+    EXPECT_EQ(generator->StarvedBuffers(), 0u);
     engine->RemoveAuxInput(generator.get());
     generator.reset();
     pump(); // nothing left rendering into the engine
+}
+
+// One stream's error is its own: a generator whose speakers refuse to start is not attached, the
+// layout and the clients' channels stay as they were, and the input captures on.
+TEST_F(EngineTest, AGeneratorWhoseOutputWillNotStartIsNotAttachedAndTheInputRunsOn) {
+    start({VirtualSignal::constant(0.5f)});
+    auto output = std::make_unique<koru::test::ManualOutput>(48000.0, true);
+    output->refuseStart(kAudioHardwareIllegalOperationError, "\"Busy Speakers\" is in use");
+    koru::test::TestGenerator generator(std::make_unique<koru::test::SineSource>(1000.0),
+                                        std::move(output));
+    const int reloads = owner.reloads;
+    recorder.changes.clear();
+    try {
+        engine->AddAuxInput(&generator);
+        FAIL() << "attached a generator that did not start";
+    } catch (const KOAuxInputException& failure) {
+        EXPECT_NE(std::string(failure.what()).find("\"Busy Speakers\" is in use"),
+                  std::string::npos)
+            << failure.what();
+    }
+    EXPECT_EQ(engine->TotalNumberOfChannels(), 1u);
+    EXPECT_EQ(engine->NumberOfAuxChannels(), 0u);
+    EXPECT_EQ(recorder.NumberOfChannels(), 1u);
+    EXPECT_TRUE(recorder.changes.empty());
+    EXPECT_EQ(owner.reloads, reloads);
+    EXPECT_TRUE(engine->IsRunning());
+    pump();
+    ASSERT_EQ(recorder.last.size(), 1u);
+    EXPECT_EQ(recorder.last[0], std::vector<float>(1024, 0.5f));
+    engine->RemoveAuxInput(&generator); // never attached: nothing happens
+    EXPECT_EQ(engine->TotalNumberOfChannels(), 1u);
+}
+
+// A generator that cannot restart for a new rate stops alone: the engine reconfigures, the input
+// runs on, and the generator's channels read silence, counted, never its last buffer again.
+TEST_F(EngineTest, AGeneratorThatCannotFollowARateChangeFailsAlone) {
+    start({VirtualSignal::constant(0.5f)});
+    auto output = std::make_unique<koru::test::ManualOutput>(48000.0, true);
+    koru::test::ManualOutput& speakers = *output;
+    koru::test::TestGenerator generator(std::make_unique<koru::test::SineSource>(1000.0),
+                                        std::move(output));
+    ASSERT_TRUE(engine->AddAuxInput(&generator));
+    speakers.pull();
+    pump();
+    ASSERT_EQ(generator.StarvedBuffers(), 0u);
+
+    speakers.refuseStart(kAudioHardwareIllegalOperationError, "unplugged");
+    ASSERT_EQ(registry.setNominalSampleRate(mDevice, 44100.0), noErr);
+    EXPECT_TRUE(engine->IsRunning());
+    EXPECT_EQ(engine->TotalNumberOfChannels(), 3u);
+    EXPECT_FALSE(generator.OutputRunning());
+    speakers.pull();
+    pump();
+    EXPECT_EQ(recorder.last[0], std::vector<float>(1024, 0.5f));
+    EXPECT_EQ(recorder.last[1], std::vector<float>(1024, 0.0f));
+    EXPECT_EQ(generator.StarvedBuffers(), 1u);
+    engine->RemoveAuxInput(&generator);
+}
+
+// Passes skipped while an edit holds the engine are logged from the main thread, in one line
+// for the lot, never from the audio thread.
+TEST_F(EngineTest, SkippedBlocksAreLoggedOnceFromTheMainThread) {
+    start({VirtualSignal::silence()});
+    auto sink = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(16);
+    koru::log::logger().sinks().push_back(sink);
+    {
+        std::lock_guard edit(engine->EngineMutex());
+        std::thread audio([this] { registry.virtualInput(mDevice)->pump(3 * 1024); });
+        audio.join();
+    }
+    EXPECT_EQ(engine->SkippedBlocks(), 3u);
+    const auto skipLines = [&] {
+        int lines = 0;
+        for (const std::string& line : sink->last_formatted()) {
+            lines += line.find("skipped 3 blocks") != std::string::npos ? 1 : 0;
+        }
+        return lines;
+    };
+    EXPECT_EQ(skipLines(), 0) << "nothing logged on the audio thread";
+    EXPECT_TRUE(koru::test::spinUntil([&] { return skipLines() == 1; }));
+    EXPECT_EQ(engine->ReportSkippedBlocks(), 0u) << "reported once";
+    pump();
+    EXPECT_EQ(recorder.SkippedBlocks(), 3u);
+    auto& sinks = koru::log::logger().sinks();
+    sinks.erase(std::find(sinks.begin(), sinks.end(), sink));
 }

@@ -1,28 +1,26 @@
 #include "engine/KOAudioDevice.h"
 
+#include "EngineTestSupport.h"
+
 #include "engine/KODataCollectorThread.h"
-#include "engine/SummingChannelDelegate.h"
-#include "engine/SummingChannelTableModel.h"
+#include "platform/audio/AudioOutputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
+#include "platform/log/Log.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
 #include "support/TestSupport.h"
-#include "utility/KOInfoPanel.h"
 #include "zotools/ZOInputClient.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QLabel>
-#include <QMenu>
-#include <QStyleOptionViewItem>
 #include <QThread>
-#include <QWidget>
 
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -35,6 +33,7 @@ using koru::platform::Notification;
 using koru::platform::PlistFormat;
 using koru::platform::PropertyList;
 using koru::platform::VirtualInputConfig;
+using koru::platform::VirtualInputFaults;
 using koru::platform::VirtualSignal;
 
 namespace {
@@ -62,6 +61,38 @@ public:
     }
     std::vector<koru::Alert> shown;
     Response answer = Response::Alternate;
+};
+
+// A signal generator whose speakers are the given output device.
+class GeneratorWrapper : public koru::AuxInputWrapper {
+public:
+    explicit GeneratorWrapper(std::uint32_t speakers) : mGenerator(makeGenerator(speakers)) {}
+    KOAuxInput* auxInput() override { return mGenerator.get(); }
+    void showWindow(const void*) override {}
+    QVariantMap dictionaryRepresentation() const override {
+        return {{QStringLiteral("KOType"), koru::auxInputTypeName(AuxInputKind::SignalGenerator)}};
+    }
+
+private:
+    static std::unique_ptr<koru::test::TestGenerator> makeGenerator(std::uint32_t speakers) {
+        auto output = std::make_unique<koru::platform::AudioOutputUnit>(DeviceRegistry::shared());
+        output->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                            &speakers, sizeof speakers);
+        return std::make_unique<koru::test::TestGenerator>(
+            std::make_unique<koru::test::SineSource>(1000.0), std::move(output));
+    }
+    std::unique_ptr<koru::test::TestGenerator> mGenerator;
+};
+
+class CountingClient : public ZOInputClient {
+public:
+    void Process(const AudioBufferList*, std::uint32_t) override { processed.fetch_add(1); }
+    void SetNumberOfChannels(std::uint32_t count) override { m_numberOfChannels.store(count); }
+    void ChannelsChanged(std::uint32_t position, std::uint32_t delta) override {
+        changes.emplace_back(position, std::int32_t(delta));
+    }
+    std::atomic<int> processed{0};
+    std::vector<std::pair<std::uint32_t, std::int32_t>> changes;
 };
 
 class RecordingClient : public ZOInputClient {
@@ -143,18 +174,18 @@ public:
     ClipSwitchWriter clipWriter;
 };
 
-QStringList titles(const QMenu& menu) {
+QStringList titles(const koru::ChannelMenuCache::Entries& entries) {
     QStringList result;
-    for (const QAction* item : menu.actions()) {
-        result.append(item->text());
+    for (const koru::ChannelMenuCache::Entry& entry : entries) {
+        result.append(entry.title);
     }
     return result;
 }
 
-std::vector<int> tags(const QMenu& menu) {
+std::vector<int> tags(const koru::ChannelMenuCache::Entries& entries) {
     std::vector<int> result;
-    for (const QAction* item : menu.actions()) {
-        result.push_back(item->data().toInt());
+    for (const koru::ChannelMenuCache::Entry& entry : entries) {
+        result.push_back(entry.tag);
     }
     return result;
 }
@@ -219,7 +250,11 @@ protected:
         KOAudioDevice::Services services;
         services.collector = collector.get();
         services.alerts = alerts;
+        services.info = [this](const QString& text, const QString& additional) {
+            infoLines = {text, additional};
+        };
         services.quit = [this] { ++quits; };
+        services.errorHoldOff = holdOff;
         auto made = std::make_unique<KOAudioDevice>(services);
         for (const AuxInputKind kind : koru::kAuxInputKinds) {
             koru::AuxInputWrapperFactory factory;
@@ -250,8 +285,10 @@ protected:
     std::unique_ptr<KOAudioDevice> device;
     koru::platform::ObserverToken reloadToken;
     std::vector<QVariant> reloads;
+    QStringList infoLines;
     int quits = 0;
     int created = 0;
+    std::function<void(std::function<void()>)> holdOff; // empty: the device's own timer
     QList<QVariantMap> restoredFrom;
 };
 
@@ -283,9 +320,7 @@ TEST_F(AudioDeviceTest, SwitchingFromTwoToEightChannelsRemapsClientsAndReloadsOn
     for (std::uint32_t d = 0; d < 8; ++d) {
         EXPECT_EQ(patch->sourceChannelForDestination(d), std::int32_t(d));
     }
-    EXPECT_EQ(KOInfoPanel::sharedInfoPanel().firstLine()->text(), QStringLiteral("Device Eight"));
-    EXPECT_EQ(KOInfoPanel::sharedInfoPanel().secondLine()->text(),
-              QStringLiteral("Sample Rate: 96000Hz"));
+    EXPECT_EQ(infoLines, (QStringList{"Device Eight", "Sample Rate: 96000Hz"}));
     EXPECT_TRUE(alerts->shown.empty());
     device->getKOAD()->RemoveClient(&client);
 }
@@ -382,42 +417,8 @@ TEST_F(AudioDeviceTest, SummingChannelsStopAtSixteenAndTheTableEditsThem) {
         EXPECT_EQ(device->summingTableValue(QString::fromLatin1(c.column), c.row).toUInt(),
                   c.value);
     }
-    int selected = -1;
-    const auto menu = device->summingTableMenu(QStringLiteral("cha"), 3, &selected);
-    EXPECT_EQ(selected, 1);
-    EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1}));
-}
-
-TEST_F(AudioDeviceTest, TheSummingTableFollowsTheDeviceAndEditsThroughAPopUp) {
-    koru::SummingChannelTableModel model(*device);
-    koru::SummingChannelDelegate delegate(*device);
-    int resets = 0;
-    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
-    device->addFilePlayer();
-    device->addSummingChannel();
-    flushEvents();
-    ASSERT_GT(resets, 0);
-    ASSERT_EQ(model.rowCount(), 1);
-    EXPECT_EQ(model.headerData(1, Qt::Horizontal, koru::SummingChannelTableModel::kIdentifierRole),
-              QVariant(QStringLiteral("chb")));
-
-    const QModelIndex b = model.index(0, 1);
-    QWidget parent;
-    std::unique_ptr<QWidget> editor(delegate.createEditor(&parent, QStyleOptionViewItem(), b));
-    auto* popUp = qobject_cast<QComboBox*>(editor.get());
-    ASSERT_NE(popUp, nullptr);
-    // Hardware and auxiliary channels only: a summing channel cannot feed another.
-    EXPECT_EQ(popUp->count(), 4);
-    delegate.setEditorData(popUp, b);
-    EXPECT_EQ(popUp->currentIndex(), 0);
-
-    popUp->setCurrentIndex(3);
-    delegate.setModelData(popUp, &model, b);
-    EXPECT_EQ(device->summingTableValue(QStringLiteral("chb"), 0).toUInt(), 3u);
-    EXPECT_EQ(model.data(b, Qt::DisplayRole).toString(), QStringLiteral("Player 2"));
-    EXPECT_EQ(model.data(model.index(0, 0), Qt::DisplayRole).toString(),
-              QStringLiteral("(1) Device Two 1"));
-    EXPECT_FALSE(model.setData(b, QStringLiteral("x"), Qt::DisplayRole));
+    // A summing channel's source is a hardware or auxiliary channel, never another summing one.
+    EXPECT_EQ(tags(device->nativeAndAuxChannelMenuEntries()), (std::vector<int>{0, 1}));
 }
 
 TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
@@ -425,7 +426,7 @@ TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
     const auto token = koru::platform::observeNotification(
         QString::fromLatin1(KOPatchMatrix::kDidChangePatchNotification), nullptr,
         [&](const Notification&) { ++patchPosts; });
-    EXPECT_EQ(titles(*device->nativeAndAuxChannelMenu()),
+    EXPECT_EQ(titles(device->nativeAndAuxChannelMenuEntries()),
               (QStringList{"(1) Device Two 1", "(2) Device Two 2"}));
 
     const auto patch = device->inputPatchMatrix();
@@ -439,18 +440,17 @@ TEST_F(AudioDeviceTest, PatchEditsAreAnnouncedAppliedAndRenameTheMenus) {
     // Auxiliary channels name themselves; the alias survives the reconfiguration.
     device->addFilePlayer();
     device->addSummingChannel();
-    const auto menu = device->inputChannelMenu();
-    EXPECT_EQ(menu->title(), QStringLiteral("Input Channel"));
-    EXPECT_EQ(titles(*menu),
+    const auto entries = device->inputChannelMenuEntries();
+    EXPECT_EQ(titles(entries),
               (QStringList{"(1) Device Two 1", "(2) Left", "Player 1", "Player 2",
                            "Device Two 1 + Device Two 1", "Device Two 1 - Device Two 1"}));
-    EXPECT_EQ(tags(*menu), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    EXPECT_TRUE(menu->actions().front()->isCheckable());
-    EXPECT_EQ(titles(*device->nativeAndAuxChannelMenu()).size(), 4);
+    EXPECT_EQ(tags(entries), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(titles(device->nativeAndAuxChannelMenuEntries()).size(), 4);
 
     // A summing source change renames the summing channels in a rebuilt menu.
     device->setSummingTableValue(2, QStringLiteral("chb"), 0);
-    EXPECT_EQ(titles(*device->inputChannelMenu()).at(4), QStringLiteral("Device Two 1 + Player 1"));
+    EXPECT_EQ(titles(device->inputChannelMenuEntries()).at(4),
+              QStringLiteral("Device Two 1 + Player 1"));
 }
 
 TEST_F(AudioDeviceTest, ChannelQueriesCoverEveryChannel) {
@@ -470,6 +470,11 @@ TEST_F(AudioDeviceTest, ChannelQueriesCoverEveryChannel) {
 }
 
 TEST_F(AudioDeviceTest, IOErrorsReachTheMainThreadOncePerBurst) {
+    std::function<void()> rearm;
+    device.reset();
+    holdOff = [&](std::function<void()> again) { rearm = std::move(again); };
+    device = makeDevice();
+    device->createAudioDevice(two);
     std::vector<QThread*> threads;
     const auto token = koru::platform::observeNotification(
         QString::fromLatin1(KOAudioDevice::kErrorOnIONotification), nullptr,
@@ -489,14 +494,138 @@ TEST_F(AudioDeviceTest, IOErrorsReachTheMainThreadOncePerBurst) {
 
     burst();
     ASSERT_TRUE(koru::test::spinUntil([&] { return !threads.empty(); }));
-    koru::test::spinUntil([] { return false; }, 100);
+    ASSERT_TRUE(rearm) << "the burst's hold-off began";
+    burst(); // still inside the hold-off: part of the same burst
+    flushEvents();
     ASSERT_EQ(threads.size(), 1u);
     EXPECT_EQ(threads[0], QCoreApplication::instance()->thread());
 
     // Once the hold-off has passed, the next failure is news again.
-    koru::test::spinUntil([] { return false; }, KOAudioDevice::kErrorHoldOffMs + 200);
+    std::exchange(rearm, {})();
     burst();
     EXPECT_TRUE(koru::test::spinUntil([&] { return threads.size() == 2; }));
+}
+
+// A device that is listed but cannot be used, however it shows: reported in the log, with
+// "KoruNot.ErrorOnIO" and an alert that names it and the cause, and replaced by the virtual
+// input; the device object knows it runs again, on the virtual input.
+TEST_F(AudioDeviceTest, DevicesThatFailAreReportedAndReplacedByTheVirtualInput) {
+    struct Case {
+        const char* label;
+        VirtualInputFaults faults;
+        std::function<void(std::uint32_t id)> act;
+        const char* cause;
+    };
+    VirtualInputFaults busy;
+    busy.refuseOpen = kAudioHardwareIllegalOperationError;
+    VirtualInputFaults wontStart;
+    wontStart.refuseStart = kAudioHardwareNotRunningError;
+    VirtualInputFaults no44k;
+    no44k.refusedRates = {44100.0};
+    VirtualInputFaults dies;
+    dies.failAfterFrames = 4096;
+    const Case cases[] = {
+        {"busy when chosen", busy,
+         [&](std::uint32_t id) {
+             device->start();
+             device->setAudioObjectID(id);
+         },
+         "is busy"},
+        {"refusing to start at launch", wontStart,
+         [&](std::uint32_t id) {
+             device.reset();
+             device = makeDevice();
+             device->createAudioDevice(id);
+             device->start();
+         },
+         "refused to start"},
+        {"refusing a rate", no44k,
+         [&](std::uint32_t id) {
+             device->start();
+             device->setAudioObjectID(id);
+             device->setNominalSampleRate(44100.0);
+         },
+         "refused 44100 Hz"},
+        {"failing after 4096 frames", dies,
+         [&](std::uint32_t id) {
+             device->start();
+             device->setAudioObjectID(id);
+             ASSERT_TRUE(registry.virtualInput(id)->pump(8192));
+         },
+         "reported an error"},
+    };
+    auto sink = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(64);
+    koru::log::logger().sinks().push_back(sink);
+    int ioErrors = 0;
+    const auto token = koru::platform::observeNotification(
+        QString::fromLatin1(KOAudioDevice::kErrorOnIONotification), nullptr,
+        [&](const Notification&) { ++ioErrors; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::uint32_t id =
+            addDevice(QStringLiteral("Faulty %1").arg(c.label), 2, 48000.0, {});
+        registry.virtualInput(id)->setFaults(c.faults);
+        alerts->shown.clear();
+        ioErrors = 0;
+        c.act(id);
+
+        ASSERT_TRUE(koru::test::spinUntil([&] { return !alerts->shown.empty(); }));
+        const koru::Alert& alert = alerts->shown.front();
+        EXPECT_EQ(alert.messageText, QStringLiteral("Audio Device Failed"));
+        EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("Faulty %1").arg(c.label)));
+        EXPECT_TRUE(alert.informativeText.contains(QString::fromLatin1(c.cause)))
+            << alert.informativeText.toStdString();
+        EXPECT_TRUE(device->lastDeviceFailure().contains(QString::fromLatin1(c.cause)));
+        EXPECT_TRUE(koru::test::spinUntil([&] { return ioErrors == 1; }));
+        EXPECT_EQ(device->audioObjectID(), registry.virtualInputDevice());
+        EXPECT_TRUE(device->isRunning());
+        bool logged = false;
+        for (const std::string& line : sink->last_formatted()) {
+            logged |= line.find("Faulty " + std::string(c.label)) != std::string::npos &&
+                      line.find(c.cause) != std::string::npos;
+        }
+        EXPECT_TRUE(logged) << "no log line names the device and the cause";
+        flushEvents();
+        EXPECT_EQ(alerts->shown.size(), 1u);
+        device->stop();
+    }
+    auto& sinks = koru::log::logger().sinks();
+    sinks.erase(std::find(sinks.begin(), sinks.end(), sink));
+}
+
+// An auxiliary input that cannot start leaves nothing behind: no wrapper, no channels, no change
+// for the clients, no reload; the alert names the cause, and the input beside it runs on.
+TEST_F(AudioDeviceTest, AFailedAuxiliaryStartLeavesNothingAttachedAndNamesTheCause) {
+    const std::uint32_t speakers = registry.addNullOutput(QStringLiteral("Busy Speakers"));
+    registry.nullOutput(speakers)->setRefuseStart(kAudioHardwareIllegalOperationError);
+    koru::AuxInputWrapperFactory generators;
+    generators.create = [&] { return std::make_unique<GeneratorWrapper>(speakers); };
+    device->setAuxInputWrapperFactory(AuxInputKind::SignalGenerator, generators);
+    CountingClient client;
+    device->addInputClient(&client);
+    device->start();
+    flushEvents();
+    reloads.clear();
+
+    device->addSignalGenerator();
+    EXPECT_EQ(device->signalGenerator(), nullptr);
+    EXPECT_EQ(device->totalNumberChannels(), 2u);
+    EXPECT_EQ(client.NumberOfChannels(), 2u);
+    EXPECT_TRUE(client.changes.empty());
+    ASSERT_TRUE(koru::test::spinUntil([&] { return !alerts->shown.empty(); }));
+    EXPECT_EQ(alerts->shown[0].messageText, QStringLiteral("Could not start the Signal Generator"));
+    EXPECT_TRUE(alerts->shown[0].informativeText.contains(
+        QStringLiteral("\"Busy Speakers\" refused to start")))
+        << alerts->shown[0].informativeText.toStdString();
+    EXPECT_TRUE(reloads.empty());
+
+    EXPECT_TRUE(device->isRunning());
+    EXPECT_EQ(device->audioObjectID(), two);
+    ASSERT_TRUE(registry.virtualInput(two)->pump(1024));
+    EXPECT_EQ(client.processed.load(), 1);
+    device->getKOAD()->RemoveClient(&client);
+    device->stop();
+    registry.removeDevice(speakers);
 }
 
 TEST_F(AudioDeviceTest, ClipsAreReportedThroughTheNotifierAfterACollectorPass) {

@@ -2,6 +2,7 @@
 #include "engine/AudioSource.h"
 #include "engine/KOAuxGenerator.h"
 
+#include "engine/KOAuxInputException.h"
 #include "platform/audio/AudioUnitInstance.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 using koru::test::BufferListStorage;
 using koru::test::frequencyOf;
+using koru::test::ManualOutput;
 
 namespace {
 
@@ -43,94 +45,6 @@ private:
     int mRateChanges = 0;
 };
 
-// An output unit pulled by the test: pull() runs the render callback like the device's thread
-// would, then applies the volume, as the default output unit does.
-class ManualOutput : public koru::platform::AudioUnitInstance {
-public:
-    ManualOutput(double rate, bool followsRequests) : mRate(rate), mFollows(followsRequests) {}
-
-    OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope, AudioUnitElement, void* data,
-                         std::uint32_t* size) override {
-        if (id == kAudioDevicePropertyNominalSampleRate) {
-            return answer(mRate, data, size);
-        }
-        return kAudioUnitErr_InvalidProperty;
-    }
-    OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope, AudioUnitElement, const void* data,
-                         std::uint32_t size) override {
-        switch (id) {
-        case kAudioDevicePropertyNominalSampleRate: {
-            double rate = 0;
-            if (!read(data, size, rate)) {
-                return kAudioUnitErr_InvalidPropertyValue;
-            }
-            if (!mFollows) {
-                return kAudioDeviceUnsupportedFormatError;
-            }
-            mRate = rate;
-            return noErr;
-        }
-        case kAudioUnitProperty_SetRenderCallback:
-            return read(data, size, mCallback) ? noErr : kAudioUnitErr_InvalidPropertyValue;
-        case kAudioUnitProperty_StreamFormat:
-        case kAudioDevicePropertyBufferFrameSize:
-            return noErr;
-        default:
-            return kAudioUnitErr_InvalidProperty;
-        }
-    }
-    OSStatus setParameter(AudioUnitParameterID id, AudioUnitScope, AudioUnitElement,
-                          float value) override {
-        if (id != kHALOutputParam_Volume) {
-            return kAudioUnitErr_InvalidParameter;
-        }
-        mVolume = value;
-        return noErr;
-    }
-    OSStatus getParameter(AudioUnitParameterID id, AudioUnitScope, AudioUnitElement,
-                          float* value) override {
-        if (id != kHALOutputParam_Volume) {
-            return kAudioUnitErr_InvalidParameter;
-        }
-        *value = mVolume;
-        return noErr;
-    }
-    OSStatus start() override {
-        mRunning = true;
-        return noErr;
-    }
-    OSStatus stop() override {
-        mRunning = false;
-        return noErr;
-    }
-
-    // What the speakers got.
-    BufferListStorage& pull(std::uint32_t frames = 1024) {
-        mPlayed = std::make_unique<BufferListStorage>(2, frames);
-        if (mRunning && mCallback.inputProc) {
-            AudioUnitRenderActionFlags flags = 0;
-            AudioTimeStamp time;
-            mCallback.inputProc(mCallback.inputProcRefCon, &flags, &time, 0, frames,
-                                mPlayed->list());
-        }
-        for (std::uint32_t c = 0; c < 2; ++c) {
-            for (float& v : mPlayed->channel(c)) {
-                v *= mVolume;
-            }
-        }
-        return *mPlayed;
-    }
-    bool running() const { return mRunning; }
-
-private:
-    double mRate;
-    bool mFollows;
-    AURenderCallbackStruct mCallback{};
-    float mVolume = 1.0f;
-    bool mRunning = false;
-    std::unique_ptr<BufferListStorage> mPlayed;
-};
-
 class GeneratorTest : public ::testing::Test {
 protected:
     void make(double outputRate = 48000.0, bool follows = true) {
@@ -142,12 +56,25 @@ protected:
             std::make_unique<koru::test::TestGenerator>(std::move(source), std::move(output));
     }
     // Engine-side buffers: channels 0 and 1 stand for hardware, 2 and 3 for the generator.
+    // The buffers start out holding something else, as the engine's hold the last buffer.
     void render(std::uint32_t frames = 1024) {
         mEngine.fill(2, -1.0f);
         mEngine.fill(3, -1.0f);
+        const std::uint64_t starved = mGenerator->StarvedBuffers();
         mGenerator->Render(mEngine.list(), 2, frames);
+        mCopied = mGenerator->StarvedBuffers() == starved;
     }
-    bool copied() { return mEngine.channel(2)[0] != -1.0f; }
+    bool copied() const { return mCopied; }
+    bool silent() {
+        for (std::uint32_t c = 2; c < 4; ++c) {
+            for (float v : mEngine.channel(c)) {
+                if (v != 0.0f) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
     void expectFramesFrom(std::int64_t first) {
         for (std::uint32_t i = 0; i < 1024; ++i) {
             ASSERT_EQ(mEngine.channel(2)[i], float(first + i)) << i;
@@ -158,6 +85,7 @@ protected:
     ManualOutput* mOutput = nullptr;
     std::unique_ptr<koru::test::TestGenerator> mGenerator;
     BufferListStorage mEngine{4, 1024};
+    bool mCopied = false;
 };
 
 } // namespace
@@ -275,4 +203,40 @@ TEST_F(GeneratorTest, ASpeakerThatKeepsItsRateIsConvertedToWhileTheEngineGetsIts
     EXPECT_NEAR(frequencyOf(engine, 48000.0), 1000.0, 1.0);
     // The engine's frames are consecutive source frames: nothing resampled on its side.
     EXPECT_EQ(mEngine.channel(2)[1023] - mEngine.channel(2)[0], 1023.0f);
+}
+
+// A buffer the ring cannot fill reaches the engine as silence, never as what the engine's buffer
+// held before, and is counted.
+TEST_F(GeneratorTest, ARingWithoutDataGivesSilenceNotThePreviousBuffer) {
+    make();
+    render(); // before Start
+    EXPECT_FALSE(copied());
+    EXPECT_TRUE(silent());
+    mGenerator->Start();
+    mOutput->pull();
+    render();
+    expectFramesFrom(0);
+    render(); // the output has not played since: nothing new in the ring
+    EXPECT_FALSE(copied());
+    EXPECT_TRUE(silent());
+    mOutput->stop(); // the speakers stop pulling altogether
+    render();
+    EXPECT_TRUE(silent());
+    EXPECT_EQ(mGenerator->StarvedBuffers(), 3u);
+}
+
+TEST_F(GeneratorTest, AnOutputThatWillNotStartIsRefusedWithItsCause) {
+    make();
+    mOutput->refuseStart(kAudioHardwareIllegalOperationError, "\"Busy Speakers\" is in use");
+    try {
+        mGenerator->Start();
+        FAIL() << "started on an output that refused";
+    } catch (const KOAuxInputException& failure) {
+        EXPECT_EQ(failure.Status(), kAudioHardwareIllegalOperationError);
+        EXPECT_EQ(std::string(failure.what()),
+                  "its output did not start: \"Busy Speakers\" is in use");
+    }
+    EXPECT_FALSE(mGenerator->OutputRunning());
+    render();
+    EXPECT_TRUE(silent());
 }

@@ -124,7 +124,7 @@ protected:
 } // namespace
 
 TEST_F(DataCollectorFixture, FirstPassRunsAtOnceThenOnlyOnWakeUps) {
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
     EXPECT_EQ(collector->passCount(), 1u);
 }
 
@@ -141,7 +141,7 @@ TEST_F(DataCollectorFixture, OnePassPerWakeUpControllersInOrderThenTheHook) {
 
     for (int i = 0; i < 20; ++i)
         wakeAndWait();
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
 
     EXPECT_EQ(a.calls.load(), 20);
     EXPECT_EQ(b.calls.load(), 20);
@@ -183,7 +183,7 @@ TEST_F(DataCollectorFixture, WakeUpsDuringASlowPassCoalesce) {
     gate.open();
 
     ASSERT_TRUE(waitFor([&] { return collector->passCount() == before + 1; }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
     EXPECT_EQ(collector->passCount(), before + 1);
     EXPECT_EQ(slow.calls.load(), 1);
 
@@ -200,12 +200,17 @@ TEST_F(DataCollectorFixture, RemovalDuringAPassWaitsForItsEnd) {
     gate.close();
     collector->wakeUp();
     ASSERT_TRUE(waitFor([&] { return gate.someoneWaits(); }));
-    auto removal =
-        std::async(std::launch::async, [&] { collector->removeInstrumentController(&busy); });
-    EXPECT_EQ(removal.wait_for(100ms), std::future_status::timeout);
+    // What the removal saw of the pass when it returned: the pass must have left the gate.
+    std::atomic<bool> started{false};
+    auto removal = std::async(std::launch::async, [&] {
+        started.store(true);
+        collector->removeInstrumentController(&busy);
+        return gate.someoneWaits();
+    });
+    ASSERT_TRUE(waitFor([&] { return started.load(); }));
+    std::this_thread::yield();
     gate.open();
-    ASSERT_EQ(removal.wait_for(5s), std::future_status::ready);
-    EXPECT_FALSE(gate.someoneWaits());
+    EXPECT_FALSE(removal.get());
 
     wakeAndWait();
     EXPECT_EQ(busy.calls.load(), 1);
@@ -213,7 +218,7 @@ TEST_F(DataCollectorFixture, RemovalDuringAPassWaitsForItsEnd) {
 
 TEST_F(DataCollectorFixture, SecondLoopReturnsAtOnce) {
     auto second = std::async(std::launch::async, [&] { collector->collectorLoop(); });
-    ASSERT_EQ(second.wait_for(2s), std::future_status::ready);
+    second.get(); // would never return if it became a second loop
     collector->startCollectorLoop();
     // The one loop still answers.
     wakeAndWait();
@@ -255,8 +260,9 @@ TEST(KODataCollectorThread, SharedCollectorIsOneRunningInstance) {
 TEST(KODataCollectorThread, PrivateCollectorStopsOnDestruction) {
     auto collector = KODataCollectorThread::createPrivate();
     ASSERT_TRUE(waitFor([&] { return collector->passCount() >= 1; }));
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
     auto destruction = std::async(std::launch::async, [&] { collector.reset(); });
-    EXPECT_EQ(destruction.wait_for(2s), std::future_status::ready);
+    destruction.get(); // hangs (and times out the test) if the sleeping loop is never woken
 }
 
 // The engine wakes the collector after every buffer it processes, through the data-ready hook
@@ -294,7 +300,7 @@ TEST_F(EngineDrivenCollector, OnePassPerBufferWhileTheCollectorKeepsUp) {
         ASSERT_TRUE(waitFor([&] { return collector->passCount() > before; })) << i;
         EXPECT_EQ(controller.calls.load(), i);
     }
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
     EXPECT_EQ(controller.calls.load(), 10);
 }
 
@@ -310,6 +316,6 @@ TEST_F(EngineDrivenCollector, BuffersDuringASlowPassCoalesce) {
         pump();
     gate.open();
     ASSERT_TRUE(waitFor([&] { return !gate.someoneWaits() && slow.calls.load() == 1; }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(waitFor([&] { return collector->isIdle(); }));
     EXPECT_EQ(slow.calls.load(), 1);
 }

@@ -1,3 +1,4 @@
+#include "ReaderThreads.h"
 #include "engine/KOAD.h"
 #include "engine/KOSpectrumAnalyzer.h"
 #include "platform/audio/DeviceRegistry.h"
@@ -9,9 +10,11 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <numbers>
 #include <random>
 #include <thread>
@@ -95,6 +98,56 @@ std::uint32_t expectedAnalyses(std::int64_t total, std::uint32_t fftSize) {
     return total < 2 * n ? 0 : std::uint32_t((total - 2 * n) / (n / 8) + 1);
 }
 
+// A Hann spectrum of a steady tone at a bin centre: the peak at its level, half of it in each
+// neighbour, nothing two bins away. A block spliced from audio with a gap in it (the phase jumps)
+// spreads the tone and fails this.
+bool isCleanTone(const std::vector<float>& spectrum, std::uint32_t bin, double level) {
+    const double tolerance = 2e-3 * level;
+    return peakBin(spectrum) == bin && std::abs(spectrum[bin] - level) < tolerance &&
+           std::abs(spectrum[bin - 1] - level / 2) < tolerance &&
+           std::abs(spectrum[bin + 1] - level / 2) < tolerance && spectrum[bin + 2] < tolerance &&
+           spectrum[bin - 2] < tolerance;
+}
+
+bool isSilent(const std::vector<float>& spectrum) {
+    return std::all_of(spectrum.begin(), spectrum.end(), [](float v) { return v == 0.0f; });
+}
+
+// An engine client that holds the pass at a gate until the test lets blocks through, so work on
+// another thread can land while a block is on its way to the clients registered after it.
+class GateClient : public ZOInputClient {
+public:
+    void Process(const AudioBufferList*, std::uint32_t) override {
+        std::unique_lock lock(mMutex);
+        ++mArrived;
+        mChanged.notify_all();
+        mChanged.wait(lock, [&] { return mOpen; });
+    }
+    void SetNumberOfChannels(std::uint32_t) override {}
+    void ChannelsChanged(std::uint32_t, std::uint32_t) override {}
+
+    void close() {
+        const std::lock_guard lock(mMutex);
+        mOpen = false;
+    }
+    void open() {
+        const std::lock_guard lock(mMutex);
+        mOpen = true;
+        mChanged.notify_all();
+    }
+    // Until `count` blocks have reached the gate in all; false after the safety deadline.
+    bool waitForArrivals(int count) {
+        std::unique_lock lock(mMutex);
+        return mChanged.wait_for(lock, std::chrono::seconds(30), [&] { return mArrived >= count; });
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    bool mOpen = true;
+    int mArrived = 0;
+};
+
 } // namespace
 
 TEST(KOSpectrumAnalyzer, AcceptsOnlyPowersOfTwoFrom8192To65536) {
@@ -155,6 +208,8 @@ TEST(KOSpectrumAnalyzer, OddBufferSizesKeepAnalysingEveryHop) {
                 << "N " << c.fftSize << ", " << c.frames << " frames, call " << call;
         }
         EXPECT_GT(analyzer.Analyses(), 1u) << c.frames;
+        EXPECT_EQ(analyzer.FramesReceived(), std::uint64_t(feeder.frame())) << c.frames;
+        EXPECT_EQ(analyzer.FramesAnalysed(), std::uint64_t(feeder.frame())) << c.frames;
     }
 }
 
@@ -298,8 +353,11 @@ TEST(KOSpectrumAnalyzer, WindowChangeKeepsSizeAndTiming) {
     Feeder feeder({sineAtBin(186.0, 8192)});
     feeder.feedCalls(analyzer, 1024, 17);
     ASSERT_EQ(analyzer.Analyses(), 2u);
+    const std::vector<float> hann = collect(analyzer);
 
+    // Until the next analysis the readers keep the Hann spectrum.
     analyzer.SetWindowType(fourCC("rect"));
+    EXPECT_EQ(collect(analyzer), hann);
     EXPECT_EQ(analyzer.WindowType(), fourCC("rect"));
     EXPECT_EQ(analyzer.FFTSize(), 8192u);
     EXPECT_EQ(analyzer.Analyses(), 2u);
@@ -350,55 +408,77 @@ TEST(KOSpectrumAnalyzer, ChannelOutsideTheBufferListIsIgnored) {
     const AudioBufferList empty{0, nullptr};
     analyzer.Process(&empty, 1024);
     EXPECT_EQ(analyzer.Analyses(), 0u);
+    // Handed over, never analysed: the counts tell the two apart.
+    EXPECT_EQ(analyzer.FramesReceived(), 42u * 1024);
+    EXPECT_EQ(analyzer.FramesAnalysed(), 0u);
 }
 
-// The audio thread never waits: a buffer that meets the mutex taken is dropped whole, and the
-// analysed stream simply continues with the next one.
-TEST(KOSpectrumAnalyzer, ProcessSkipsABufferWhenTheMutexIsBusy) {
+// A reader holding the instrument mutex (a long collection) costs the audio thread nothing: the
+// block is analysed and published while the mutex is held.
+TEST(KOSpectrumAnalyzer, ReaderHoldingTheMutexCostsNoBlock) {
     KOSpectrumAnalyzer analyzer(8192, fourCC("hann"));
     Feeder feeder({noise()});
     feeder.feedCalls(analyzer, 1024, 15);
-    {
-        const std::lock_guard lock(analyzer.InstrumentMutex());
-        auto call = std::async(std::launch::async, [&] { feeder.feed(analyzer, 1024); });
-        ASSERT_EQ(call.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    }
-    EXPECT_EQ(analyzer.Analyses(), 0u);
-    feeder.feed(analyzer, 1024);
+    std::unique_lock lock(analyzer.InstrumentMutex());
+    auto call = std::async(std::launch::async, [&] { feeder.feed(analyzer, 1024); });
+    const std::future_status status = call.wait_for(std::chrono::seconds(10));
+    const bool announced = analyzer.HasNewData();
+    lock.unlock();
+    ASSERT_EQ(status, std::future_status::ready);
+    EXPECT_TRUE(announced);
     EXPECT_EQ(analyzer.Analyses(), 1u);
+    EXPECT_EQ(analyzer.FramesAnalysed(), 16u * 1024);
+    const std::vector<float> spectrum = collect(analyzer);
+    EXPECT_GT(*std::max_element(spectrum.begin(), spectrum.end()), 0.0f);
 }
 
-// Resizing and re-windowing from one thread while another processes and a third collects:
-// nothing may crash, and the analyser keeps producing spectra of the right size.
+// Resizing and re-windowing from one thread while another processes and a third collects. Each
+// step waits until the audio thread has gone on with it and the collector has read, so every
+// state is taken over and used: nothing may crash, no frame may be lost, and a fresh size reads
+// a clean tone afterwards.
 TEST(KOSpectrumAnalyzer, ReconfigurationBesideProcessingAndCollecting) {
     KOSpectrumAnalyzer analyzer(8192, fourCC("hann"));
-    std::atomic<bool> audioRunning{true};
-    std::atomic<bool> collecting{true};
+    std::atomic<bool> running{true};
+    std::atomic<std::uint64_t> fed{0};
+    std::atomic<std::uint64_t> collected{0};
     std::thread audio([&] {
         Feeder feeder({sineAtBin(186.0, 8192)});
-        while (audioRunning.load())
+        while (running.load()) {
             feeder.feed(analyzer, 1024);
+            fed.store(std::uint64_t(feeder.frame()));
+        }
     });
     std::thread collector([&] {
         KOFloatBuffer destination(65536 / 2);
-        while (collecting.load()) {
+        while (running.load()) {
             analyzer.Collect(destination);
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            ++collected;
         }
     });
+    // Generous: only a stuck thread ever reaches it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto waitFor = [&](const std::atomic<std::uint64_t>& count, std::uint64_t target) {
+        while (count.load() < target && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        return count.load() >= target;
+    };
     const std::uint32_t sizes[] = {16384, 8192, 65536, 32768};
     const std::uint32_t windows[] = {fourCC("rect"), fourCC("hann"), fourCC("blkm")};
-    for (int i = 0; i < 40; ++i) {
+    bool progressed = true;
+    for (int i = 0; i < 40 && progressed; ++i) {
         analyzer.SetFFTSize(sizes[i % 4]);
+        progressed = waitFor(fed, fed.load() + 2 * 1024) && waitFor(collected, collected + 1);
         analyzer.SetWindowType(windows[i % 3]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        progressed =
+            progressed && waitFor(fed, fed.load() + 2 * 1024) && waitFor(collected, collected + 1);
     }
-    collecting.store(false);
+    running.store(false);
     collector.join();
-    audioRunning.store(false);
     audio.join();
+    ASSERT_TRUE(progressed);
+    EXPECT_EQ(analyzer.FramesReceived(), fed.load());
+    EXPECT_EQ(analyzer.FramesAnalysed(), fed.load());
 
-    // Whatever state the storm left, a fresh size reads a clean tone.
     analyzer.SetWindowType(fourCC("hann"));
     analyzer.SetFFTSize(8192);
     Feeder feeder({sineAtBin(186.0, 8192)});
@@ -462,6 +542,91 @@ TEST_F(SpectrumAnalyzerOnEngine, MeasuresTheDeviceAndStopsWhilePaused) {
     pump(1);
     EXPECT_EQ(analyzer->Analyses(), 2u);
     EXPECT_TRUE(analyzer->HasNewData());
+    // A paused analyser is not handed the blocks it sleeps through.
+    EXPECT_EQ(analyzer->FramesReceived(), 17u * 1024);
+    EXPECT_EQ(analyzer->FramesAnalysed(), 17u * 1024);
+}
+
+// Readers collecting as fast as they can, at least once between any two blocks, never cost the
+// audio thread a block: every delivered frame is analysed, every hop gives a spectrum, and each
+// spectrum a reader sees is either the empty one or the clean tone (a dropped block would splice
+// the tone and smear it).
+TEST_F(SpectrumAnalyzerOnEngine, ReadersCollectingCostNoBlock) {
+    constexpr int kBlocks = 400;
+    const double level = 2.0 * 0.5 * kHannCoherentGain;
+    koru::test::ReaderThreads readers(3, [&](int) {
+        const std::vector<float> spectrum = collect(*analyzer);
+        return isSilent(spectrum) || isCleanTone(spectrum, 186, level);
+    });
+    for (int block = 0; block < kBlocks; ++block) {
+        pump(1);
+        ASSERT_TRUE(readers.waitForEachThread()) << "block " << block;
+    }
+    readers.stop();
+    EXPECT_EQ(readers.failures(), 0u) << "of " << readers.reads();
+    EXPECT_EQ(analyzer->FramesReceived(), std::uint64_t(kBlocks) * 1024);
+    EXPECT_EQ(analyzer->FramesAnalysed(), std::uint64_t(kBlocks) * 1024);
+    EXPECT_EQ(analyzer->Analyses(), expectedAnalyses(std::int64_t(kBlocks) * 1024, 8192));
+    EXPECT_TRUE(isCleanTone(collect(*analyzer), 186, level));
+}
+
+// A size change lands while a block is held on its way to the analyser: the rebuild does not wait
+// for the audio thread, readers see the new size's empty spectrum at once, and that very block
+// is the first of the new size. From there no block is lost, and no reader ever sees the old size
+// again or a spectrum of mixed audio.
+TEST_F(SpectrumAnalyzerOnEngine, SizeChangeDuringPlaybackLosesNoBlockAndNeverMixesSizes) {
+    GateClient gate;
+    engine->RemoveClient(analyzer.get());
+    engine->AddClient(&gate);
+    engine->AddClient(analyzer.get());
+    const double level = 2.0 * 0.5 * kHannCoherentGain;
+    std::atomic<bool> resized{false};
+    std::vector<int> seenNewSize(2, 0);
+    koru::test::ReaderThreads readers(2, [&](int thread) {
+        const bool after = resized.load();
+        KOFloatBuffer destination(16384 / 2);
+        analyzer->Collect(destination);
+        const std::vector<float> spectrum(destination.Data(),
+                                          destination.Data() + destination.Length());
+        if (isSilent(spectrum))
+            return true;
+        if (isCleanTone(spectrum, 372, level)) {
+            seenNewSize[std::size_t(thread)] = 1;
+            return after;
+        }
+        return seenNewSize[std::size_t(thread)] == 0 && isCleanTone(spectrum, 186, level);
+    });
+    pump(20);
+    ASSERT_EQ(analyzer->Analyses(), 5u);
+
+    gate.close();
+    std::thread audio([&] { pump(1); });
+    const bool held = gate.waitForArrivals(21);
+    auto rebuild = std::async(std::launch::async, [&] { analyzer->SetFFTSize(16384); });
+    const std::future_status status = rebuild.wait_for(std::chrono::seconds(30));
+    resized.store(true);
+    const std::vector<float> cleared = collect(*analyzer);
+    gate.open();
+    audio.join();
+    ASSERT_TRUE(held);
+    ASSERT_EQ(status, std::future_status::ready);
+    EXPECT_EQ(cleared.size(), 8192u);
+    EXPECT_TRUE(isSilent(cleared));
+
+    constexpr int kAfter = 40;
+    for (int block = 0; block < kAfter; ++block) {
+        pump(1);
+        ASSERT_TRUE(readers.waitForEachThread()) << "block " << block;
+    }
+    readers.stop();
+    EXPECT_EQ(readers.failures(), 0u) << "of " << readers.reads();
+    const std::int64_t newSizeFrames = std::int64_t(kAfter + 1) * 1024;
+    EXPECT_EQ(analyzer->Analyses(), expectedAnalyses(newSizeFrames, 16384));
+    EXPECT_EQ(analyzer->ReadPosition(), 16384 + std::int64_t(analyzer->Analyses()) * 2048);
+    EXPECT_EQ(analyzer->FramesReceived(), std::uint64_t(20 + 1 + kAfter) * 1024);
+    EXPECT_EQ(analyzer->FramesAnalysed(), std::uint64_t(20 + 1 + kAfter) * 1024);
+    EXPECT_TRUE(isCleanTone(collect(*analyzer), 372, level));
+    engine->RemoveClient(&gate);
 }
 
 TEST_F(SpectrumAnalyzerOnEngine, DestructionLeavesTheEngine) {

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <vector>
+
 namespace {
 
+using koru::framework::fillAntialiasedAreaUnderPolyline;
 using koru::framework::strokeAntialiasedPolyline;
 
 QImage blank() {
@@ -64,6 +69,55 @@ TEST(AntialiasedPolyline, BlendsSourceOverWhatIsThere) {
     // points off the image are clipped, not written
     strokeAntialiasedPolyline(image, {{-50.0, -50.0}, {100.0, -10.0}}, QTransform(), Qt::red);
     EXPECT_EQ(image.pixelColor(0, 0), QColor(0, 0, 255));
+}
+
+TEST(AntialiasedPolyline, EndsOffTheImageOrBrokenEndTheWalkQuickly) {
+    QImage image = blank();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // A walk over every unit of these would not end in any test's lifetime.
+    strokeAntialiasedPolyline(image,
+                              {{0.5, 10.5}, {1e15, 10.5}, {1e15, -1e15}, {nan, 3.0}, {19.5, 3.5}},
+                              QTransform(), Qt::white);
+    EXPECT_EQ(alpha(image, 10, 10), 255) << "the part on the image is drawn";
+    EXPECT_EQ(alpha(image, 10, 3), 0) << "segments to a non-finite point are left out";
+}
+
+// y-up, as the level plots draw: the baseline at the bottom edge of a 20 x 20 image.
+TEST(AntialiasedArea, FillsUnderTheTraceWithPartialTopRows) {
+    const QTransform flip(1.0, 0.0, 0.0, -1.0, 0.0, 20.0);
+    struct Case {
+        const char* name;
+        std::vector<QPointF> points;
+        int column;
+        double height; // covered from the bottom
+    };
+    const Case cases[] = {
+        {"flat", {{0, 10.5}, {20, 10.5}}, 7, 10.5},
+        {"right to left, closed at both ends", {{20, 0}, {20, 4.25}, {0, 4.25}, {0, 0}}, 12, 4.25},
+        {"slope: the column's mean height", {{0, 0}, {20, 20}}, 5, 5.5},
+        {"above the image", {{0, 30}, {20, 30}}, 3, 20},
+        {"off the columns", {{-40, 8}, {-20, 8}}, 3, 0},
+    };
+    for (const Case& c : cases) {
+        QImage image = blank();
+        fillAntialiasedAreaUnderPolyline(image, c.points, flip, 0.0, Qt::white);
+        for (int row = 0; row < 20; ++row) {
+            const double covered = std::clamp(c.height - (19 - row), 0.0, 1.0);
+            EXPECT_NEAR(alpha(image, c.column, row), 255.0 * covered, 2.0)
+                << c.name << " row " << row;
+        }
+    }
+}
+
+TEST(AntialiasedArea, BrokenPointsAreLeftOut) {
+    QImage image = blank();
+    const double inf = std::numeric_limits<double>::infinity();
+    fillAntialiasedAreaUnderPolyline(image,
+                                     {{0, 5}, {10, 5}, {10, inf}, {15, std::nan("")}, {20, 5}},
+                                     QTransform(1.0, 0.0, 0.0, -1.0, 0.0, 20.0), 0.0, Qt::white);
+    EXPECT_EQ(alpha(image, 5, 17), 255);
+    EXPECT_EQ(alpha(image, 12, 17), 0);
+    EXPECT_EQ(alpha(image, 5, 10), 0);
 }
 
 } // namespace

@@ -130,14 +130,10 @@ public:
     void Process(const AudioBufferList* buffers, std::uint32_t frames) override {
         if (!buffers || Channel() >= buffers->mNumberBuffers)
             return;
-        std::unique_lock lock(InstrumentMutex(), std::try_to_lock);
-        if (!lock.owns_lock())
-            return;
-        frameCount += frames;
+        frameCount.fetch_add(frames);
         SetNewData(true);
     }
-    // Guarded by the instrument mutex.
-    std::uint64_t frameCount = 0;
+    std::atomic<std::uint64_t> frameCount{0};
 };
 
 // The smallest instrument: one channel, one model, frames counted on the audio thread and
@@ -146,7 +142,6 @@ class TestInstrumentController : public KOInstrumentController {
     Q_OBJECT
 public:
     TestInstrumentController() : model(KOInstrumentWrapper::create<TestModel>("Trace")) {}
-    ~TestInstrumentController() override { removeFromDataCollectorThread(); }
 
     qint64 inputChannel() const override { return processing.Channel(); }
     void setInputChannel(qint64 channel) override {
@@ -177,12 +172,8 @@ public:
         collections.fetch_add(1);
         if (!processing.HasNewData())
             return;
-        {
-            const std::lock_guard lock(processing.InstrumentMutex());
-            model->pendingFrames.fetch_add(processing.frameCount);
-            processing.frameCount = 0;
-            processing.SetNewData(false);
-        }
+        processing.SetNewData(false);
+        model->pendingFrames.fetch_add(processing.frameCount.exchange(0));
         if (model->shouldCollect())
             model->collect();
         // The rate is asked for here too: it must not wait for the lock this pass holds.

@@ -1,4 +1,5 @@
 #include "framework/KOColorAdditions.h"
+#include "framework/TraceColourSequence.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <limits>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -14,22 +16,53 @@ bool isTraceColour(const QColor& colour) {
            colour.blueF() >= 0.5f - 1e-4f && std::fabs(colour.alphaF() - 0.8f) < 1e-4f;
 }
 
-TEST(KOColorAdditions, TraceColoursAreBrightAndChange) {
+std::vector<QColor> coloursFrom(std::uint32_t seed, int count) {
+    TraceColourSequence sequence(seed);
+    std::vector<QColor> colours;
+    for (int i = 0; i < count; ++i)
+        colours.push_back(sequence.next(0.8));
+    return colours;
+}
+
+TEST(TraceColourSequence, EverySeedGivesBrightChangingColours) {
     // Components rest on their floors for a step or two now and then, so a colour may repeat
     // once in a while; the sequence as a whole keeps moving.
-    std::set<QRgb> seen;
-    QColor previous;
-    int repeats = 0;
-    for (int i = 0; i < 500; ++i) {
-        const QColor colour = KOColorAdditions::nextColor();
-        EXPECT_TRUE(isTraceColour(colour)) << colour.name().toStdString();
-        repeats += colour == previous ? 1 : 0;
-        previous = colour;
-        seen.insert(colour.rgba());
+    for (const std::uint32_t seed : {0u, 1u, 20240601u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(seed);
+        std::set<QRgb> seen;
+        QColor previous;
+        int repeats = 0;
+        for (const QColor& colour : coloursFrom(seed, 500)) {
+            EXPECT_TRUE(isTraceColour(colour)) << colour.name().toStdString();
+            repeats += colour == previous ? 1 : 0;
+            previous = colour;
+            seen.insert(colour.rgba());
+        }
+        EXPECT_LT(repeats, 100);
+        EXPECT_GT(seen.size(), 100u);
     }
-    EXPECT_LT(repeats, 100);
-    EXPECT_GT(seen.size(), 100u);
-    EXPECT_NEAR(KOColorAdditions::nextColorWithAlpha(0.3).alphaF(), 0.3, 1e-4);
+}
+
+TEST(TraceColourSequence, ASeedAlwaysGivesTheSameSequence) {
+    const auto first = coloursFrom(7, 50);
+    EXPECT_EQ(coloursFrom(7, 50), first);
+    EXPECT_NE(coloursFrom(8, 50), first);
+
+    TraceColourSequence sequence(7);
+    sequence.next(0.8);
+    sequence.next(0.8);
+    sequence.reseed(7);
+    EXPECT_EQ(sequence.next(0.8), first.front()) << "reseeding starts over";
+}
+
+TEST(KOColorAdditions, NextColourFollowsTheSeededSequence) {
+    KOColorAdditions::seedTraceColours(7);
+    const auto expected = coloursFrom(7, 3);
+    EXPECT_EQ(KOColorAdditions::nextColor(), expected[0]);
+    const QColor faint = KOColorAdditions::nextColorWithAlpha(0.3);
+    EXPECT_EQ(faint.rgb(), expected[1].rgb());
+    EXPECT_NEAR(faint.alphaF(), 0.3, 1e-4);
+    EXPECT_EQ(KOColorAdditions::nextColor(), expected[2]);
 }
 
 TEST(KOColorAdditions, TraceColoursAreSafeFromManyThreads) {

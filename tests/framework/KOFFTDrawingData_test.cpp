@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -102,10 +102,23 @@ TEST(KOFFTDrawingData, DrawingOnlyTriesTheLockButColourWaitsForIt) {
     EXPECT_FALSE(other.get());
 
     const QColor red(Qt::red);
-    auto setter = std::async(std::launch::async, [&] { data.SetColor(red); });
-    EXPECT_EQ(setter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    std::promise<void> started;
+    std::atomic<bool> setterDone{false};
+    auto setter = std::async(std::launch::async, [&] {
+        started.set_value();
+        data.SetColor(red);
+        setterDone = true;
+    });
+    started.get_future().wait();
+    // A setter that did not wait for the drawing's lock would be done in the meantime.
+    bool doneWhileLocked = false;
+    for (int i = 0; i < 20000 && !doneWhileLocked; ++i) {
+        doneWhileLocked = setterDone.load();
+        std::this_thread::yield();
+    }
     data.Unlock();
     setter.get();
+    EXPECT_FALSE(doneWhileLocked);
     EXPECT_EQ(data.Color(), red);
 }
 

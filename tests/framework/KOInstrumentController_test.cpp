@@ -13,7 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <numeric>
 #include <thread>
+#include <vector>
 
 using koru::platform::InternalInconsistencyException;
 using koru::platform::NotificationCenter;
@@ -331,7 +335,96 @@ TEST_F(InstrumentControllerTest, CollectorSkipsAnInstrumentWhoseLockIsHeld) {
     const int before = controller->collections.load();
     ASSERT_TRUE(passAfterWake());
     EXPECT_GT(controller->collections.load(), before);
-    controller->removeFromDataCollectorThread();
+}
+
+// What the collector saw of a controller that is being destroyed; kept outside it.
+struct CollectionRecord {
+    std::atomic<int> calls{0};
+    std::atomic<int> callsAfterMembersWentAway{0};
+    std::atomic<bool> membersGone{false};
+};
+
+// Collects a member of its own. Members go in reverse order, so `values` is freed first; then
+// `lastMember` holds the destruction up until the collector has made two whole passes, which a
+// controller still registered at that point would take part in, reading freed memory.
+class ReadsItsOwnMembers : public KOInstrumentController {
+public:
+    explicit ReadsItsOwnMembers(CollectionRecord& record) : lastMember{record}, record(record) {}
+
+    void dataCollection() override {
+        ++record.calls;
+        if (record.membersGone.load())
+            ++record.callsAfterMembersWentAway;
+        total = std::accumulate(values.begin(), values.end(), 0.0);
+    }
+
+    struct HoldsDestructionForTwoPasses {
+        CollectionRecord& record;
+        ~HoldsDestructionForTwoPasses() {
+            record.membersGone = true;
+            auto& collector = KODataCollectorThread::sharedCollectorThread();
+            const auto target = collector.passCount() + 2;
+            // A bounded wait for a count; the collector makes passes whenever it is woken.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (collector.passCount() < target && std::chrono::steady_clock::now() < deadline) {
+                collector.wakeUp();
+                std::this_thread::yield();
+            }
+            EXPECT_GE(collector.passCount(), target) << "the collector made no passes";
+        }
+    };
+
+    HoldsDestructionForTwoPasses lastMember;
+    CollectionRecord& record;
+    std::atomic<double> total{0.0};
+    std::vector<double> values = std::vector<double>(64, 1.0);
+};
+
+enum class Ending { OwnerResets, DeleteLater, ParentDeleted };
+
+class LeavingTheCollector : public ::testing::TestWithParam<Ending> {};
+
+TEST_P(LeavingTheCollector, DestructionNeverLetsTheCollectorReadFreedMembers) {
+    CollectionRecord record;
+    auto controller = KOInstrumentController::create<ReadsItsOwnMembers>("reads", nullptr, record);
+    controller->addToDataCollectorThread();
+    auto& collector = KODataCollectorThread::sharedCollectorThread();
+    ASSERT_TRUE(
+        koru::test::spinUntil([&] { return record.calls > 0 || (collector.wakeUp(), false); }));
+
+    switch (GetParam()) {
+    case Ending::OwnerResets:
+        controller.reset();
+        break;
+    case Ending::DeleteLater:
+        controller.release()->deleteLater();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        break;
+    case Ending::ParentDeleted: {
+        auto parent = std::make_unique<QObject>();
+        controller.release()->setParent(parent.get());
+        parent.reset();
+        break;
+    }
+    }
+    ASSERT_TRUE(record.membersGone.load()) << "the controller was not destroyed";
+    EXPECT_EQ(record.callsAfterMembersWentAway.load(), 0);
+}
+
+std::string endingName(const ::testing::TestParamInfo<Ending>& info) {
+    const char* const names[] = {"OwnerResets", "DeleteLater", "ParentDeleted"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWayOfDeleting, LeavingTheCollector,
+                         ::testing::Values(Ending::OwnerResets, Ending::DeleteLater,
+                                           Ending::ParentDeleted),
+                         endingName);
+
+TEST_F(InstrumentControllerTest, OnlyControllersMadeByCreateMayJoinTheCollector) {
+    TestInstrumentController direct;
+    EXPECT_THROW(direct.addToDataCollectorThread(), InternalInconsistencyException);
+    EXPECT_FALSE(direct.isInDataCollectorThread());
 }
 
 template <typename Base> class WithSettingsView : public Base {

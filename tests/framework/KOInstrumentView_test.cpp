@@ -50,6 +50,14 @@ protected:
                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&view, &event);
     }
+    // The running hide timer of the overlay, if any.
+    QTimer* hideTimer() const {
+        for (QTimer* timer : view.findChildren<QTimer*>()) {
+            if (timer->isActive() && timer->isSingleShot())
+                return timer;
+        }
+        return nullptr;
+    }
     // A point inside the overlay's strip, left of the overlay itself.
     QPointF inStrip() const { return {5.0, double(view.controlViewTrackingFrame().center().y())}; }
 
@@ -58,19 +66,34 @@ protected:
 
 TEST_F(InstrumentViewTest, TicksPaintOnlyAfterADirtyMark) {
     view.show();
-    koru::test::spinUntil([] { return false; }, 200);
-    view.setRedrawRate(100);
+    ASSERT_TRUE(koru::test::spinUntil([this] { return view.paints > 0; }));
+    // Showing paints more than once, a paint posting the next: settled when a round adds none.
+    for (int before = -1, rounds = 0; before != view.paints && rounds < 100; ++rounds) {
+        before = view.paints;
+        QApplication::processEvents();
+    }
+    // Ticks by hand, each followed by the paint it asked for.
+    const auto tick = [this] {
+        view.redrawTimer();
+        QApplication::processEvents();
+    };
+    tick();
     view.paints = 0;
-    koru::test::spinUntil([] { return false; }, 150);
+    tick();
     EXPECT_EQ(view.paints, 0);
     view.setViewIsDirty();
-    koru::test::spinUntil([] { return false; }, 150);
+    tick();
     EXPECT_EQ(view.paints, 1);
     EXPECT_FALSE(view.viewIsDirty());
-    view.setRedrawRate(0);
-    view.setViewIsDirty();
-    koru::test::spinUntil([] { return false; }, 100);
+    tick();
     EXPECT_EQ(view.paints, 1);
+
+    // The redraw timer is what ticks; rate 0 removes it.
+    view.setRedrawRate(100);
+    view.setViewIsDirty();
+    EXPECT_TRUE(koru::test::spinUntil([this] { return view.paints == 2; }));
+    view.setRedrawRate(0);
+    EXPECT_EQ(view.redrawTimerObject(), nullptr);
 }
 
 TEST_F(InstrumentViewTest, ResizingRebuildsTheBackingLayerAndCentresTheOverlay) {
@@ -90,14 +113,25 @@ TEST_F(InstrumentViewTest, HoverShowsTheOverlayAndItsTimerHidesIt) {
     view.show();
     enter();
     EXPECT_TRUE(view.controlViewIsShown());
-    EXPECT_TRUE(view.controlViewHideTimerActive());
-    // moving inside the strip postpones hiding
-    koru::test::spinUntil([] { return false; }, 1500);
+    ASSERT_TRUE(view.controlViewHideTimerActive());
+    QTimer* first = hideTimer();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isSingleShot());
+    EXPECT_EQ(first->interval(), KOInstrumentView::kControlViewHideDelayMs);
+
+    // moving inside the strip starts the whole delay over
     moveTo(inStrip());
-    koru::test::spinUntil([] { return false; }, 1500);
+    QTimer* second = hideTimer();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->interval(), KOInstrumentView::kControlViewHideDelayMs);
     EXPECT_TRUE(view.controlViewIsShown());
-    EXPECT_TRUE(koru::test::spinUntil([this] { return !view.controlViewIsShown(); }, 4000));
+
+    // the delay runs out: rather than wait for it, the timer is made due now
+    second->start(0);
+    EXPECT_TRUE(koru::test::spinUntil([this] { return !view.controlViewIsShown(); }));
     EXPECT_FALSE(view.controlView()->isVisible());
+    EXPECT_FALSE(view.controlViewHideTimerActive());
     // outside the strip the pointer does not bring it back
     moveTo(QPointF(5, 5));
     EXPECT_FALSE(view.controlViewIsShown());
@@ -117,6 +151,26 @@ TEST_F(InstrumentViewTest, ManualOverlayIgnoresHoverButToggles) {
     EXPECT_FALSE(view.controlViewHideTimerActive()); // stays until toggled again
     doubleClick(QPointF(200, 100));
     EXPECT_FALSE(view.controlViewIsShown());
+}
+
+TEST_F(InstrumentViewTest, HoverArmsNoTimerOnceADoubleClickMadeTheOverlayPermanent) {
+    view.show();
+    doubleClick(QPointF(200, 100));
+    ASSERT_TRUE(view.controlViewIsShownPermanently());
+    enter();
+    moveTo(inStrip());
+    moveTo(QPointF(5, 5));
+    moveTo(inStrip());
+    EXPECT_TRUE(view.controlViewIsShown());
+    for (const QTimer* timer : view.findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive()) << "a running timer would hide the overlay";
+    // Toggled off, hovering works as before.
+    doubleClick(QPointF(200, 100));
+    EXPECT_FALSE(view.controlViewIsShown());
+    EXPECT_FALSE(view.controlViewIsShownPermanently());
+    moveTo(inStrip());
+    EXPECT_TRUE(view.controlViewIsShown());
+    EXPECT_TRUE(view.controlViewHideTimerActive());
 }
 
 TEST_F(InstrumentViewTest, ControlClickWithoutAControllerDoesNothing) {

@@ -198,18 +198,26 @@ TEST_F(TracesTest, TableShowsTitleIconAndShowFlag) {
 TEST_F(TracesTest, ListEditsWaitForARunningCollection) {
     auto c = make();
     std::atomic<bool> locked{false};
-    std::atomic<bool> released{false};
+    std::atomic<bool> adding{false};
+    std::atomic<bool> sawEditWhileLocked{false};
     std::thread collector([&] {
         const std::lock_guard lock(c->dataCollectionLock());
         locked = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        released = true;
+        while (!adding)
+            std::this_thread::yield();
+        // An edit that did not wait for the lock would land in the meantime.
+        for (int i = 0; i < 20000 && !sawEditWhileLocked; ++i) {
+            sawEditWhileLocked = c->instrumentCount() != 0;
+            std::this_thread::yield();
+        }
     });
     while (!locked)
         std::this_thread::yield();
+    adding = true;
     c->addInstrument(model("A"));
-    EXPECT_TRUE(released.load());
     collector.join();
+    EXPECT_FALSE(sawEditWhileLocked.load());
+    EXPECT_EQ(c->instrumentCount(), 1);
 }
 
 class TracesWithoutTable : public KOMultipleTracesInstrumentController {

@@ -1,7 +1,7 @@
 #include "InstrumentTestSupport.h"
 
 #include "platform/notifications/NotificationCenter.h"
-#include "utility/KOInfoPanel.h"
+#include "utility/ui/KOInfoPanel.h"
 
 #include <QLabel>
 

@@ -1,19 +1,27 @@
+#include "AudioTestClock.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "platform/audio/AudioOutputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
+#include "platform/audio/NullOutputDevice.h"
+#include "platform/audio/PacedThread.h"
+#include "platform/audio/StreamPaceWatch.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <mutex>
+#include <string>
 
 using koru::platform::AudioBackend;
+using koru::platform::AudioInputStream;
 using koru::platform::AudioInputUnit;
 using koru::platform::DeviceRegistry;
 using koru::platform::VirtualInputConfig;
+using koru::platform::VirtualInputFaults;
 using koru::platform::VirtualSignal;
+using koru::test::TestClock;
 
 namespace {
 
@@ -107,6 +115,18 @@ protected:
     std::uint32_t plug(std::uint32_t channels = 3, std::uint32_t period = 480) {
         return registry.addVirtualInput(manualDevice(channels, period));
     }
+    std::uint32_t plugFaulty(const VirtualInputFaults& faults, TestClock* clock = nullptr) {
+        VirtualInputConfig config = manualDevice(2, 480);
+        config.faults = faults;
+        config.clock = clock;
+        return registry.addVirtualInput(config);
+    }
+    // Every failure the unit reports, with its reason.
+    void recordFailures() {
+        unit.setFailureHandler([this](std::uint32_t id, const QString& reason) {
+            failures.emplace_back(id, reason.toStdString());
+        });
+    }
     void startOn(std::uint32_t device, Capture& capture) {
         ASSERT_EQ(unit.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global,
                                    0, &device, sizeof device),
@@ -121,7 +141,12 @@ protected:
 
     DeviceRegistry registry{AudioBackend::Virtual};
     AudioInputUnit unit{registry};
+    std::vector<std::pair<std::uint32_t, std::string>> failures;
 };
+
+bool mentions(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 } // namespace
 
@@ -281,11 +306,11 @@ TEST_F(InputUnit, RateChangeOfTheCurrentDeviceIsHeard) {
     EXPECT_EQ(heard, 1) << "another device's rate";
 }
 
-TEST_F(InputUnit, FailedDeviceIsReportedOnceSilencedAndReplacedByTheVirtualInput) {
+// A stream that fails hands nothing more on: no silence, no stale buffer reads as audio.
+TEST_F(InputUnit, AFailedStreamHandsNothingOnIsReportedOnceAndReplacedByTheVirtualInput) {
     Capture capture(2);
     const std::uint32_t device = plug(2);
-    std::vector<std::uint32_t> failures;
-    unit.setFailureHandler([&](std::uint32_t id, const QString&) { failures.push_back(id); });
+    recordFailures();
     int switches = 0;
     unit.addPropertyListener(
         kAudioOutputUnitProperty_CurrentDevice,
@@ -294,23 +319,176 @@ TEST_F(InputUnit, FailedDeviceIsReportedOnceSilencedAndReplacedByTheVirtualInput
     switches = 0;
     pump(device, 1024);
     registry.virtualInput(device)->failStreams();
-    pump(device, 1024);
-    ASSERT_EQ(capture.blocks(), 2u);
-    const std::vector<float> ramp = capture.channel(0);
-    EXPECT_NE(ramp[1023], 0.0f);
-    for (std::size_t n = 1024; n < 2048; ++n)
-        ASSERT_EQ(ramp[n], 0.0f) << "stale audio after the failure";
-    EXPECT_EQ(capture.statuses()[1], kAudioHardwareNotRunningError);
+    pump(device, 4096);
+    EXPECT_EQ(capture.blocks(), 1u);
 
     unit.checkDevice();
     unit.checkDevice();
-    EXPECT_EQ(failures, std::vector<std::uint32_t>{device});
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].first, device);
+    EXPECT_EQ(failures[0].second, AudioInputStream::kStoppedDelivering);
     EXPECT_EQ(switches, 1);
     EXPECT_EQ(unit.currentDevice(), registry.virtualInputDevice());
     EXPECT_TRUE(unit.isRunning());
-    // The virtual input keeps real time on its own thread.
-    EXPECT_TRUE(koru::test::spinUntil([&] { return capture.blocks() >= 6; }, 3000));
+    EXPECT_TRUE(mentions(unit.failureReason(), "Manual Test"));
+    // The virtual input keeps real time on its own thread: wait for its count.
+    EXPECT_TRUE(koru::test::spinUntil([&] { return capture.blocks() >= 4; }, 5000));
     unit.stop();
+}
+
+// A device that is listed but will not run: the caller hears the status, the unit knows it is
+// not running, and the main loop reports the cause and moves to the virtual input.
+TEST_F(InputUnit, DevicesThatRefuseToRunAreReportedAndReplaced) {
+    struct Case {
+        const char* label;
+        VirtualInputFaults faults;
+        bool changeRate; // the refusal comes with a rate change, not with start
+        OSStatus status;
+        const char* cause;
+    };
+    VirtualInputFaults busy;
+    busy.refuseOpen = kAudioHardwareIllegalOperationError;
+    VirtualInputFaults wontStart;
+    wontStart.refuseStart = kAudioHardwareNotRunningError;
+    VirtualInputFaults no96k;
+    no96k.refusedRates = {96000.0};
+    const Case cases[] = {
+        {"busy", busy, false, kAudioHardwareIllegalOperationError, "is busy"},
+        {"refuses to start", wontStart, false, kAudioHardwareNotRunningError, "refused to start"},
+        {"refuses a rate", no96k, true, noErr, "refused 96000 Hz"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        AudioInputUnit local(registry);
+        std::vector<std::string> reasons;
+        local.setFailureHandler(
+            [&](std::uint32_t, const QString& reason) { reasons.push_back(reason.toStdString()); });
+        Capture capture(2);
+        const std::uint32_t device = plugFaulty(c.faults);
+        local.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                          &device, sizeof device);
+        capture.attach(local);
+        ASSERT_EQ(local.initialize(), noErr);
+        OSStatus status = local.start();
+        if (c.changeRate) {
+            ASSERT_EQ(status, noErr);
+            status = registry.setNominalSampleRate(device, 96000.0);
+        }
+        EXPECT_EQ(status, c.status);
+        EXPECT_FALSE(local.isRunning());
+        EXPECT_EQ(local.currentDevice(), device) << "moved from the main loop, not inside start";
+        EXPECT_TRUE(reasons.empty());
+
+        ASSERT_TRUE(koru::test::spinUntil([&] { return !reasons.empty(); }));
+        ASSERT_EQ(reasons.size(), 1u);
+        EXPECT_TRUE(mentions(reasons[0], c.cause)) << reasons[0];
+        EXPECT_TRUE(mentions(local.failureReason(), c.cause)) << local.failureReason();
+        EXPECT_EQ(local.currentDevice(), registry.virtualInputDevice());
+        EXPECT_TRUE(local.isRunning());
+        local.stop();
+    }
+}
+
+TEST_F(InputUnit, WhenEvenTheVirtualInputRefusesTheUnitSaysItIsNotRunning) {
+    VirtualInputFaults busy;
+    busy.refuseOpen = kAudioHardwareIllegalOperationError;
+    registry.virtualInput(registry.virtualInputDevice())->setFaults(busy);
+    const std::uint32_t device = plugFaulty(busy);
+    recordFailures();
+    Capture capture(2);
+    ASSERT_EQ(unit.start(), kAudioUnitErr_Uninitialized);
+    unit.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &device,
+                     sizeof device);
+    capture.attach(unit);
+    ASSERT_EQ(unit.initialize(), noErr);
+    EXPECT_EQ(unit.start(), kAudioHardwareIllegalOperationError);
+    unit.checkDevice(); // the device, then the virtual input it moved to
+    unit.checkDevice();
+    unit.checkDevice();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].first, device);
+    EXPECT_EQ(failures[1].first, registry.virtualInputDevice());
+    EXPECT_FALSE(unit.isRunning());
+}
+
+// A device whose server dies after a known number of frames: exactly those reach the client.
+TEST_F(InputUnit, AStreamThatFailsAfterNFramesHandsOnExactlyThoseFrames) {
+    VirtualInputFaults dies;
+    dies.failAfterFrames = 5000;
+    const std::uint32_t device = plugFaulty(dies);
+    recordFailures();
+    Capture capture(2);
+    startOn(device, capture);
+    for (int i = 0; i < 20; ++i)
+        pump(device, 480); // 9600 frames offered, 5000 real
+    EXPECT_EQ(capture.blocks(), 4u) << "4096 whole frames; the rest of the block is dropped";
+    const std::vector<float> ramp = capture.channel(0);
+    for (std::size_t n = 0; n < ramp.size(); ++n)
+        ASSERT_EQ(ramp[n], VirtualSignal::ramp().sampleAt(n, 48000.0)) << n;
+
+    unit.checkDevice();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].second, AudioInputStream::kReadError);
+    EXPECT_EQ(unit.currentDevice(), registry.virtualInputDevice());
+    unit.stop();
+}
+
+// A sound server killed under a capture: the stream goes on calling back as fast as the CPU
+// allows. With read errors nothing after the death passes; without, the pace gives it away
+// before the clock has moved at all, and no more than the tolerance passed.
+TEST_F(InputUnit, AStreamFasterThanRealTimeAfterItsServerDiedIsCaughtAtOnce) {
+    struct Case {
+        const char* label;
+        bool raceSilently;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"read errors", false, AudioInputStream::kReadError},
+                          Case{"silent", true, AudioInputStream::kFasterThanRealTime}}) {
+        SCOPED_TRACE(c.label);
+        TestClock clock;
+        VirtualInputFaults dies;
+        dies.failAfterFrames = 48000;
+        dies.raceSilently = c.raceSilently;
+        const std::uint32_t device = plugFaulty(dies, &clock);
+        AudioInputUnit local(registry);
+        std::vector<std::string> reasons;
+        local.setFailureHandler(
+            [&](std::uint32_t, const QString& reason) { reasons.push_back(reason.toStdString()); });
+        Capture capture(2);
+        local.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                          &device, sizeof device);
+        capture.attach(local);
+        ASSERT_EQ(local.initialize(), noErr);
+        ASSERT_EQ(local.start(), noErr);
+
+        for (int i = 0; i < 100; ++i) { // one second at its real pace
+            pump(device, 480);
+            clock.advance(TestClock::kSecond / 100);
+        }
+        ASSERT_EQ(capture.blocks(), 46u);
+        for (int i = 0; i < 1000; ++i) // ten seconds' worth in no time at all
+            pump(device, 480);
+        const double delivered = double(capture.blocks()) * 1024;
+        if (c.raceSilently) {
+            // Never further ahead of the clock's one second than the tolerance.
+            using koru::platform::StreamPaceWatch;
+            EXPECT_GT(delivered, 48000.0);
+            EXPECT_LE(delivered, 48000.0 * (1.0 + StreamPaceWatch::kRateMargin +
+                                            StreamPaceWatch::kToleranceSeconds));
+        } else {
+            EXPECT_EQ(capture.blocks(), 46u) << "no frame after the first read error";
+        }
+        const std::size_t caught = capture.blocks();
+        for (int i = 0; i < 100; ++i)
+            pump(device, 480);
+        EXPECT_EQ(capture.blocks(), caught) << "nothing passes once the stream is caught";
+
+        local.checkDevice();
+        ASSERT_EQ(reasons.size(), 1u);
+        EXPECT_EQ(reasons[0], c.reason);
+        EXPECT_EQ(local.currentDevice(), registry.virtualInputDevice());
+        local.stop();
+    }
 }
 
 TEST_F(InputUnit, UnpluggedDeviceFallsBackAtOnce) {
@@ -333,24 +511,95 @@ TEST_F(InputUnit, UnpluggedDeviceFallsBackAtOnce) {
     unit.stop();
 }
 
-TEST_F(InputUnit, VirtualInputKeepsRealTimePace) {
+// A paced device delivers one period per deadline of its clock, each deadline one period after
+// the last: 33 allowed sleeps are 32 whole periods.
+TEST_F(InputUnit, APacedVirtualInputDeliversOnePeriodPerDeadlineOfItsClock) {
+    TestClock clock;
+    const std::int64_t origin = clock.nowNanoseconds();
+    VirtualInputConfig config;
+    config.name = "Paced";
+    config.periodFrames = 480;
+    config.channelSignals = {VirtualSignal::sine(1000.0, 0.5f)};
+    config.clock = &clock;
+    const std::uint32_t device = registry.addVirtualInput(config);
     Capture capture(2);
-    startOn(registry.virtualInputDevice(), capture);
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_TRUE(koru::test::spinUntil([&] { return capture.blocks() >= 24; }, 5000));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    unit.stop();
-    // 24 blocks of 1024 frames at 48 kHz take 0.512 s.
-    EXPECT_GT(seconds, 0.40);
-    EXPECT_LT(seconds, 3.0);
+    startOn(device, capture);
+    clock.allowSleeps(33);
+    ASSERT_TRUE(clock.waitForSleeps(33));
+    EXPECT_EQ(capture.blocks(), 15u); // 32 or 33 periods of 480 frames: 15 whole blocks
+    const std::vector<std::int64_t> deadlines = clock.deadlines();
+    for (std::size_t k = 0; k < deadlines.size(); ++k)
+        ASSERT_EQ(deadlines[k], origin + std::int64_t(k + 1) * 10'000'000) << k;
     const std::vector<float> sine = capture.channel(0);
     const VirtualSignal expected = VirtualSignal::sine(1000.0, 0.5f);
     for (std::size_t n = 0; n < 2048; ++n)
         ASSERT_FLOAT_EQ(sine[n], expected.sampleAt(n, 48000.0));
+    clock.close();
+    unit.stop();
 }
 
-TEST(OutputUnit, NullOutputPullsWholeBlocksAtPaceAndAppliesTheVolume) {
+TEST(PacedThread, TicksOnAbsoluteDeadlinesAndPicksUpFromNowAfterAStall) {
+    TestClock clock;
+    const std::int64_t origin = clock.nowNanoseconds();
+    koru::platform::PacedThread thread(clock);
+    std::atomic<int> ticks{0};
+    thread.start(48000.0, 480, [&] {
+        if (++ticks == 3)
+            clock.advance(2 * TestClock::kSecond); // the third tick stalls for two seconds
+    });
+    clock.allowSleeps(6);
+    ASSERT_TRUE(clock.waitForSleeps(6));
+    const std::vector<std::int64_t> deadlines = clock.deadlines();
+    const std::int64_t period = 10'000'000;
+    const std::int64_t resumed = origin + 3 * period + 2 * TestClock::kSecond;
+    const std::vector<std::int64_t> expected{origin + period,      origin + 2 * period,
+                                             origin + 3 * period,  resumed + period,
+                                             resumed + 2 * period, resumed + 3 * period};
+    EXPECT_EQ(deadlines, expected) << "no burst of the periods missed in the stall";
+    clock.close();
+    thread.stop();
+}
+
+TEST(StreamPaceWatch, TellsADeadStreamFromBurstsDriftAndCatchUp) {
+    struct Step {
+        std::uint32_t frames;
+        double seconds; // the clock moves this much before the delivery
+        int times;
+    };
+    struct Case {
+        const char* label;
+        std::vector<Step> steps;
+        int failsAt; // the delivery caught, or -1
+    };
+    const double period = 480.0 / 48000.0;
+    const Case cases[] = {
+        {"real time", {{480, period, 6000}}, -1},
+        {"a device clock 4 % fast for ten minutes", {{480, period / 1.04, 60000}}, -1},
+        {"a device clock 25 % fast", {{480, period / 1.25, 60000}}, 1869},
+        {"two-second bursts", {{96000, 0.0, 1}, {96000, 2.0, 30}}, -1},
+        {"a five-second stall and its backlog",
+         {{480, period, 100}, {480, 5.0, 1}, {480, 0.0, 499}},
+         -1},
+        {"a dead server", {{480, period, 100}, {480, 0.0, 1000}}, 403},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TestClock clock;
+        koru::platform::StreamPaceWatch watch(clock, 48000.0);
+        int delivery = 0;
+        int caught = -1;
+        for (const Step& step : c.steps) {
+            for (int i = 0; i < step.times && caught < 0; ++i, ++delivery) {
+                clock.advance(std::int64_t(step.seconds * 1e9));
+                if (!watch.admit(step.frames))
+                    caught = delivery;
+            }
+        }
+        EXPECT_EQ(caught, c.failsAt);
+    }
+}
+
+TEST(OutputUnit, NullOutputPullsWholeBlocksAndAppliesTheVolume) {
     DeviceRegistry registry{AudioBackend::Virtual};
     koru::platform::AudioOutputUnit unit{registry};
     EXPECT_EQ(unit.currentDevice(), registry.nullOutputDevice());
@@ -374,14 +623,64 @@ TEST(OutputUnit, NullOutputPullsWholeBlocksAtPaceAndAppliesTheVolume) {
     ASSERT_EQ(unit.setParameter(kHALOutputParam_Volume, kAudioUnitScope_Global, 0, 0.0f), noErr);
     ASSERT_EQ(unit.initialize(), noErr);
     ASSERT_EQ(unit.start(), noErr);
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_TRUE(koru::test::spinUntil([&] { return tone.blocks.load() >= 10; }, 3000));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_TRUE(unit.isRunning());
+    ASSERT_TRUE(koru::test::spinUntil([&] { return tone.blocks.load() >= 3; }));
     unit.stop();
     EXPECT_EQ(tone.frames.load(), 1024u);
-    EXPECT_GT(seconds, 0.15); // ten blocks at 48 kHz: about 0.2 s
     float volume = -1;
     unit.getParameter(kHALOutputParam_Volume, kAudioUnitScope_Global, 0, &volume);
     EXPECT_EQ(volume, 0.0f);
+}
+
+TEST(NullOutput, PullsOnePeriodPerDeadlineOfItsClock) {
+    TestClock clock;
+    const std::int64_t origin = clock.nowNanoseconds();
+    koru::platform::NullOutputDevice device(QStringLiteral("Clocked"), clock);
+    struct Counter : koru::platform::AudioOutputStream::Source {
+        std::atomic<int> pulls{0};
+        void pull(float* const*, std::uint32_t, std::uint32_t frames) noexcept override {
+            if (frames == koru::platform::NullOutputDevice::kPeriodFrames)
+                ++pulls;
+        }
+    } counter;
+    auto stream = device.openStream(2, counter);
+    stream->start();
+    clock.allowSleeps(11);
+    ASSERT_TRUE(clock.waitForSleeps(11));
+    EXPECT_GE(counter.pulls.load(), 10);
+    const std::vector<std::int64_t> deadlines = clock.deadlines();
+    for (std::size_t k = 0; k < deadlines.size(); ++k)
+        ASSERT_EQ(deadlines[k], origin + std::int64_t(double(k + 1) * (1e9 * 512 / 48000.0))) << k;
+    clock.close();
+    stream->stop();
+}
+
+// An output's error is the output's: the input beside it captures on, untouched.
+TEST_F(InputUnit, AnOutputThatRefusesToStartLeavesTheInputAlone) {
+    Capture capture(2);
+    const std::uint32_t input = plug(2);
+    recordFailures();
+    startOn(input, capture);
+    pump(input, 1024);
+
+    const std::uint32_t speakers = registry.addNullOutput(QStringLiteral("Busy Speakers"));
+    registry.nullOutput(speakers)->setRefuseStart(kAudioHardwareIllegalOperationError);
+    koru::platform::AudioOutputUnit output{registry};
+    ASSERT_EQ(output.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                                 &speakers, sizeof speakers),
+              noErr);
+    ASSERT_EQ(output.initialize(), noErr);
+    EXPECT_EQ(output.start(), kAudioHardwareIllegalOperationError);
+    EXPECT_FALSE(output.isRunning());
+    EXPECT_TRUE(mentions(output.failureReason(), "Busy Speakers")) << output.failureReason();
+    output.stop();
+    registry.removeDevice(speakers);
+
+    pump(input, 1024);
+    unit.checkDevice();
+    EXPECT_EQ(capture.blocks(), 2u);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(unit.currentDevice(), input);
+    EXPECT_TRUE(unit.isRunning());
+    unit.stop();
 }

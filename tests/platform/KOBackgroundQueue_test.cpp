@@ -1,3 +1,5 @@
+#include "ManualTimerClock.h"
+
 #include "platform/dispatch/KOBackgroundQueue.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -34,18 +35,22 @@ TEST(KOBackgroundQueue, DispatchedBlocksRunOnItInOrder) {
 }
 
 TEST(KOBackgroundQueue, RepeatingTimerFiresAtOnceThenWaitsItsSeconds) {
+    koru::test::ManualTimerClock clock;
     std::atomic<int> fired = 0;
-    auto timer = KOCreateRepeatingTimer(55, [&] { ++fired; });
+    auto timer = KOCreateRepeatingTimer(
+        55, [&] { ++fired; }, clock);
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), 55s);
     EXPECT_EQ(timer->leeway(), 1s);
 
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (fired == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(clock.sleeperDeadline(), koru::test::ManualTimerClock::kStart + 55s);
+    KOBackgroundQueue()->waitUntilIdle();
     EXPECT_EQ(fired.load(), 1);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(fired.load(), 1);
+
+    clock.advance(55s);
+    EXPECT_EQ(clock.sleeperDeadline(), koru::test::ManualTimerClock::kStart + 110s);
+    KOBackgroundQueue()->waitUntilIdle();
+    EXPECT_EQ(fired.load(), 2);
 
     timer.reset();
     KOBackgroundQueue()->waitUntilIdle();

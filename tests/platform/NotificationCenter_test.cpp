@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -94,6 +95,41 @@ TEST(NotificationCenter, ObserverMayRemoveItselfFromItsCallback) {
     center.post(kName);
 
     EXPECT_EQ(calls, 1);
+}
+
+TEST(NotificationCenter, RemovalWaitsForACallUnderWayOnAnotherThread) {
+    NotificationCenter center;
+    std::promise<void> entered;
+    std::atomic<bool> removing{false};
+    std::atomic<bool> removed{false};
+    std::atomic<bool> running{false};
+    std::atomic<bool> sawRemovalReturn{false};
+    std::atomic<int> calls{0};
+    const auto id = center.addObserver(kName, nullptr, [&](const Notification&) {
+        ++calls;
+        running = true;
+        entered.set_value();
+        while (!removing)
+            std::this_thread::yield();
+        // A removal that did not wait would return in the meantime.
+        for (int i = 0; i < 20000 && !sawRemovalReturn; ++i) {
+            sawRemovalReturn = removed.load();
+            std::this_thread::yield();
+        }
+        running = false;
+    });
+
+    std::thread poster([&] { center.post(kName); });
+    entered.get_future().wait();
+    removing = true;
+    center.removeObserver(id);
+    removed = true;
+    EXPECT_FALSE(running.load()) << "removal returned while the callback ran";
+    poster.join();
+    EXPECT_FALSE(sawRemovalReturn.load());
+
+    center.post(kName);
+    EXPECT_EQ(calls.load(), 1);
 }
 
 TEST(NotificationCenter, ObserverAddedDuringAPostHearsTheNextOne) {

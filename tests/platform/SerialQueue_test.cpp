@@ -44,9 +44,11 @@ TEST(SerialQueue, BlocksFromManyThreadsNeverOverlap) {
     std::atomic<int> active = 0;
     std::atomic<int> mostActive = 0;
     std::atomic<int> ran = 0;
+    std::atomic<int> offQueue = 0;
     const auto block = [&] {
         mostActive = std::max(mostActive.load(), ++active);
-        std::this_thread::sleep_for(50us);
+        offQueue += queue.isCurrentThread() ? 0 : 1;
+        std::this_thread::yield(); // room for an overlapping block to show itself
         --active;
         ++ran;
     };
@@ -62,21 +64,27 @@ TEST(SerialQueue, BlocksFromManyThreadsNeverOverlap) {
 
     EXPECT_EQ(ran.load(), 400);
     EXPECT_EQ(mostActive.load(), 1);
+    EXPECT_EQ(offQueue.load(), 0);
 }
 
-TEST(SerialQueue, BackToBackBlocksDoNotOverlap) {
+TEST(SerialQueue, ABlockStartsOnlyAfterThePreviousOneEnded) {
     SerialQueue queue("test.backtoback");
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point firstEnd;
-    Clock::time_point secondStart;
-    queue.async([&] {
-        std::this_thread::sleep_for(20ms);
-        firstEnd = Clock::now();
+    // Events numbered in the order they happen; a second block starting early would take its
+    // number before the first one ends.
+    std::atomic<int> clock = 0;
+    int firstEnd = -1;
+    int secondStart = -1;
+    std::promise<void> open;
+    queue.async([&, gate = open.get_future().share()] {
+        gate.wait();
+        firstEnd = clock++;
     });
-    queue.async([&] { secondStart = Clock::now(); });
+    queue.async([&] { secondStart = clock++; });
+    open.set_value();
     queue.waitUntilIdle();
 
-    EXPECT_GE(secondStart, firstEnd);
+    EXPECT_EQ(firstEnd, 0);
+    EXPECT_EQ(secondStart, 1);
 }
 
 TEST(SerialQueue, ThrowingBlocksDoNotStopTheQueue) {

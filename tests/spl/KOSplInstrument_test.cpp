@@ -1,4 +1,5 @@
 #include "engine/KOAD.h"
+#include "engine/ReaderThreads.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/fourcc/FourCC.h"
 #include "spl/KOSPLData.h"
@@ -361,6 +362,56 @@ TEST(KOSplInstrument, LevelsFeedTheStatistics) {
     EXPECT_NEAR(data.Leq(), expected, 0.02);
     EXPECT_NEAR(data.Avg(), expected, 0.02);
     EXPECT_NEAR(data.PredictedLeq(), expected, 0.02);
+}
+
+// Readers asking for levels (collector and calibration) and spectra as fast as they can, at least
+// once between any two blocks, never cost the audio thread a block, across a rate change too:
+// every delivered frame is analysed, every hop gives a spectrum, and every level read is the
+// weighted one (an A-weighted 100 Hz tone reads 19 dB below its unweighted level) or, before the
+// first spectrum, the initial 0.
+TEST(KOSplInstrument, ReadersCostNoBlockAcrossARateChange) {
+    struct Case {
+        double from;
+        double to; // 0: no change
+        std::uint32_t sizeAfter;
+    };
+    const Case cases[] = {{48000.0, 0.0, 8192}, {48000.0, 96000.0, 16384}};
+    constexpr std::uint32_t kBlocks = 150;
+    for (const Case& c : cases) {
+        Rig rig(c.from, VirtualSignal::sine(100.0, 0.25f), fourCC("fast"), fourCC("a_wt"));
+        const double expected = expectedLevel(0.25, a_weighting_power(100.0));
+        koru::test::ReaderThreads readers(3, [&](int thread) {
+            if (thread == 2) {
+                KOFloatBuffer spectrum(rig.instrument->FFTSize() / 2);
+                rig.instrument->Collect(spectrum);
+                return true;
+            }
+            const float level = rig.instrument->GetLevel();
+            return level == 0.0f || std::abs(level - expected) < 0.05;
+        });
+        const auto play = [&](std::uint32_t blocks) {
+            for (std::uint32_t block = 0; block < blocks; ++block) {
+                rig.pump(1);
+                ASSERT_TRUE(readers.waitForEachThread()) << "block " << block;
+            }
+        };
+        play(kBlocks);
+        if (c.to != 0.0)
+            rig.setRate(c.to);
+        play(kBlocks);
+        readers.stop();
+
+        EXPECT_EQ(readers.failures(), 0u) << c.to << ", of " << readers.reads();
+        EXPECT_EQ(rig.instrument->FFTSize(), c.sizeAfter);
+        EXPECT_EQ(rig.instrument->FramesReceived(), 2u * kBlocks * kBufferFrames) << c.to;
+        EXPECT_EQ(rig.instrument->FramesAnalysed(), 2u * kBlocks * kBufferFrames) << c.to;
+        // Counted since the last size change: all the blocks, or those after the rate change.
+        const std::uint32_t frames = (c.to != 0.0 ? 1 : 2) * kBlocks * kBufferFrames;
+        EXPECT_EQ(rig.instrument->Analyses(), (frames - 2 * c.sizeAfter) / (c.sizeAfter / 8) + 1)
+            << c.to;
+        rig.pump(c.sizeAfter / 8 / kBufferFrames);
+        EXPECT_NEAR(rig.instrument->GetLevel(), expected, 0.05) << c.to;
+    }
 }
 
 TEST(KOSplInstrument, DestructionLeavesTheEngine) {

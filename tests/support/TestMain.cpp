@@ -1,4 +1,14 @@
+#if defined(KORU_TEST_UI)
 #include <QApplication>
+using TestApplication = QApplication;
+#elif defined(KORU_TEST_GUI)
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
 #include <QDir>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -8,7 +18,8 @@
 #include <clocale>
 
 // Every test process gets fresh XDG folders, the offscreen platform and the "C" locale as a
-// baseline; tests that need another locale switch it themselves.
+// baseline; tests that need another locale switch it themselves. The application object is the
+// least the program's kind needs, so a headless test that reaches for widgets fails.
 int main(int argc, char** argv) {
     QTemporaryDir root(QDir::tempPath() + "/koru-test-XXXXXX");
     const QString base = root.path();
@@ -23,7 +34,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("KORU_AUDIO_API"))
         qputenv("KORU_AUDIO_API", "virtual");
 
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
     QLocale::setDefault(QLocale::c());
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,6 +1,7 @@
 #include "platform/archive/KeyedArchive.h"
 
 #include "platform/plist/PropertyList.h"
+#include "platform/plist/VariantTypes.h"
 
 #include <limits>
 #include <map>
@@ -37,22 +38,6 @@ private:
     mutable std::mutex m_mutex;
     std::map<QString, KeyedUnarchiver::Factory> m_factories;
 };
-
-bool isIntegerType(int typeId) {
-    switch (typeId) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
 
 QString typeNameOf(const QVariant& value) {
     const char* name = value.typeName();
@@ -148,7 +133,7 @@ qint64 KeyedUnarchiver::decodeInt(const QString& key, qint64 defaultValue) {
         failWith(QStringLiteral("\"%1\" holds %2, not an integer").arg(key, typeNameOf(*it)));
         return defaultValue;
     }
-    if (it->typeId() == QMetaType::ULongLong &&
+    if (isUnsignedIntegerType(it->typeId()) &&
         it->toULongLong() > static_cast<quint64>(std::numeric_limits<qint64>::max())) {
         failWith(QStringLiteral("\"%1\" is too large for a signed integer").arg(key));
         return defaultValue;

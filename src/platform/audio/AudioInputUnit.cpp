@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace koru::platform {
 
@@ -28,7 +29,8 @@ bool onMainThread() {
 
 } // namespace
 
-AudioInputUnit::AudioInputUnit(DeviceRegistry& registry) : m_registry(registry) {
+AudioInputUnit::AudioInputUnit(DeviceRegistry& registry)
+    : m_registry(registry), m_context(std::make_unique<QObject>()) {
     m_device = registry.defaultInputDevice();
     resetChannelMap();
     m_sampleRate.store(deviceRate());
@@ -244,6 +246,8 @@ OSStatus AudioInputUnit::setCurrentDevice(std::uint32_t id) {
         log::warn("Audio input: there is no input device with the ID {}", id);
         return kAudioHardwareBadDeviceError;
     }
+    // A device that refuses to start is still the current one until the queued move: the
+    // change is announced either way.
     switchDevice(id);
     notifyPropertyChanged(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0);
     return noErr;
@@ -326,6 +330,8 @@ OSStatus AudioInputUnit::uninitialize() {
 OSStatus AudioInputUnit::start() {
     if (!m_initialized)
         return kAudioUnitErr_Uninitialized;
+    m_wantRunning = true;
+    startWatchdog();
     if (m_running)
         return noErr;
     if (!m_enableInput) {
@@ -333,23 +339,35 @@ OSStatus AudioInputUnit::start() {
         return noErr;
     }
     const OSStatus status = openAndStartStream();
-    if (status != noErr)
+    if (status != noErr) {
+        deviceRefused(m_startError);
         return status;
+    }
     m_running = true;
-    startWatchdog();
+    m_reportedDevice = 0;
     return noErr;
 }
 
 OSStatus AudioInputUnit::stop() {
     closeStream();
     m_running = false;
+    m_wantRunning = false;
+    m_pendingFailure.clear();
     if (m_watchdog)
         m_watchdog->stop();
     return noErr;
 }
 
+OSStatus AudioInputUnit::restart() {
+    if (!m_wantRunning)
+        return noErr;
+    stop();
+    return start();
+}
+
 OSStatus AudioInputUnit::openAndStartStream() {
     closeStream();
+    m_startError.clear();
     try {
         m_stream = m_registry.openInput(m_device, *this, m_blockFrames);
         m_streamChannels = std::min(m_stream->channels(), kMaxClientChannels);
@@ -359,11 +377,12 @@ OSStatus AudioInputUnit::openAndStartStream() {
             m_block[c] = m_blockStorage.data() + std::size_t(c) * m_blockFrames;
         m_fill = 0;
         m_blocksDelivered = 0;
-        m_failureReported = false;
+        m_loggedOverflows = 0;
         // JACK runs at the server's rate whatever the device entry says.
         m_sampleRate.store(m_stream->sampleRate());
         m_stream->start();
     } catch (const AudioStreamError& error) {
+        m_startError = QString::fromStdString(error.what());
         log::warn("Audio input: could not start device {}: {}", m_device, error.what());
         closeStream();
         return error.status();
@@ -378,17 +397,22 @@ void AudioInputUnit::closeStream() {
     m_stream.reset();
 }
 
-void AudioInputUnit::switchDevice(std::uint32_t id) {
+OSStatus AudioInputUnit::switchDevice(std::uint32_t id) {
     const bool wasInitialized = m_initialized;
-    const bool wasRunning = m_running;
+    const bool wanted = m_wantRunning;
     stop();
     m_initialized = false;
     m_device = id;
     resetChannelMap();
     m_sampleRate.store(deviceRate());
     m_knownDeviceChannels = deviceChannels();
-    if (wasInitialized && initialize() == noErr && wasRunning)
-        start();
+    if (!wasInitialized)
+        return noErr;
+    if (const OSStatus status = initialize(); status != noErr) {
+        deviceRefused(QStringLiteral("the device cannot be set up"));
+        return status;
+    }
+    return wanted ? start() : noErr;
 }
 
 // ---- failure ---------------------------------------------------------------------------------
@@ -400,43 +424,87 @@ void AudioInputUnit::startWatchdog() {
         m_watchdog = std::make_unique<QTimer>();
         QObject::connect(m_watchdog.get(), &QTimer::timeout, [this] { checkDevice(); });
     }
-    m_watchdog->start(kWatchdogIntervalMs);
+    if (!m_watchdog->isActive())
+        m_watchdog->start(kWatchdogIntervalMs);
+}
+
+void AudioInputUnit::scheduleCheck() {
+    if (m_checkQueued || !m_context || !onMainThread())
+        return;
+    m_checkQueued = true;
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this] {
+            m_checkQueued = false;
+            checkDevice();
+        },
+        Qt::QueuedConnection);
+}
+
+// A start refused by the device: the caller hears the status now; the move to the virtual input
+// waits for the main loop, so it never runs inside the caller's own reconfiguration.
+void AudioInputUnit::deviceRefused(const QString& reason) {
+    m_pendingFailure = reason.isEmpty() ? QStringLiteral("the device did not start") : reason;
+    scheduleCheck();
 }
 
 void AudioInputUnit::checkDevice() {
-    if (m_stream && m_stream->failed()) {
-        failOver(QStringLiteral("the device stopped delivering audio"));
+    if (!m_pendingFailure.isEmpty()) {
+        const QString reason = std::exchange(m_pendingFailure, QString());
+        failOver(reason);
         return;
     }
-    if ((m_running || m_initialized) && !m_registry.device(m_device))
+    if (m_stream && m_stream->failed()) {
+        failOver(QString::fromUtf8(m_stream->failureReason()));
+        return;
+    }
+    if ((m_wantRunning || m_initialized) && !m_registry.device(m_device)) {
         failOver(QStringLiteral("the device is gone"));
+        return;
+    }
+    logOverflows();
+}
+
+void AudioInputUnit::logOverflows() {
+    const std::uint64_t count = overflows();
+    if (count <= m_loggedOverflows)
+        return;
+    log::warn("Audio input: device {} dropped {} periods (overflow), {} since it started", m_device,
+              count - m_loggedOverflows, count);
+    m_loggedOverflows = count;
+}
+
+std::uint64_t AudioInputUnit::overflows() const {
+    return m_stream ? m_stream->overflows() : 0;
 }
 
 void AudioInputUnit::failOver(const QString& reason) {
-    if (m_failureReported)
+    if (m_reportedDevice == m_device)
         return;
-    m_failureReported = true;
     const std::uint32_t failed = m_device;
+    m_reportedDevice = failed;
     const auto info = m_registry.device(failed);
-    log::warn("Audio input device {} ({}) failed: {}", failed,
-              info ? info->name.toStdString() : std::string("unplugged"), reason.toStdString());
+    const QString name = info ? info->name : QStringLiteral("unplugged device");
+    m_failureReason = QStringLiteral("\"%1\": %2").arg(name, reason);
+    log::warn("Audio input device {} ({}) failed: {}", failed, name.toStdString(),
+              reason.toStdString());
     if (m_failureHandler)
         m_failureHandler(failed, reason);
     const std::uint32_t fallback = m_registry.virtualInputDevice();
     if (failed == fallback) {
-        stop(); // nothing left to fall back to
+        stop(); // nothing left to fall back to: the unit says it is not running
         return;
     }
     // Keep the engine's rate when the virtual input offers it, so nothing else has to change.
     m_registry.setNominalSampleRate(fallback, m_sampleRate.load());
-    switchDevice(fallback);
+    switchDevice(fallback); // a refusal here queues the next report
     notifyPropertyChanged(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0);
 }
 
 void AudioInputUnit::onDeviceListChanged() {
     const auto info = m_registry.device(m_device);
     if (!info) {
-        if (m_running || m_initialized)
+        if (m_wantRunning || m_initialized)
             failOver(QStringLiteral("the device is gone"));
         else
             m_device = m_registry.defaultInputDevice();
@@ -446,10 +514,7 @@ void AudioInputUnit::onDeviceListChanged() {
     if (channels == m_knownDeviceChannels)
         return;
     m_knownDeviceChannels = channels;
-    if (m_running) {
-        stop();
-        start();
-    }
+    restart();
     notifyPropertyChanged(kAudioDevicePropertyStreamConfiguration, kAudioUnitScope_Input, 1);
 }
 
@@ -459,10 +524,7 @@ void AudioInputUnit::onRateChanged(std::uint32_t id, double rate) {
     m_sampleRate.store(rate);
     if (m_hasClientFormat)
         m_clientFormat.mSampleRate = rate;
-    if (m_running) {
-        stop();
-        start();
-    }
+    restart();
     notifyPropertyChanged(kAudioDevicePropertyNominalSampleRate, kAudioUnitScope_Global, 0);
 }
 

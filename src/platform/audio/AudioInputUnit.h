@@ -11,8 +11,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
+class QObject;
 class QTimer;
 
 namespace koru::platform {
@@ -28,8 +30,11 @@ namespace koru::platform {
 // device's channel count changes.
 //
 // Configuration belongs to the main thread; the input callback and render() run on the device's
-// thread. A device that fails or disappears while in use is reported once, its blocks turn to
-// silence, and the unit moves to the virtual input on the main thread (then fires 2000).
+// thread. A device that cannot be opened or started (busy, a refused rate or channel count), that
+// fails while in use (a read error, a pace no device keeps) or that disappears is reported once
+// through the failure handler; its stream hands nothing more on, and the unit moves to the
+// virtual input on the main thread (then fires 2000). A start that fails answers its status and
+// leaves the unit not running until the move.
 class AudioInputUnit final : public AudioUnitInstance, private AudioInputStream::Sink {
 public:
     static constexpr std::uint32_t kDefaultBlockFrames = 1024;
@@ -38,6 +43,7 @@ public:
     static constexpr std::uint32_t kMaxClientChannels = 256;
     static constexpr int kWatchdogIntervalMs = 100;
 
+    // Main thread: the device and why it failed, before the unit moves to the virtual input.
     using FailureHandler = std::function<void(std::uint32_t deviceID, const QString& reason)>;
 
     explicit AudioInputUnit(DeviceRegistry& registry = DeviceRegistry::shared());
@@ -57,15 +63,19 @@ public:
     OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* time,
                     std::uint32_t bus, std::uint32_t frames, AudioBufferList* data) override;
 
-    // Main thread: a failed stream or a vanished device moves the unit to the virtual input.
-    // A main-thread timer runs it while the unit runs; tests may call it directly.
+    // Main thread: a device that did not start, a failed stream or a vanished device moves the
+    // unit to the virtual input; new overflows are logged. A main-thread timer runs it while the
+    // unit is meant to run, and a failed start queues it at once; tests may call it directly.
     void checkDevice();
     void setFailureHandler(FailureHandler handler) { m_failureHandler = std::move(handler); }
 
     std::uint32_t currentDevice() const { return m_device; }
     bool isInitialized() const { return m_initialized; }
-    bool isRunning() const { return m_running; }
-    std::uint32_t devicePeriodFrames() const; // what the device granted; 0 while stopped
+    bool isRunning() const { return m_running; } // capturing (not merely asked to)
+    std::uint32_t devicePeriodFrames() const;    // what the device granted; 0 while stopped
+    std::uint64_t overflows() const;             // of the current stream
+    // The last failure, naming the device and the cause; empty while none happened.
+    std::string failureReason() const override { return m_failureReason.toStdString(); }
 
 private:
     void deliver(const float* const* channels, std::uint32_t channelCount,
@@ -87,11 +97,15 @@ private:
 
     OSStatus openAndStartStream();
     void closeStream();
-    void switchDevice(std::uint32_t id); // keeps the initialised and running states
+    OSStatus switchDevice(std::uint32_t id); // keeps the initialised and wanted-running states
+    OSStatus restart();                      // a stream at the new rate or layout, when wanted
+    void deviceRefused(const QString& reason);
     void failOver(const QString& reason);
     void onDeviceListChanged();
     void onRateChanged(std::uint32_t id, double rate);
     void startWatchdog();
+    void scheduleCheck();
+    void logOverflows();
 
     DeviceRegistry& m_registry;
     DeviceRegistry::ListenerId m_listListener = 0;
@@ -106,8 +120,15 @@ private:
     AudioStreamBasicDescription m_clientFormat{};
     AURenderCallbackStruct m_inputCallback{};
     bool m_initialized = false;
-    bool m_running = false;
-    bool m_failureReported = false;
+    bool m_wantRunning = false;         // started and not stopped since
+    bool m_running = false;             // a stream runs (or input is disabled)
+    std::uint32_t m_reportedDevice = 0; // its failure was reported; 0 once a stream runs again
+    QString m_pendingFailure;           // a start that failed, for checkDevice
+    QString m_failureReason;
+    QString m_startError; // why openAndStartStream failed
+    std::uint64_t m_loggedOverflows = 0;
+    bool m_checkQueued = false;
+    std::unique_ptr<QObject> m_context; // queued checks die with the unit
     std::unique_ptr<QTimer> m_watchdog;
 
     // Read on the device thread; written only while no stream runs.

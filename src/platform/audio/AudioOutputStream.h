@@ -24,6 +24,7 @@ public:
     virtual double sampleRate() const = 0;
     virtual std::uint32_t periodFrames() const = 0;
 
+    // This stream's own failure; it never concerns another stream.
     bool failed() const noexcept { return m_failed.load(std::memory_order_acquire); }
     void markFailed() noexcept { m_failed.store(true, std::memory_order_release); }
 

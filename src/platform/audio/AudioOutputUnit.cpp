@@ -145,15 +145,25 @@ OSStatus AudioOutputUnit::start() {
     m_bufferList.mBuffers = m_buffers.data();
     m_available = 0;
     m_blocksRendered = 0;
+    m_startError.clear();
     try {
         m_stream = m_registry.openOutput(m_device, m_channels, *this, m_blockFrames);
         m_stream->start();
     } catch (const AudioStreamError& error) {
         log::warn("Audio output: could not start device {}: {}", m_device, error.what());
+        m_startError = error.what();
         m_stream.reset();
         return error.status();
     }
     return noErr;
+}
+
+std::string AudioOutputUnit::failureReason() const {
+    if (!m_startError.empty())
+        return m_startError;
+    if (m_stream && m_stream->failed())
+        return "the output device stopped playing";
+    return {};
 }
 
 OSStatus AudioOutputUnit::stop() {

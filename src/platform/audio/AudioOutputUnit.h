@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace koru::platform {
@@ -38,7 +39,10 @@ public:
     OSStatus stop() override;
 
     std::uint32_t currentDevice() const { return m_device; }
-    bool isRunning() const { return m_stream != nullptr; }
+    // Playing: started, and the stream has not failed under it. A failed output stays this
+    // unit's business; it never touches an input.
+    bool isRunning() const { return m_stream != nullptr && !m_stream->failed(); }
+    std::string failureReason() const override;
 
 private:
     void pull(float* const* channels, std::uint32_t channelCount,
@@ -56,6 +60,7 @@ private:
     std::atomic<float> m_volume{1.0f};
 
     std::unique_ptr<AudioOutputStream> m_stream;
+    std::string m_startError; // why the last start failed
     std::vector<float> m_blockStorage;
     std::vector<AudioBuffer> m_buffers;
     AudioBufferList m_bufferList;

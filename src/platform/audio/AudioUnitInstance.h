@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace koru::platform {
@@ -45,6 +46,9 @@ public:
     virtual OSStatus reset(AudioUnitScope, AudioUnitElement) { return noErr; }
     virtual OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* time,
                             std::uint32_t bus, std::uint32_t frames, AudioBufferList* data);
+    // Why the unit's device last failed (to open, to start, while running), in words a user can
+    // read; empty when the unit cannot tell. Main thread.
+    virtual std::string failureReason() const { return {}; }
 
     ListenerToken addPropertyListener(AudioUnitPropertyID id, PropertyListener listener);
     ListenerToken addParameterListener(AudioUnitParameterID id, ParameterListener listener);

@@ -402,6 +402,19 @@ std::uint32_t DeviceRegistry::addVirtualInput(const VirtualInputConfig& config) 
     return id;
 }
 
+std::uint32_t DeviceRegistry::addNullOutput(const QString& name) {
+    Entry entry;
+    entry.nullOutput = std::make_shared<NullOutputDevice>(name);
+    entry.removable = true;
+    std::uint32_t id = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        id = addVirtualEntry(std::move(entry));
+    }
+    fireListChanged();
+    return id;
+}
+
 bool DeviceRegistry::removeDevice(std::uint32_t id) {
     {
         std::lock_guard lock(m_mutex);
@@ -419,6 +432,12 @@ std::shared_ptr<VirtualInputDevice> DeviceRegistry::virtualInput(std::uint32_t i
     std::lock_guard lock(m_mutex);
     const Entry* e = find(id);
     return e ? e->virtualInput : nullptr;
+}
+
+std::shared_ptr<NullOutputDevice> DeviceRegistry::nullOutput(std::uint32_t id) const {
+    std::lock_guard lock(m_mutex);
+    const Entry* e = find(id);
+    return e ? e->nullOutput : nullptr;
 }
 
 DeviceRegistry::Entry DeviceRegistry::streamEntry(std::uint32_t id) const {

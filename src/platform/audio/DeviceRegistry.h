@@ -83,9 +83,12 @@ public:
     // Plugs a virtual input in (fires the list listeners); throws std::invalid_argument for a
     // configuration no virtual device can have.
     std::uint32_t addVirtualInput(const VirtualInputConfig& config);
-    // Unplugs a virtual device added with addVirtualInput; false for any other ID.
+    // Plugs another null output in (fires the list listeners): tests make it refuse to start.
+    std::uint32_t addNullOutput(const QString& name);
+    // Unplugs a device added with addVirtualInput or addNullOutput; false for any other ID.
     bool removeDevice(std::uint32_t id);
     std::shared_ptr<VirtualInputDevice> virtualInput(std::uint32_t id) const;
+    std::shared_ptr<NullOutputDevice> nullOutput(std::uint32_t id) const;
 
     // Opens a capture stream on every input channel of the device at its nominal rate.
     // Throws AudioStreamError (unknown device, no inputs, refused by the sound system).

@@ -1,7 +1,10 @@
 #include "platform/audio/NullOutputDevice.h"
 
+#include "platform/audio/AudioStreamError.h"
 #include "platform/audio/PacedThread.h"
 #include "platform/audio/VirtualInputDevice.h"
+
+#include <fmt/format.h>
 
 #include <algorithm>
 
@@ -11,15 +14,19 @@ namespace {
 
 class NullOutputStream final : public AudioOutputStream {
 public:
-    NullOutputStream(std::uint32_t channels, double rate, AudioOutputStream::Source& source)
+    NullOutputStream(std::uint32_t channels, double rate, AudioOutputStream::Source& source,
+                     MonotonicClock& clock, OSStatus refuseStart, std::string name)
         : m_source(source), m_channels(channels), m_rate(rate),
-          m_storage(std::size_t(channels) * NullOutputDevice::kPeriodFrames), m_pointers(channels) {
+          m_storage(std::size_t(channels) * NullOutputDevice::kPeriodFrames), m_pointers(channels),
+          m_refuseStart(refuseStart), m_name(std::move(name)), m_thread(clock) {
         for (std::uint32_t c = 0; c < channels; ++c)
             m_pointers[c] = m_storage.data() + std::size_t(c) * NullOutputDevice::kPeriodFrames;
     }
     ~NullOutputStream() override { stop(); }
 
     void start() override {
+        if (m_refuseStart != noErr)
+            throw AudioStreamError(m_refuseStart, fmt::format("\"{}\" refused to start", m_name));
         m_thread.start(m_rate, NullOutputDevice::kPeriodFrames, [this] {
             m_source.pull(m_pointers.data(), m_channels, NullOutputDevice::kPeriodFrames);
         });
@@ -35,12 +42,15 @@ private:
     double m_rate;
     std::vector<float> m_storage;
     std::vector<float*> m_pointers;
+    OSStatus m_refuseStart;
+    std::string m_name;
     PacedThread m_thread;
 };
 
 } // namespace
 
-NullOutputDevice::NullOutputDevice(QString name) : m_name(std::move(name)) {}
+NullOutputDevice::NullOutputDevice(QString name, MonotonicClock& clock)
+    : m_name(std::move(name)), m_clock(clock) {}
 
 bool NullOutputDevice::setSampleRate(double rate) {
     const auto& rates = VirtualInputDevice::supportedRates();
@@ -52,7 +62,8 @@ bool NullOutputDevice::setSampleRate(double rate) {
 
 std::unique_ptr<AudioOutputStream> NullOutputDevice::openStream(std::uint32_t channels,
                                                                 AudioOutputStream::Source& source) {
-    return std::make_unique<NullOutputStream>(channels, sampleRate(), source);
+    return std::make_unique<NullOutputStream>(channels, sampleRate(), source, m_clock,
+                                              m_refuseStart.load(), m_name.toStdString());
 }
 
 } // namespace koru::platform

@@ -1,27 +1,6 @@
 #include "platform/audio/PacedThread.h"
 
-#include <cerrno>
-#include <ctime>
-
 namespace koru::platform {
-
-namespace {
-
-std::int64_t monotonicNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-void sleepUntil(std::int64_t deadline) {
-    timespec target{};
-    target.tv_sec = time_t(deadline / 1'000'000'000);
-    target.tv_nsec = long(deadline % 1'000'000'000);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
-    }
-}
-
-} // namespace
 
 void PacedThread::start(double sampleRate, std::uint32_t periodFrames, std::function<void()> tick) {
     stop();
@@ -38,17 +17,17 @@ void PacedThread::stop() noexcept {
 
 void PacedThread::run(double sampleRate, std::uint32_t periodFrames) {
     const double periodNs = 1e9 * double(periodFrames) / sampleRate;
-    std::int64_t origin = monotonicNow();
+    std::int64_t origin = m_clock.nowNanoseconds();
     std::uint64_t ticks = 0;
     while (!m_stop.load(std::memory_order_relaxed)) {
         ++ticks;
         const std::int64_t deadline = origin + std::int64_t(double(ticks) * periodNs);
-        sleepUntil(deadline);
+        m_clock.sleepUntil(deadline);
         if (m_stop.load(std::memory_order_relaxed))
             break;
         m_tick();
-        if (monotonicNow() - deadline > 1'000'000'000) {
-            origin = monotonicNow();
+        if (m_clock.nowNanoseconds() - deadline > kStallNanoseconds) {
+            origin = m_clock.nowNanoseconds();
             ticks = 0;
         }
     }

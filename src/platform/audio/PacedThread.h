@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio/MonotonicClock.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -8,11 +10,13 @@
 namespace koru::platform {
 
 // A thread that calls `tick` once per period of `periodFrames` frames at `sampleRate`, against
-// absolute deadlines so the long-run rate is exact. After a stall of more than a second it
-// picks up from now instead of firing the missed periods in a burst.
+// absolute deadlines on its clock so the long-run rate is exact. After a stall of more than a
+// second it picks up from now instead of firing the missed periods in a burst.
 class PacedThread {
 public:
-    PacedThread() = default;
+    static constexpr std::int64_t kStallNanoseconds = 1'000'000'000;
+
+    explicit PacedThread(MonotonicClock& clock = MonotonicClock::system()) : m_clock(clock) {}
     ~PacedThread() { stop(); }
     PacedThread(const PacedThread&) = delete;
     PacedThread& operator=(const PacedThread&) = delete;
@@ -24,6 +28,7 @@ public:
 private:
     void run(double sampleRate, std::uint32_t periodFrames);
 
+    MonotonicClock& m_clock;
     std::function<void()> m_tick;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -21,7 +21,7 @@ RtAudioInputStream::RtAudioInputStream(AudioBackend backend, const std::string& 
                                        int ordinal, std::uint32_t channels, double sampleRate,
                                        std::uint32_t requestedFrames, Sink& sink)
     : m_sink(sink), m_channels(channels), m_sampleRate(sampleRate), m_frames(requestedFrames),
-      m_pointers(channels), m_silence(kMaxPeriod, 0.0f),
+      m_pointers(channels), m_pace(MonotonicClock::system(), sampleRate),
       m_stream(std::make_unique<RtAudioStream>(backend, m_failed, deviceName, ordinal, true,
                                                channels, unsigned(sampleRate), &m_frames,
                                                &RtAudioInputStream::callback, this)) {
@@ -34,6 +34,7 @@ RtAudioInputStream::RtAudioInputStream(AudioBackend backend, const std::string& 
 RtAudioInputStream::~RtAudioInputStream() = default;
 
 void RtAudioInputStream::start() {
+    m_pace = StreamPaceWatch(MonotonicClock::system(), m_sampleRate);
     m_stream->start();
     if (!m_stream->running())
         throw AudioStreamError(kAudioHardwareNotRunningError,
@@ -44,21 +45,38 @@ void RtAudioInputStream::stop() noexcept {
     m_stream->stop();
 }
 
-int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double, unsigned int,
-                                 void* userData) {
+int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double,
+                                 unsigned int status, void* userData) {
     auto* self = static_cast<RtAudioInputStream*>(userData);
     self->m_stream->noteAudioThread();
-    self->deliver(static_cast<const float*>(input), frames);
+    self->deliver(static_cast<const float*>(input), frames, status);
     return 0;
 }
 
-void RtAudioInputStream::deliver(const float* input, unsigned int frames) noexcept {
-    if (frames == 0 || frames > kMaxPeriod)
+void RtAudioInputStream::deliver(const float* input, unsigned int frames,
+                                 unsigned int status) noexcept {
+    if (status & RTAUDIO_INPUT_OVERFLOW)
+        noteOverflow();
+    // After an error the back-ends keep calling with stale buffers, as fast as the CPU allows
+    // when the server is gone: nothing of that is audio, so nothing is handed on.
+    if (failed()) {
+        markFailed(kReadError);
         return;
-    // After a read error the back-ends keep calling with stale buffers: hand on silence.
-    const bool silent = input == nullptr || failed();
+    }
+    if (input == nullptr) {
+        markFailed(kReadError);
+        return;
+    }
+    if (frames == 0 || frames > kMaxPeriod) {
+        noteOverflow(); // a period we cannot take: a gap, counted like one
+        return;
+    }
+    if (!m_pace.admit(frames)) {
+        markFailed(kFasterThanRealTime);
+        return;
+    }
     for (std::uint32_t c = 0; c < m_channels; ++c)
-        m_pointers[c] = silent ? m_silence.data() : input + std::size_t(c) * frames;
+        m_pointers[c] = input + std::size_t(c) * frames;
     m_sink.deliver(m_pointers.data(), m_channels, frames);
 }
 

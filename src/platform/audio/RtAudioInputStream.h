@@ -2,6 +2,7 @@
 
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/AudioInputStream.h"
+#include "platform/audio/StreamPaceWatch.h"
 
 #include <memory>
 #include <string>
@@ -29,14 +30,14 @@ public:
 private:
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         unsigned int status, void* userData);
-    void deliver(const float* input, unsigned int frames) noexcept;
+    void deliver(const float* input, unsigned int frames, unsigned int status) noexcept;
 
     Sink& m_sink;
     std::uint32_t m_channels;
     double m_sampleRate;
     unsigned int m_frames;
     std::vector<const float*> m_pointers;
-    std::vector<float> m_silence;
+    StreamPaceWatch m_pace;
     std::unique_ptr<RtAudioStream> m_stream;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/audio/RtAudioStream.h"
 
 #include "platform/audio/AudioStreamError.h"
+#include "platform/audio/StreamFailureTable.h"
 
 namespace koru::platform {
 
@@ -9,6 +10,8 @@ RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag
                              unsigned channels, unsigned sampleRate, unsigned* frames,
                              RtAudioCallback callback, void* userData)
     : m_backend(backend), m_failed(failedFlag), m_watch(failedFlag) {
+    // Errors RtAudio reports during our own calls are the caller's, never another stream's.
+    const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     m_rt = makeRtAudio(backend);
     if (!m_rt)
@@ -25,6 +28,7 @@ RtAudioStream::~RtAudioStream() {
         (void)m_rt.release();
         return;
     }
+    const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())
@@ -43,6 +47,7 @@ bool RtAudioStream::jackServerGone() const {
 }
 
 void RtAudioStream::start() {
+    const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     try {
         m_rt->startStream();
@@ -54,6 +59,7 @@ void RtAudioStream::start() {
 void RtAudioStream::stop() noexcept {
     if (jackServerGone())
         return; // RtAudio is closing the stream itself
+    const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     try {
         if (m_rt->isStreamRunning())
@@ -63,6 +69,7 @@ void RtAudioStream::stop() noexcept {
 }
 
 bool RtAudioStream::running() {
+    const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     return m_rt->isStreamRunning();
 }

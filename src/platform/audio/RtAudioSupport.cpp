@@ -1,11 +1,10 @@
 #include "platform/audio/RtAudioSupport.h"
 
 #include "platform/audio/AudioStreamError.h"
+#include "platform/audio/StreamFailureTable.h"
 
 #include <dlfcn.h>
-#include <pthread.h>
 
-#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -13,17 +12,6 @@
 namespace koru::platform {
 
 namespace {
-
-struct FailureSlot {
-    std::atomic<std::atomic<bool>*> flag{nullptr};
-    std::atomic<pthread_t> thread{0};
-};
-
-constexpr std::size_t kSlots = 16;
-std::array<FailureSlot, kSlots>& failureSlots() {
-    static std::array<FailureSlot, kSlots> table;
-    return table;
-}
 
 thread_local std::string t_lastError;
 
@@ -154,56 +142,23 @@ std::string takeLastRtAudioError() {
     return text;
 }
 
-RtAudioFailureWatch::RtAudioFailureWatch(std::atomic<bool>& failedFlag) {
-    auto& table = failureSlots();
-    for (std::size_t i = 0; i < kSlots; ++i) {
-        std::atomic<bool>* expected = nullptr;
-        if (table[i].flag.compare_exchange_strong(expected, &failedFlag)) {
-            table[i].thread.store(0);
-            m_slot = int(i);
-            return;
-        }
-    }
-}
+RtAudioFailureWatch::RtAudioFailureWatch(std::atomic<bool>& failedFlag)
+    : m_slot(StreamFailureTable::shared().attach(failedFlag)) {}
 
 RtAudioFailureWatch::~RtAudioFailureWatch() {
-    if (m_slot < 0)
-        return;
-    auto& slot = failureSlots()[std::size_t(m_slot)];
-    slot.thread.store(0);
-    slot.flag.store(nullptr);
+    StreamFailureTable::shared().detach(m_slot);
 }
 
 void RtAudioFailureWatch::noteAudioThread() noexcept {
-    if (m_slot < 0)
-        return;
-    auto& slot = failureSlots()[std::size_t(m_slot)];
-    const pthread_t self = pthread_self();
-    if (slot.thread.load(std::memory_order_relaxed) != self)
-        slot.thread.store(self, std::memory_order_relaxed);
+    StreamFailureTable::shared().noteAudioThread(m_slot);
 }
 
 void RtAudioFailureWatch::errorCallback(RtAudioError::Type type, const std::string& text) {
-    const pthread_t self = pthread_self();
-    bool fromStream = false;
-    for (auto& slot : failureSlots()) {
-        std::atomic<bool>* flag = slot.flag.load();
-        if (flag && slot.thread.load() == self) {
-            flag->store(true);
-            fromStream = true;
-        }
-    }
-    if (fromStream)
-        return;
     const bool warning = type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING;
-    if (!warning || text.find("shutting down") != std::string::npos) {
-        // A server that drops every client (JACK going away) reports from a thread of its own.
-        for (auto& slot : failureSlots()) {
-            if (std::atomic<bool>* flag = slot.flag.load(); flag && slot.thread.load() != 0)
-                flag->store(true);
-        }
-    }
-    t_lastError = text; // not an audio thread: a caller opening or starting a stream reads it
+    const auto placement = StreamFailureTable::shared().report(warning, text);
+    if (placement == StreamFailureTable::Placement::Stream)
+        return;         // an audio thread: nothing else may be done here
+    t_lastError = text; // a caller opening or starting a stream reads it
 }
 
 } // namespace koru::platform

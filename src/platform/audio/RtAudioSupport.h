@@ -34,9 +34,8 @@ void openRtAudioStream(RtAudio& rt, const std::string& name, int ordinal, bool i
 // The last error text RtAudio reported on the calling thread (opening, starting).
 std::string takeLastRtAudioError();
 
-// Ties an open RtAudio stream to its failure flag. RtAudio's error callback carries no context,
-// so it is matched by the audio thread that reports it: a stream notes its thread on each
-// callback, and an error reported from that thread marks the stream failed.
+// Ties an open RtAudio stream to its failure flag through StreamFailureTable::shared(): RtAudio's
+// error callback carries no context, so a stream notes its audio thread on each callback.
 class RtAudioFailureWatch {
 public:
     explicit RtAudioFailureWatch(std::atomic<bool>& failedFlag);

@@ -2,8 +2,12 @@
 
 #include "platform/audio/AudioStreamError.h"
 #include "platform/audio/PacedThread.h"
+#include "platform/audio/StreamPaceWatch.h"
+
+#include <fmt/format.h>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 namespace koru::platform {
@@ -18,14 +22,19 @@ public:
           m_channels(m_device.m_config.channels), m_rate(m_device.sampleRate()),
           m_period(m_device.m_config.periodFrames),
           m_capacity(m_device.m_config.manual ? std::max(kManualChunk, m_period) : m_period),
-          m_storage(std::size_t(m_channels) * m_capacity), m_pointers(m_channels) {
+          m_storage(std::size_t(m_channels) * m_capacity), m_pointers(m_channels),
+          m_thread(clock()) {
         {
-            std::lock_guard lock(m_device.m_signalMutex);
+            std::lock_guard lock(m_device.m_configMutex);
             m_signals.resize(m_channels);
             for (std::uint32_t c = 0; c < m_channels && c < m_device.m_config.channelSignals.size();
                  ++c)
                 m_signals[c] = m_device.m_config.channelSignals[c];
+            m_failAfter = m_device.m_config.faults.failAfterFrames;
+            m_raceSilently = m_device.m_config.faults.raceSilently;
         }
+        if (!m_device.m_config.manual || m_device.m_config.clock)
+            m_pace.emplace(clock(), m_rate);
         for (std::uint32_t c = 0; c < m_channels; ++c)
             m_pointers[c] = m_storage.data() + std::size_t(c) * m_capacity;
         m_device.attach(this);
@@ -37,6 +46,11 @@ public:
     }
 
     void start() override {
+        if (const OSStatus refused = m_device.faults().refuseStart; refused != noErr)
+            throw AudioStreamError(refused, fmt::format("\"{}\" refused to start",
+                                                        m_device.m_config.name.toStdString()));
+        if (m_pace)
+            m_pace->reset();
         m_started.store(true);
         if (m_device.m_config.manual)
             return;
@@ -61,14 +75,21 @@ public:
 
     // Audio side: no allocation; the buffers were sized at open.
     void produce(std::uint32_t frames) noexcept {
-        while (frames > 0) {
-            const std::uint32_t n = std::min(frames, m_capacity);
-            for (std::uint32_t c = 0; c < m_channels; ++c) {
-                if (failed())
-                    std::fill_n(m_pointers[c], n, 0.0f);
-                else
-                    m_signals[c].fill(m_pointers[c], m_frame, n, m_rate);
+        while (frames > 0 && !failed()) {
+            const bool serverDead = m_failAfter != 0 && m_frame >= m_failAfter;
+            if (serverDead && !m_raceSilently) {
+                markFailed(kReadError);
+                return;
             }
+            std::uint32_t n = std::min(frames, m_capacity);
+            if (m_failAfter != 0 && !serverDead)
+                n = std::uint32_t(std::min<std::uint64_t>(n, m_failAfter - m_frame));
+            if (m_pace && !m_pace->admit(n)) {
+                markFailed(kFasterThanRealTime);
+                return;
+            }
+            if (!serverDead)
+                render(n);
             m_frame += n;
             m_sink.deliver(m_pointers.data(), m_channels, n);
             frames -= n;
@@ -76,6 +97,16 @@ public:
     }
 
 private:
+    MonotonicClock& clock() const {
+        MonotonicClock* own = m_device.m_config.clock;
+        return own ? *own : MonotonicClock::system();
+    }
+
+    void render(std::uint32_t frames) noexcept {
+        for (std::uint32_t c = 0; c < m_channels; ++c)
+            m_signals[c].fill(m_pointers[c], m_frame, frames, m_rate);
+    }
+
     std::shared_ptr<VirtualInputDevice> m_owner;
     VirtualInputDevice& m_device;
     AudioInputStream::Sink& m_sink;
@@ -87,6 +118,9 @@ private:
     std::vector<float> m_storage;
     std::vector<float*> m_pointers;
     std::uint64_t m_frame = 0;
+    std::uint64_t m_failAfter = 0;
+    bool m_raceSilently = false;
+    std::optional<StreamPaceWatch> m_pace;
     std::atomic<bool> m_started{false};
     PacedThread m_thread;
 };
@@ -118,13 +152,13 @@ bool VirtualInputDevice::setSampleRate(double rate) {
 }
 
 VirtualSignal VirtualInputDevice::signal(std::uint32_t channel) const {
-    std::lock_guard lock(m_signalMutex);
+    std::lock_guard lock(m_configMutex);
     return channel < m_config.channelSignals.size() ? m_config.channelSignals[channel]
                                                     : VirtualSignal{};
 }
 
 void VirtualInputDevice::setSignal(std::uint32_t channel, const VirtualSignal& signal) {
-    std::lock_guard lock(m_signalMutex);
+    std::lock_guard lock(m_configMutex);
     if (channel >= m_config.channels)
         return;
     if (m_config.channelSignals.size() <= channel)
@@ -132,7 +166,25 @@ void VirtualInputDevice::setSignal(std::uint32_t channel, const VirtualSignal& s
     m_config.channelSignals[channel] = signal; // streams opened from now on play it
 }
 
+void VirtualInputDevice::setFaults(const VirtualInputFaults& faults) {
+    std::lock_guard lock(m_configMutex);
+    m_config.faults = faults;
+}
+
+VirtualInputFaults VirtualInputDevice::faults() const {
+    std::lock_guard lock(m_configMutex);
+    return m_config.faults;
+}
+
 std::unique_ptr<AudioInputStream> VirtualInputDevice::openStream(AudioInputStream::Sink& sink) {
+    const VirtualInputFaults now = faults();
+    const std::string name = m_config.name.toStdString();
+    if (now.refuseOpen != noErr)
+        throw AudioStreamError(now.refuseOpen, fmt::format("\"{}\" is busy", name));
+    const double rate = sampleRate();
+    if (std::find(now.refusedRates.begin(), now.refusedRates.end(), rate) != now.refusedRates.end())
+        throw AudioStreamError(kAudioDeviceUnsupportedFormatError,
+                               fmt::format("\"{}\" refused {} Hz", name, rate));
     return std::make_unique<Stream>(shared_from_this(), sink);
 }
 

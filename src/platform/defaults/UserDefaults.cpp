@@ -3,6 +3,7 @@
 #include "platform/log/Log.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/plist/VariantTypes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,25 +17,6 @@
 namespace koru::platform {
 
 namespace {
-
-bool isIntegerType(int typeId) {
-    switch (typeId) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
 
 bool isRealType(int typeId) {
     return typeId == QMetaType::Double || typeId == QMetaType::Float;
@@ -130,7 +112,7 @@ QString stringFrom(const QVariant& value) {
     const int type = value.typeId();
     if (type == QMetaType::QString)
         return value.toString();
-    if (type == QMetaType::ULongLong || type == QMetaType::ULong)
+    if (isUnsignedIntegerType(type))
         return QString::number(value.toULongLong());
     if (isIntegerType(type))
         return QString::number(value.toLongLong());

@@ -35,14 +35,15 @@ void KODispatchBackground(std::function<void()> block) {
 }
 
 std::unique_ptr<koru::platform::RepeatingTimer>
-KOCreateRepeatingTimer(unsigned seconds, std::function<void()> block) {
+KOCreateRepeatingTimer(unsigned seconds, std::function<void()> block,
+                       koru::platform::TimerClock& clock) {
     auto* queue = KOBackgroundQueue();
     if (!queue)
         return nullptr;
     const std::chrono::nanoseconds interval{static_cast<std::int64_t>(seconds) * 1'000'000'000};
     try {
         return std::make_unique<koru::platform::RepeatingTimer>(*queue, interval, kTimerLeeway,
-                                                                std::move(block));
+                                                                std::move(block), clock);
     } catch (const std::exception& e) {
         koru::log::error("Cannot create a repeating timer: {}", e.what());
         return nullptr;

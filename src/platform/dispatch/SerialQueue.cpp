@@ -74,12 +74,11 @@ void SerialQueue::runBlock(const std::function<void()>& block) const {
 }
 
 RepeatingTimer::RepeatingTimer(SerialQueue& queue, std::chrono::nanoseconds interval,
-                               std::chrono::nanoseconds leeway, std::function<void()> handler)
-    : m_queue(queue), m_interval(interval), m_leeway(leeway),
-      m_handler(std::make_shared<std::function<void()>>(std::move(handler))),
-      m_pending(std::make_shared<std::atomic<bool>>(false)),
-      m_live(std::make_shared<std::atomic<bool>>(true)) {
-    m_thread = std::thread([this] { run(); });
+                               std::chrono::nanoseconds leeway, std::function<void()> handler,
+                               TimerClock& clock)
+    : m_queue(queue), m_clock(clock), m_interval(interval), m_leeway(leeway),
+      m_firing(std::make_shared<Firing>(std::move(handler))) {
+    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
 RepeatingTimer::~RepeatingTimer() {
@@ -88,40 +87,45 @@ RepeatingTimer::~RepeatingTimer() {
 
 void RepeatingTimer::cancel() {
     {
-        std::lock_guard lock(m_mutex);
-        m_cancel = true;
+        std::lock_guard joinLock(m_joinMutex);
+        m_thread.request_stop();
+        if (m_thread.joinable())
+            m_thread.join();
     }
-    m_live->store(false);
-    m_cancelled.notify_all();
-    std::lock_guard joinLock(m_joinMutex);
-    if (m_thread.joinable())
-        m_thread.join();
+    // Waits for a handler running on another thread; from the handler itself it re-enters.
+    std::lock_guard runLock(m_firing->runMutex);
+    m_firing->live = false;
 }
 
-void RepeatingTimer::run() {
-    using Clock = std::chrono::steady_clock;
-    auto next = Clock::now();
-    std::unique_lock lock(m_mutex);
-    while (!m_cancel) {
-        lock.unlock();
+TimerClock::time_point RepeatingTimer::nextDeadline(TimerClock::time_point previous,
+                                                    TimerClock::time_point now,
+                                                    std::chrono::nanoseconds interval) {
+    TimerClock::time_point next = previous + interval;
+    if (next <= now)
+        next += ((now - next) / interval + 1) * interval;
+    return next;
+}
+
+void RepeatingTimer::run(std::stop_token stop) {
+    TimerClock::time_point deadline = m_clock.now();
+    while (!stop.stop_requested()) {
         fire();
-        lock.lock();
         if (m_interval <= std::chrono::nanoseconds::zero())
             return;
-        next += m_interval;
-        // After a stall (a suspended machine, say) fire once now rather than once per lost period.
-        next = std::max(next, Clock::now());
-        m_cancelled.wait_until(lock, next, [&] { return m_cancel; });
+        deadline = nextDeadline(deadline, m_clock.now(), m_interval);
+        if (!m_clock.sleepUntil(deadline, stop))
+            return;
     }
 }
 
 void RepeatingTimer::fire() {
-    if (m_pending->exchange(true))
+    if (m_firing->pending.exchange(true))
         return; // the previous firing has not run yet: this one joins it
-    m_queue.async([handler = m_handler, pending = m_pending, live = m_live] {
-        pending->store(false);
-        if (live->load())
-            (*handler)();
+    m_queue.async([firing = m_firing] {
+        firing->pending.store(false);
+        std::lock_guard lock(firing->runMutex);
+        if (firing->live)
+            firing->handler();
     });
 }
 

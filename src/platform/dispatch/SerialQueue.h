@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch/TimerClock.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -49,14 +52,21 @@ private:
 };
 
 // A repeating timer whose handler runs on a serial queue: first fire at once, then every
-// `interval`. A firing may be up to `leeway` late; a firing whose previous handler has not yet
-// run is coalesced into it. A non-positive interval fires once. Cancelled (and waited for) on
-// destruction. cancel() and the destructor may be called from the handler itself: the timer's
-// own thread only ever queues work and never waits for the queue.
+// `interval` on `clock`. A firing may be up to `leeway` late; a firing whose previous handler has
+// not yet run is coalesced into it, and after a stall (a suspended machine, say) the timer fires
+// once and keeps its old phase rather than firing once per lost period. A non-positive interval
+// fires once.
+//
+// Cancelling (also by destruction) waits for a handler running on another thread, so once it
+// returns the handler never runs again and what it uses may go. cancel() and the destructor may
+// be called from the handler itself: the timer's own thread only ever queues work and never
+// waits for the queue. Lock order: a handler that cancels another timer must not be cancelled
+// by that timer's handler at the same time.
 class RepeatingTimer {
 public:
     RepeatingTimer(SerialQueue& queue, std::chrono::nanoseconds interval,
-                   std::chrono::nanoseconds leeway, std::function<void()> handler);
+                   std::chrono::nanoseconds leeway, std::function<void()> handler,
+                   TimerClock& clock = TimerClock::steady());
     ~RepeatingTimer();
 
     RepeatingTimer(const RepeatingTimer&) = delete;
@@ -66,21 +76,34 @@ public:
     std::chrono::nanoseconds interval() const { return m_interval; }
     std::chrono::nanoseconds leeway() const { return m_leeway; }
 
+    // The deadline after a firing at `now` whose deadline was `previous`: one interval on, or
+    // after a stall the first deadline of the old phase that is still ahead.
+    static TimerClock::time_point nextDeadline(TimerClock::time_point previous,
+                                               TimerClock::time_point now,
+                                               std::chrono::nanoseconds interval);
+
 private:
-    void run();
+    // Shared by the timer and its queued firings, which may outlive it.
+    struct Firing {
+        explicit Firing(std::function<void()> h) : handler(std::move(h)) {}
+        std::function<void()> handler;
+        std::atomic<bool> pending{false}; // a firing is queued and has not started
+        // Held while the handler runs, so cancelling waits for it; recursive, so the handler
+        // may cancel its own timer.
+        std::recursive_mutex runMutex;
+        bool live = true; // guarded by runMutex
+    };
+
+    void run(std::stop_token stop);
     void fire();
 
     SerialQueue& m_queue;
+    TimerClock& m_clock;
     std::chrono::nanoseconds m_interval;
     std::chrono::nanoseconds m_leeway;
-    std::shared_ptr<std::function<void()>> m_handler;
-    std::shared_ptr<std::atomic<bool>> m_pending; // a firing is queued and not yet run
-    std::shared_ptr<std::atomic<bool>> m_live;    // cleared by cancel; queued firings check it
-    std::mutex m_joinMutex; // serialises joining m_thread; never held with m_mutex
-    std::mutex m_mutex;     // guards m_cancel; released before queueing a firing
-    std::condition_variable m_cancelled;
-    bool m_cancel = false;
-    std::thread m_thread;
+    std::shared_ptr<Firing> m_firing;
+    std::mutex m_joinMutex; // serialises joining m_thread
+    std::jthread m_thread;
 };
 
 } // namespace koru::platform

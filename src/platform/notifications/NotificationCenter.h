@@ -3,7 +3,6 @@
 #include <QString>
 #include <QVariant>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,7 +21,10 @@ struct Notification {
 
 // Observe by name (and optionally by sender), post synchronously on the calling thread, or post
 // to the main thread from any thread. An observer removed while a post is under way is not called
-// afterwards, and removal waits for no one, so an observer may remove itself from its callback.
+// afterwards. Removal waits for the observer's calls under way on other threads, so once it
+// returns the callback is not running anywhere and what it uses may go; it never waits for a
+// call on its own thread, so an observer may remove itself from its callback. A callback must
+// therefore not wait for a thread that may be removing it.
 class NotificationCenter {
 public:
     using ObserverId = quint64;
@@ -43,15 +45,18 @@ public:
     void postOnMainThread(const Notification& notification);
 
 private:
+    // One observer's callback and the calls of it under way; shared with the posts making them.
+    class Registration;
+
     struct Observer {
         ObserverId id;
         QString name;
         const void* sender;
-        std::shared_ptr<Callback> callback;
-        // Cleared on removal; a post under way checks it right before each call.
-        std::shared_ptr<std::atomic<bool>> alive;
+        std::shared_ptr<Registration> registration;
     };
-    std::mutex m_mutex; // guards m_observers and m_nextId only; never held while calling out
+    // Guards m_observers and m_nextId only; never held while calling out, nor together with a
+    // registration's lock.
+    std::mutex m_mutex;
     std::vector<Observer> m_observers;
     ObserverId m_nextId = 1;
 };

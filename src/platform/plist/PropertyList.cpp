@@ -1,5 +1,7 @@
 #include "platform/plist/PropertyList.h"
 
+#include "platform/plist/VariantTypes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -126,19 +128,6 @@ private:
             return string(value.toString(), where);
         case QMetaType::Bool:
             return plist_new_bool(value.toBool() ? 1 : 0);
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::Short:
-        case QMetaType::Int:
-        case QMetaType::Long:
-        case QMetaType::LongLong:
-            return plist_new_uint(static_cast<uint64_t>(value.toLongLong()));
-        case QMetaType::UChar:
-        case QMetaType::UShort:
-        case QMetaType::UInt:
-        case QMetaType::ULong:
-        case QMetaType::ULongLong:
-            return unsignedInteger(value.toULongLong());
         case QMetaType::Float:
         case QMetaType::Double:
             return plist_new_real(value.toDouble());
@@ -151,6 +140,10 @@ private:
         default:
             break;
         }
+        if (isUnsignedIntegerType(value.typeId()))
+            return unsignedInteger(value.toULongLong());
+        if (isIntegerType(value.typeId()))
+            return plist_new_uint(static_cast<uint64_t>(value.toLongLong()));
         const char* typeName = value.typeName();
         return fail(where, QStringLiteral("unsupported type %1")
                                .arg(typeName ? QString::fromLatin1(typeName)

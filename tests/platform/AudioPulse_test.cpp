@@ -1,0 +1,146 @@
+#include "platform/audio/AudioBackend.h"
+#include "platform/audio/AudioInputUnit.h"
+#include "platform/audio/DeviceRegistry.h"
+#include "platform/audio/StreamPaceWatch.h"
+
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+using koru::platform::AudioBackend;
+using koru::platform::AudioInputStream;
+using koru::platform::AudioInputUnit;
+using koru::platform::DeviceRegistry;
+
+namespace {
+
+// A PulseAudio server of this test's own with a sine source, under a private runtime folder.
+class PulseServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        if (pulseaudio.isEmpty())
+            GTEST_SKIP() << "pulseaudio is not installed: the PulseAudio back-end is not tested";
+        ASSERT_TRUE(m_runtime.isValid());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        environment.insert(QStringLiteral("HOME"), m_runtime.path());
+        environment.remove(QStringLiteral("PULSE_SERVER"));
+        m_server.setProcessEnvironment(environment);
+        m_server.setProcessChannelMode(QProcess::MergedChannels);
+        // RtAudio's listing reads the default sink's name unchecked: the server gets a sink.
+        m_server.start(pulseaudio, {"-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
+                                    "module-native-protocol-unix", "-L", "module-null-sink", "-L",
+                                    "module-sine-source rate=48000 frequency=1000"});
+        ASSERT_TRUE(m_server.waitForStarted(5000)) << "pulseaudio did not start";
+        m_previousServer = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", ("unix:" + m_runtime.path() + "/pulse/native").toUtf8());
+        ASSERT_TRUE(koru::test::spinUntil(
+            [&] {
+                return koru::platform::pulseServerAnswers() ||
+                       m_server.state() != QProcess::Running;
+            },
+            10000));
+        ASSERT_EQ(m_server.state(), QProcess::Running)
+            << "pulseaudio ended: " << m_server.readAll().toStdString();
+    }
+
+    void TearDown() override {
+        killServer();
+        if (m_previousServer.isNull())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", m_previousServer);
+    }
+
+    void killServer() {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.kill(); // no goodbye to its clients, as a crash would be
+        m_server.waitForFinished(5000);
+    }
+
+    // The sine source, once the registry lists it.
+    static std::uint32_t waitForSource(DeviceRegistry& registry) {
+        std::uint32_t found = 0;
+        koru::test::spinUntil(
+            [&] {
+                registry.refresh();
+                for (const auto& info : registry.devices()) {
+                    if (!info.isVirtual() && info.hasInputs() && info.uid.startsWith("pulse:") &&
+                        info.name.contains(QStringLiteral("Sine"), Qt::CaseInsensitive))
+                        found = info.id;
+                }
+                return found != 0;
+            },
+            10000);
+        return found;
+    }
+
+    QTemporaryDir m_runtime;
+    QProcess m_server;
+    QByteArray m_previousServer;
+};
+
+struct BlockCounter {
+    std::atomic<int> blocks{0};
+    static OSStatus inputProc(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                              std::uint32_t, std::uint32_t, AudioBufferList*) {
+        ++static_cast<BlockCounter*>(refCon)->blocks;
+        return noErr;
+    }
+};
+
+} // namespace
+
+// Killed under a capture, the server leaves RtAudio's stream calling back as fast as the CPU
+// allows with read errors: the stream is caught, the unit reports the cause once and moves to
+// the virtual input. (The fake server of the input unit's tests shows, deterministically, that
+// nothing of the race is handed on.)
+TEST_F(PulseServer, AServerKilledUnderACaptureIsReportedOnceAndReplaced) {
+    DeviceRegistry registry(AudioBackend::Pulse);
+    const std::uint32_t source = waitForSource(registry);
+    ASSERT_NE(source, 0u) << "the sine source is not listed";
+    AudioInputUnit unit(registry);
+    BlockCounter counter;
+    const AURenderCallbackStruct callback{&BlockCounter::inputProc, &counter};
+    ASSERT_EQ(unit.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                               &source, sizeof source),
+              noErr);
+    ASSERT_EQ(unit.setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0,
+                               &callback, sizeof callback),
+              noErr);
+    std::vector<std::string> reasons;
+    int blocksAtFailure = -1;
+    unit.setFailureHandler([&](std::uint32_t, const QString& why) {
+        blocksAtFailure = counter.blocks.load();
+        reasons.push_back(why.toStdString());
+    });
+    ASSERT_EQ(unit.initialize(), noErr);
+    ASSERT_EQ(unit.start(), noErr);
+    ASSERT_TRUE(koru::test::spinUntil([&] { return counter.blocks.load() >= 20; }, 10000))
+        << "the sine source delivered " << counter.blocks.load() << " blocks";
+
+    const int beforeKill = counter.blocks.load();
+    killServer();
+    ASSERT_TRUE(koru::test::spinUntil(
+        [&] { return unit.currentDevice() == registry.virtualInputDevice(); }, 10000));
+    ASSERT_EQ(reasons.size(), 1u) << "reported once";
+    EXPECT_TRUE(reasons[0] == AudioInputStream::kReadError ||
+                reasons[0] == AudioInputStream::kFasterThanRealTime)
+        << reasons[0];
+    // What passes after the kill is at most what the server had sent, bounded by the pace
+    // check's tolerance: never the tens of seconds a racing dead stream makes up.
+    const double passed = double(blocksAtFailure - beforeKill) * 1024;
+    EXPECT_LE(passed, 48000.0 * koru::platform::StreamPaceWatch::kToleranceSeconds);
+    EXPECT_TRUE(unit.isRunning());
+    unit.stop();
+}
