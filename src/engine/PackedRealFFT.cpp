@@ -66,7 +66,8 @@ struct PlanPair {
 // thread-safe. They are made on the arrays of the first transform of their size; later ones
 // execute them on their own arrays, which FFTW's allocator aligns the same way.
 template <typename T> PlanPair cachedPlans(std::uint32_t n, T* samples, void* spectrum) {
-    static std::map<std::uint32_t, PlanPair> plans; // guarded by fftwPlannerMutex()
+    // Never destroyed, like the plans it holds: nothing may run them after the map is gone.
+    static auto& plans = *new std::map<std::uint32_t, PlanPair>; // guarded by fftwPlannerMutex()
     const std::scoped_lock lock(fftwPlannerMutex());
     auto found = plans.find(n);
     if (found != plans.end())

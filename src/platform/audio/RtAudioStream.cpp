@@ -3,6 +3,9 @@
 #include "platform/audio/AudioStreamError.h"
 #include "platform/audio/StreamFailureTable.h"
 
+#include <mutex>
+#include <vector>
+
 namespace koru::platform {
 
 RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag,
@@ -24,8 +27,12 @@ RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag
 RtAudioStream::~RtAudioStream() {
     if (jackServerGone()) {
         // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
-        // may still be using the RtAudio object: leave it to that thread rather than race it.
-        (void)m_rt.release();
+        // may still be using the RtAudio object: leave it to that thread rather than race it,
+        // parked where it stays reachable for the rest of the run.
+        static std::mutex abandonedMutex;
+        static auto& abandoned = *new std::vector<std::unique_ptr<RtAudio>>;
+        const std::lock_guard lock(abandonedMutex);
+        abandoned.push_back(std::move(m_rt));
         return;
     }
     const StreamFailureTable::CallScope call;
