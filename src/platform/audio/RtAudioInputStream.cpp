@@ -50,7 +50,7 @@ int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double
     auto* self = static_cast<RtAudioInputStream*>(userData);
     self->m_stream->noteAudioThread();
     self->deliver(static_cast<const float*>(input), frames, status);
-    return 0;
+    return self->m_stream->callbackResult();
 }
 
 void RtAudioInputStream::deliver(const float* input, unsigned int frames,

@@ -34,12 +34,12 @@ int RtAudioOutputStream::callback(void* output, void*, unsigned int frames, doub
     self->m_stream->noteAudioThread();
     auto* out = static_cast<float*>(output);
     if (!out)
-        return 0;
+        return self->m_stream->callbackResult();
     for (std::uint32_t c = 0; c < self->m_channels; ++c)
         self->m_pointers[c] = out + std::size_t(c) * frames;
     if (self->failed()) {
         std::fill_n(out, std::size_t(self->m_channels) * frames, 0.0f);
-        return 0;
+        return self->m_stream->callbackResult();
     }
     self->m_source.pull(self->m_pointers.data(), self->m_channels, frames);
     return 0;

@@ -25,10 +25,10 @@ RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag
 }
 
 RtAudioStream::~RtAudioStream() {
-    if (jackServerGone()) {
-        // RtAudio closes a stream the JACK server dropped on a detached thread of its own, which
-        // may still be using the RtAudio object: leave it to that thread rather than race it,
-        // parked where it stays reachable for the rest of the run.
+    if (serverGone()) {
+        // Closing a stream whose server is gone is not ours to do safely (see serverGone()): the
+        // RtAudio object is parked where it stays reachable for the rest of the run, with
+        // whatever thread is still using it.
         static std::mutex abandonedMutex;
         static auto& abandoned = *new std::vector<std::unique_ptr<RtAudio>>;
         const std::lock_guard lock(abandonedMutex);
@@ -47,10 +47,21 @@ RtAudioStream::~RtAudioStream() {
     }
 }
 
-bool RtAudioStream::jackServerGone() const {
-    // A JACK stream fails only when its server drops it, and then RtAudio is closing it.
-    return m_backend == AudioBackend::Jack &&
-           (m_failed.load(std::memory_order_acquire) || !jackServerRunning());
+bool RtAudioStream::serverGone() const {
+    const bool failed = m_failed.load(std::memory_order_acquire);
+    switch (m_backend) {
+    case AudioBackend::Jack:
+        // A JACK stream fails only when its server drops it, and then RtAudio closes it on a
+        // detached thread of its own, which may still be using the RtAudio object.
+        return failed || !jackServerRunning();
+    case AudioBackend::Pulse:
+        // When the server dies, the client library can deadlock: its connection thread waits for
+        // the block the stream thread holds, and the stream thread for the connection's lock,
+        // holding the stream lock that stopping and closing need. Stopping would hang for good.
+        return failed && !pulseServerAnswers();
+    default:
+        return false;
+    }
 }
 
 void RtAudioStream::start() {
@@ -64,8 +75,8 @@ void RtAudioStream::start() {
 }
 
 void RtAudioStream::stop() noexcept {
-    if (jackServerGone())
-        return; // RtAudio is closing the stream itself
+    if (serverGone())
+        return; // nothing left to stop, and trying may hang
     const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     try {

@@ -12,7 +12,7 @@
 namespace koru::platform {
 
 // The RtAudio side of one open stream, capture or playback: opened, started and stopped under
-// rtAudioMutex(), and let go without a race when a JACK server drops it.
+// rtAudioMutex(), and let go without a race or a hang when its sound server dies under it.
 class RtAudioStream {
 public:
     // Opens the stream; *frames carries the requested period in and the granted one out. Throws
@@ -30,9 +30,16 @@ public:
     // JACK streams run at the server's rate whatever was asked.
     double grantedSampleRate() const { return m_grantedSampleRate; }
     void noteAudioThread() noexcept { m_watch.noteAudioThread(); } // from the stream callback
+    // What the stream callback returns: once the stream failed, the back-end is told to abort.
+    // A dead PulseAudio stream otherwise calls back with errors as fast as the CPU allows, each
+    // time taking the stream lock our stop needs, and can starve that stop for minutes. JACK
+    // stops a stream on a thread of its own, racing its closing: its streams are left alone.
+    int callbackResult() const noexcept {
+        return m_backend != AudioBackend::Jack && m_failed.load(std::memory_order_acquire) ? 2 : 0;
+    }
 
 private:
-    bool jackServerGone() const;
+    bool serverGone() const;
 
     AudioBackend m_backend;
     const std::atomic<bool>& m_failed;
