@@ -1,6 +1,8 @@
+#include "app/ui/QtUiPrompter.h"
 #include "engine/KOAudioDevice.h"
 #include "engine/ui/DesktopPresenters.h"
 #include "platform/log/Log.h"
+#include "utility/ui/KOScrollWheelFilter.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -15,6 +17,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     koru::log::init("KORU");
     koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
+    KOScrollWheelFilter::installApplicationWide();
+    koru::QtUiPrompter prompter;
+    koru::setUiPrompter(&prompter);
 
     QMainWindow window;
     window.setWindowTitle("KORU");

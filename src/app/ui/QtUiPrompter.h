@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/UiPrompter.h"
+
+namespace koru {
+
+// Alerts as message boxes, panels as file dialogues, URLs through the desktop services.
+class QtUiPrompter : public UiPrompter {
+public:
+    Response runModal(const Alert& alert) override;
+    std::optional<QString> runSavePanel(const FilePanel& panel) override;
+    std::optional<QString> runOpenPanel(const FilePanel& panel) override;
+    bool openUrl(const QUrl& url) override;
+};
+
+} // namespace koru

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/UiPrompter.h"
+
+#include <QUrl>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace koru::test {
+
+// A prompter that answers from a script and keeps what it was asked. An alert or panel without a
+// scripted answer gets the default button or a cancel, so a test that forgot one fails on its
+// own assertions rather than hanging.
+class ScriptedUiPrompter : public UiPrompter {
+public:
+    std::deque<Response> alertAnswers;
+    std::deque<std::optional<QString>> panelAnswers;
+    bool openUrlAnswer = true;
+
+    std::vector<Alert> alerts;
+    std::vector<FilePanel> savePanels;
+    std::vector<FilePanel> openPanels;
+    std::vector<QUrl> openedUrls;
+
+    Response runModal(const Alert& alert) override {
+        alerts.push_back(alert);
+        return next(alertAnswers, Response::Default);
+    }
+    std::optional<QString> runSavePanel(const FilePanel& panel) override {
+        savePanels.push_back(panel);
+        return next(panelAnswers, std::optional<QString>{});
+    }
+    std::optional<QString> runOpenPanel(const FilePanel& panel) override {
+        openPanels.push_back(panel);
+        return next(panelAnswers, std::optional<QString>{});
+    }
+    bool openUrl(const QUrl& url) override {
+        openedUrls.push_back(url);
+        return openUrlAnswer;
+    }
+
+private:
+    template <typename T> static T next(std::deque<T>& answers, T fallback) {
+        if (answers.empty())
+            return fallback;
+        T answer = std::move(answers.front());
+        answers.pop_front();
+        return answer;
+    }
+};
+
+// Installs a scripted prompter for the life of a test.
+class ScopedScriptedPrompter {
+public:
+    ScopedScriptedPrompter() { setUiPrompter(&prompter); }
+    ~ScopedScriptedPrompter() { setUiPrompter(nullptr); }
+    ScriptedUiPrompter prompter;
+};
+
+} // namespace koru::test
