@@ -73,12 +73,19 @@ public:
 private:
     // Steps along the major axis a -> aEnd, the minor coordinate b moving by slope per step;
     // only the steps that can touch the image are taken.
+    // The steps are the pixels whose centres lie on the segment, its start included and its end
+    // not, in either direction: a segment walked along rows then one walked along columns meet
+    // without a missing row between them.
     void walk(double a, double b, double aEnd, double slope, bool steep) {
         const double size = steep ? mHeight : mWidth;
-        const double first = std::floor(std::clamp(a, -2.0, size + 1.0));
-        const double last = std::floor(std::clamp(aEnd, -2.0, size + 1.0));
-        const int step = aEnd >= a ? 1 : -1;
-        for (int i = int(first); i != int(last); i += step) {
+        const auto index = [size](double centre, bool up) {
+            const double i = up ? std::ceil(centre - 0.5) : std::floor(centre - 0.5);
+            return int(std::clamp(i, -2.0, size + 1.0));
+        };
+        const bool up = aEnd >= a;
+        const int step = up ? 1 : -1;
+        const int last = index(aEnd, up);
+        for (int i = index(a, up); i != last; i += step) {
             const double minor = b + (i + 0.5 - a) * slope - 0.5;
             const double below = std::floor(minor);
             if (!(below > -2.0 && below < double(steep ? mWidth : mHeight) + 1.0)) {

@@ -140,5 +140,5 @@ void KOFFTBackingLayer::drawDecibelLines(double lowerMag, double upperMag) {
 }
 
 void KOFFTBackingLayer::drawLabel(const QString& text, QPointF bottomLeft) {
-    context()->fillPath(YUpGeometry::textPath(text, mFont, bottomLeft), mFill);
+    YUpGeometry::fillText(*context(), text, mFont, bottomLeft, mFill);
 }

@@ -184,8 +184,6 @@ void KOFFTLayer::drawBarLabels(KOFFTDrawingData& data, const std::vector<double>
         const double top = yForLevel(levels[k]) + (markers ? 2.0 : 0.0);
         const double y = height >= 0.0 ? top + 1.0 : top - 10.0;
         const double advance = YUpGeometry::textAdvance(text, font);
-        const QPainterPath glyphs = YUpGeometry::textPath(text, font, {centre - advance / 2.0, y});
-        painter.fillPath(glyphs, fill);
-        painter.strokePath(glyphs, stroke);
+        YUpGeometry::fillText(painter, text, font, {centre - advance / 2.0, y}, fill, stroke);
     }
 }

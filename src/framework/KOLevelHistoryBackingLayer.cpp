@@ -142,6 +142,5 @@ void KOLevelHistoryBackingLayer::drawTimeAxis(double secondsPerPoint) {
 
 void KOLevelHistoryBackingLayer::drawText(const QString& text, double left, double baseline) {
     const double descent = QFontMetricsF(mFont).descent();
-    context()->fillPath(YUpGeometry::textPath(text, mFont, QPointF(left, baseline - descent)),
-                        fillColour());
+    YUpGeometry::fillText(*context(), text, mFont, QPointF(left, baseline - descent), fillColour());
 }

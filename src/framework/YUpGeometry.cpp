@@ -28,6 +28,18 @@ QPainterPath YUpGeometry::textPath(const QString& text, const QFont& font, QPoin
     return QTransform(1.0, 0.0, 0.0, -1.0, bottomLeft.x(), bottomLeft.y() + descent).map(glyphs);
 }
 
+void YUpGeometry::fillText(QPainter& flipped, const QString& text, const QFont& font,
+                           QPointF bottomLeft, const QBrush& fill, const QPen& outline) {
+    const QPainterPath glyphs = textPath(text, font, bottomLeft);
+    flipped.save();
+    flipped.setRenderHint(QPainter::Antialiasing, true);
+    flipped.fillPath(glyphs, fill);
+    if (outline.style() != Qt::NoPen) {
+        flipped.strokePath(glyphs, outline);
+    }
+    flipped.restore();
+}
+
 double YUpGeometry::textAdvance(const QString& text, const QFont& font) {
     return QFontMetricsF(font).horizontalAdvance(text);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QBrush>
 #include <QFont>
 #include <QPainterPath>
+#include <QPen>
 #include <QPointF>
 #include <QRectF>
 
@@ -28,6 +30,12 @@ public:
     // at `bottomLeft`; ready to be filled and stroked by a flipped painter.
     static QPainterPath textPath(const QString& text, const QFont& font, QPointF bottomLeft);
     static double textAdvance(const QString& text, const QFont& font);
+    // Fills (and outlines, with a pen) that text antialiased, whatever the painter's own hint:
+    // aliased, a minus sign thinner than a pixel that falls between two rows vanishes and "-6"
+    // reads as "6".
+    static void fillText(QPainter& flipped, const QString& text, const QFont& font,
+                         QPointF bottomLeft, const QBrush& fill,
+                         const QPen& outline = QPen(Qt::NoPen));
 
     // Draws a y-down image upright into a flipped painter, its bottom-left corner at the point.
     static void drawImage(QPainter& flipped, QPointF bottomLeft, const QImage& image);

@@ -57,6 +57,53 @@ TEST(AntialiasedPolyline, EveryColumnOfASlopeCarriesOnePixelOfInk) {
     EXPECT_GT(alpha(image, 8, 20 - 7 - 1) + alpha(image, 8, 20 - 7), 200); // the joint, y-up
 }
 
+// A steep trace (a level history rising fast) is walked along its rows: every row between its
+// ends carries one pixel of ink, joints included, so the line shows no gaps.
+TEST(AntialiasedPolyline, EveryRowOfASteepRiseCarriesOnePixelOfInk) {
+    const QTransform flip(1, 0, 0, -1, 0, 20);
+    const std::vector<std::vector<QPointF>> traces = {
+        {{2.0, 1.0}, {3.0, 6.0}, {4.0, 11.0}, {5.0, 16.0}, {6.0, 19.0}},
+        {{2.3, 1.2}, {3.1, 6.7}, {4.6, 11.5}, {5.2, 16.1}, {6.0, 19.0}},
+        {{6.0, 19.0}, {5.2, 16.1}, {4.6, 11.5}, {3.1, 6.7}, {2.3, 1.2}},
+        {{8.0, 1.0}, {7.5, 6.0}, {7.0, 11.0}, {6.5, 16.0}, {6.0, 19.0}},
+        {{8.0, 19.0}, {7.5, 16.0}, {7.0, 11.0}, {6.5, 6.0}, {6.0, 1.0}},
+        // steep and shallow segments in turn, on whole pixels, as the history hands them over
+        {{10.0, 1.0},
+         {9.0, 3.0},
+         {8.0, 4.0},
+         {7.0, 6.0},
+         {6.0, 7.0},
+         {5.0, 9.0},
+         {4.0, 10.0},
+         {3.0, 12.0},
+         {2.0, 13.0},
+         {1.0, 15.0},
+         {0.0, 19.0}},
+        {{0.0, 1.0},
+         {1.0, 3.0},
+         {2.0, 4.0},
+         {3.0, 6.0},
+         {4.0, 7.0},
+         {5.0, 9.0},
+         {6.0, 10.0},
+         {7.0, 12.0},
+         {8.0, 13.0},
+         {9.0, 15.0},
+         {10.0, 19.0}},
+    };
+    for (const std::vector<QPointF>& trace : traces) {
+        QImage image = blank();
+        strokeAntialiasedPolyline(image, trace, flip, Qt::white);
+        for (int y = 2; y < 18; ++y) {
+            int sum = 0;
+            for (int x = 0; x < 20; ++x) {
+                sum += alpha(image, x, y);
+            }
+            EXPECT_NEAR(sum, 255, 40) << "row " << y << " of trace from " << trace.front().x();
+        }
+    }
+}
+
 TEST(AntialiasedPolyline, BlendsSourceOverWhatIsThere) {
     QImage image = blank();
     image.fill(QColor(0, 0, 255));
