@@ -52,7 +52,7 @@ KOFFTBackingLayer::KOFFTBackingLayer(const ZOLogViewMath& math, double width, do
     : KOFFTBackingLayer(QRectF(0.0, 0.0, width, height), devicePixelRatio) {
     mMargin = lowerMag == upperMag ? 0.0 : kMargin;
     mFont = QFont(QStringLiteral("Helvetica"));
-    mFont.setPointSizeF(9.0);
+    mFont.setPixelSize(9);
     mFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     const bool details = width > kThirdOctaveDetailsMinimumWidth &&
                          (allowThirdOctaveDetails.has_value() ? *allowThirdOctaveDetails

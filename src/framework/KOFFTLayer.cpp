@@ -42,7 +42,7 @@ private:
 
 QFont barLabelFont() {
     QFont font(QStringLiteral("Helvetica"));
-    font.setPointSizeF(8.0);
+    font.setPixelSize(8);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
     return font;
 }

@@ -79,7 +79,7 @@ KOInstrumentControlView::KOInstrumentControlView(QWidget* parent)
 
 QFont KOInstrumentControlView::miniFont() {
     QFont font = QApplication::font();
-    font.setPointSizeF(9.0);
+    font.setPixelSize(9);
     return font;
 }
 

@@ -35,7 +35,7 @@ KOLevelHistoryBackingLayer::KOLevelHistoryBackingLayer(unsigned labelFlags, doub
                                                        double exponent, double devicePixelRatio)
     : KOFFTBackingLayer(width, height, devicePixelRatio), mLabelFlags(labelFlags) {
     mFont = QFont(QStringLiteral("Helvetica"));
-    mFont.setPointSizeF(9.0);
+    mFont.setPixelSize(9);
     mFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.7);
     if (context() != nullptr) {
         drawGrid(labelFlags, minDB, maxDB, exponent);

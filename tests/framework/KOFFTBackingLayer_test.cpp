@@ -77,6 +77,15 @@ TEST_F(GridTest, DecibelLinesEveryStepFromTheFloorOfTheLowerBound) {
     EXPECT_EQ(lineRows(image), expected);
     // the labels sit right-aligned in the margin column
     EXPECT_GT(paintedIn(image, QRect(0, 0, 35, 600)), 0);
+    // and fit it, "-120dB" included, up to an antialiased edge: the font is sized in pixels,
+    // not in 96-dpi points, or the left edge cuts through the sign and the "1" and the label
+    // reads "20dB". Only the dashed lines themselves start in the first column.
+    const std::vector<int> lines = lineRows(image);
+    for (int y = 0; y < 600; ++y) {
+        if (std::find(lines.begin(), lines.end(), y) == lines.end()) {
+            ASSERT_LT(qAlpha(image.pixel(0, y)), 64) << "label cut at the left edge, row " << y;
+        }
+    }
 }
 
 TEST_F(GridTest, ShortPlotDrawsOnlyTheFirstLine) {
