@@ -19,14 +19,20 @@ struct FilePanel {
     QString defaultSuffix;   // added when the user types a name without one
 };
 
+// How the user answered the licence agreement. Closing its window counts as not agreeing.
+enum class LicenceAnswer { Agree, Disagree };
+
 // Every modal question the program asks goes through one prompter: alerts, open and save panels,
-// and handing a URL to the desktop. The program shows Qt dialogs; tests script the answers, since
-// an offscreen modal dialogue would wait for a click that never comes. Main thread only.
+// the licence agreement, and handing a URL to the desktop. The program shows Qt dialogs; tests
+// script the answers, since an offscreen modal dialogue would wait for a click that never comes.
+// Main thread only.
 class UiPrompter : public AlertPresenter {
 public:
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> runSavePanel(const FilePanel& panel) = 0;
     virtual std::optional<QString> runOpenPanel(const FilePanel& panel) = 0;
+    // Shows the agreement (HTML) application-modal until the user agrees or declines.
+    virtual LicenceAnswer runLicenceAgreement(const QString& html) = 0;
     // Opens a web page or a local file with the desktop; false when nothing could open it.
     virtual bool openUrl(const QUrl& url) = 0;
 };

@@ -11,17 +11,19 @@
 namespace koru::test {
 
 // A prompter that answers from a script and keeps what it was asked. An alert or panel without a
-// scripted answer gets the default button or a cancel, so a test that forgot one fails on its
-// own assertions rather than hanging.
+// scripted answer gets the default button or a cancel (the licence: disagree), so a test that
+// forgot one fails on its own assertions rather than hanging.
 class ScriptedUiPrompter : public UiPrompter {
 public:
     std::deque<Response> alertAnswers;
     std::deque<std::optional<QString>> panelAnswers;
+    std::deque<LicenceAnswer> licenceAnswers;
     bool openUrlAnswer = true;
 
     std::vector<Alert> alerts;
     std::vector<FilePanel> savePanels;
     std::vector<FilePanel> openPanels;
+    std::vector<QString> licenceTexts;
     std::vector<QUrl> openedUrls;
 
     Response runModal(const Alert& alert) override {
@@ -36,6 +38,10 @@ public:
         openPanels.push_back(panel);
         return next(panelAnswers, std::optional<QString>{});
     }
+    LicenceAnswer runLicenceAgreement(const QString& html) override {
+        licenceTexts.push_back(html);
+        return next(licenceAnswers, LicenceAnswer::Disagree);
+    }
     bool openUrl(const QUrl& url) override {
         openedUrls.push_back(url);
         return openUrlAnswer;
@@ -43,11 +49,11 @@ public:
 
 private:
     template <typename T> static T next(std::deque<T>& answers, T fallback) {
-        if (answers.empty())
-            return fallback;
-        T answer = std::move(answers.front());
-        answers.pop_front();
-        return answer;
+        if (!answers.empty()) {
+            fallback = std::move(answers.front());
+            answers.pop_front();
+        }
+        return fallback;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "app/ui/QtUiPrompter.h"
 
+#include "app/ui/LicenceAgreementDialog.h"
+
 #include "engine/ui/MessageBoxAlertPresenter.h"
 
 #include <QApplication>
@@ -39,6 +41,11 @@ std::optional<QString> QtUiPrompter::runSavePanel(const FilePanel& panel) {
 
 std::optional<QString> QtUiPrompter::runOpenPanel(const FilePanel& panel) {
     return runPanel(panel, QFileDialog::AcceptOpen);
+}
+
+LicenceAnswer QtUiPrompter::runLicenceAgreement(const QString& html) {
+    LicenceAgreementDialog dialog(html);
+    return dialog.exec() == QDialog::Accepted ? LicenceAnswer::Agree : LicenceAnswer::Disagree;
 }
 
 bool QtUiPrompter::openUrl(const QUrl& url) {
