@@ -2,6 +2,7 @@
 
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
+#include "app/PreferencesTestSupport.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/NotificationSink.h"
 
@@ -14,23 +15,11 @@
 #include <memory>
 #include <vector>
 
-using koru::platform::NotificationSink;
 using koru::platform::UserDefaults;
-using koru::platform::UserNotification;
+using koru::test::DiscardingSink;
+using koru::test::freshDefaultsPath;
 
 namespace {
-
-class DiscardingSink : public NotificationSink {
-public:
-    void post(const UserNotification&) override {}
-    void removeAll() override {}
-    void setClickHandler(ClickHandler) override {}
-};
-
-QString freshDefaultsPath() {
-    static std::atomic<int> serial{0};
-    return koru::test::testRoot() + QStringLiteral("/preferences-%1.plist").arg(++serial);
-}
 
 // One start of the program on a defaults file: the store as read at start, the notification
 // centre and the preferences, created in the program's order.
@@ -55,7 +44,7 @@ TEST(KOPreferences, FirstStartWritesTheStandardDefaultsToTheFile) {
         koru::test::ScopedLocale scoped(locale);
         if (!scoped.active())
             GTEST_SKIP() << locale << " is not installed";
-        const QString path = freshDefaultsPath();
+        const QString path = freshDefaultsPath(QStringLiteral("preferences"));
         ASSERT_FALSE(QFile::exists(path));
         { Start first(path); }
 
@@ -95,7 +84,7 @@ TEST(KOPreferences, TheProgramsInstanceWritesTheStandardStore) {
 }
 
 TEST(KOPreferences, TheUsersChoicesSurviveLaterStarts) {
-    const QString path = freshDefaultsPath();
+    const QString path = freshDefaultsPath(QStringLiteral("preferences"));
     {
         Start first(path);
         first.preferences.setShouldLoadLastSession(false);
@@ -120,7 +109,7 @@ TEST(KOPreferences, TheUsersChoicesSurviveLaterStarts) {
 }
 
 TEST(KOPreferences, StandardDefaultsAreWrittenAgainWhileTheirMarkIsOff) {
-    const QString path = freshDefaultsPath();
+    const QString path = freshDefaultsPath(QStringLiteral("preferences"));
     {
         Start first(path);
         first.preferences.setShouldLoadLastSession(false);
@@ -140,7 +129,7 @@ TEST(KOPreferences, SettingTheColourPanelDelayClampsIt) {
     };
     const std::vector<Case> cases = {{1, 2}, {11, 10}, {7, 7},      {2, 2},       {10, 10},
                                      {0, 2}, {-5, 2},  {lowest, 2}, {highest, 10}};
-    const QString path = freshDefaultsPath();
+    const QString path = freshDefaultsPath(QStringLiteral("preferences"));
     Start start(path);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.set);
@@ -167,7 +156,7 @@ TEST(KOPreferences, ReadingTheColourPanelDelayKeepsItWithinRange) {
         {"not a number", QVariant(QStringLiteral("soon")), 3},
         {"a real", QVariant(4.6), 4},
     };
-    const QString path = freshDefaultsPath();
+    const QString path = freshDefaultsPath(QStringLiteral("preferences"));
     Start start(path);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -194,7 +183,7 @@ TEST(KOPreferences, StartRestoresTheColourPanelDelayWhenNoneIsStored) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString path = freshDefaultsPath();
+        const QString path = freshDefaultsPath(QStringLiteral("preferences"));
         {
             Start first(path);
             first.preferences.setAutoCloseColorPanel(false);
@@ -217,7 +206,7 @@ TEST(KOPreferences, NotificationSystemChoiceIsStoredButAlwaysTheDesktops) {
                                      {KOPreferences::kNotificationSystemNative, true},
                                      {0, false},
                                      {KOPreferences::kNotificationSystemNative, true}};
-    const QString path = freshDefaultsPath();
+    const QString path = freshDefaultsPath(QStringLiteral("preferences"));
     Start start(path);
     EXPECT_EQ(KOPreferences::kNotificationSystemNative, 0x6F73786Eu);
     EXPECT_EQ(KOPreferences::kNotificationSystemGrowl, 0x67726F77u);

@@ -2,6 +2,7 @@
 
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
+#include "app/PreferencesTestSupport.h"
 #include "app/ui/KOPreferencesWindow.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/NotificationSink.h"
@@ -20,23 +21,11 @@
 #include <memory>
 #include <vector>
 
-using koru::platform::NotificationSink;
 using koru::platform::UserDefaults;
-using koru::platform::UserNotification;
+using koru::test::DiscardingSink;
+using koru::test::freshDefaultsPath;
 
 namespace {
-
-class DiscardingSink : public NotificationSink {
-public:
-    void post(const UserNotification&) override {}
-    void removeAll() override {}
-    void setClickHandler(ClickHandler) override {}
-};
-
-QString freshDefaultsPath() {
-    static std::atomic<int> serial{0};
-    return koru::test::testRoot() + QStringLiteral("/preferences-window-%1.plist").arg(++serial);
-}
 
 // Every write replaces the file by a new one, so an unchanged identity means nothing was
 // written, even a write of the same bytes.
@@ -57,7 +46,7 @@ UserDefaults onDisk(const QString& path) {
 
 class PreferencesWindowTest : public ::testing::Test {
 protected:
-    QString path = freshDefaultsPath();
+    QString path = freshDefaultsPath(QStringLiteral("preferences-window"));
     UserDefaults defaults{path};
     KOGrowlNotificationCenter centre{std::make_unique<DiscardingSink>(), defaults};
     KOPreferences preferences{defaults, centre};
