@@ -230,7 +230,7 @@ std::optional<koru::utility::Error> KODataExporter::startExportCsvToURL(const QU
             if (pending.size() < kChunkCharacters)
                 return true;
             written = file.write(pending.toUtf8(), &why);
-            pending.clear();
+            pending.resize(0); // keeps the room for the next piece
             if (written && progress)
                 progress(rows, total);
             return written;

@@ -9,8 +9,10 @@ NumberValueFormatter::NumberValueFormatter(platform::NumberFormatter formatter)
 
 QString NumberValueFormatter::stringFromNumber(double value) const {
     QString text = m_formatter.stringFromNumber(value);
+    if (text.isEmpty() || text.front() == u'-' || text.front().isDigit())
+        return text; // the common case, without asking the locale
     const QString localMinus = m_formatter.locale().negativeSign();
-    if (localMinus != QLatin1String("-") && text.startsWith(localMinus))
+    if (text.startsWith(localMinus))
         text.replace(0, localMinus.size(), QLatin1Char('-'));
     return text;
 }
