@@ -54,6 +54,15 @@ public:
         return earliest;
     }
 
+    // Waits until something sleeps until exactly `deadline`; false when nothing did within the
+    // generous safety deadline.
+    bool waitForSleeper(time_point deadline) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] {
+            return std::find(m_sleepers.begin(), m_sleepers.end(), deadline) != m_sleepers.end();
+        });
+    }
+
 private:
     mutable std::mutex m_mutex;
     std::condition_variable_any m_changed;

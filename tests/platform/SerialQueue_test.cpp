@@ -1,5 +1,7 @@
 #include "platform/dispatch/SerialQueue.h"
 
+#include "ManualTimerClock.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -133,6 +135,59 @@ TEST(SerialQueue, DrainGivesUpOnAStuckBlockAndSucceedsOnceItFinishes) {
     gate.open();
     EXPECT_TRUE(queue.drain(10s));
     EXPECT_TRUE(after);
+}
+
+// A long block that keeps reporting progress (an export being written) holds drain() for as
+// long as it does, and drain() gives up only after a whole timeout without any sign of life.
+class DrainWithProgress : public ::testing::Test {
+protected:
+    using time_point = koru::test::ManualTimerClock::time_point;
+    static constexpr time_point kStart = koru::test::ManualTimerClock::kStart;
+
+    void SetUp() override {
+        queue.async(
+            [this, step1 = m_step1.get_future().share(), step2 = m_step2.get_future().share()] {
+                step1.wait();
+                queue.reportProgress();
+                step2.wait();
+            });
+        drained = std::async(std::launch::async, [this] { return queue.drain(1s, clock); });
+        ASSERT_TRUE(clock.waitForSleeper(kStart + 1s));
+        // Most of the first timeout passes, then the block shows it is alive.
+        clock.advance(600ms);
+        m_step1.set_value();
+        ASSERT_TRUE(clock.waitForSleeper(kStart + 1600ms)) << "progress must restart the timeout";
+        clock.advanceTo(kStart + 1300ms); // past the first timeout
+    }
+    void TearDown() override {
+        if (!m_step2Released)
+            m_step2.set_value();
+        queue.waitUntilIdle();
+    }
+    void finishBlock() {
+        m_step2Released = true;
+        m_step2.set_value();
+    }
+
+    koru::test::ManualTimerClock clock;
+    SerialQueue queue{"test.drain.progress"};
+    std::future<bool> drained;
+
+private:
+    std::promise<void> m_step1;
+    std::promise<void> m_step2;
+    bool m_step2Released = false;
+};
+
+TEST_F(DrainWithProgress, WaitsPastTheTimeoutUntilTheBlockFinishes) {
+    EXPECT_EQ(drained.wait_for(0s), std::future_status::timeout);
+    finishBlock();
+    EXPECT_TRUE(drained.get());
+}
+
+TEST_F(DrainWithProgress, GivesUpAfterATimeoutWithoutProgress) {
+    clock.advanceTo(kStart + 1600ms);
+    EXPECT_FALSE(drained.get());
 }
 
 } // namespace

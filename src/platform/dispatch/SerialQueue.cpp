@@ -36,10 +36,39 @@ void SerialQueue::waitUntilIdle() {
     m_idle.wait(lock, [&] { return m_finished >= target; });
 }
 
-bool SerialQueue::drain(std::chrono::milliseconds timeout) {
+bool SerialQueue::drain(std::chrono::milliseconds timeout, TimerClock& clock) {
     std::unique_lock lock(m_mutex);
     const std::uint64_t target = m_submitted;
-    return m_idle.wait_for(lock, timeout, [&] { return m_finished >= target; });
+    std::uint64_t progress = m_progress;
+    TimerClock::time_point deadline = clock.now() + timeout;
+    for (;;) {
+        if (m_finished >= target)
+            return true;
+        if (m_progress != progress) {
+            progress = m_progress;
+            deadline = clock.now() + timeout;
+        } else if (clock.now() >= deadline) {
+            return false;
+        }
+        // Registered under the lock, so a change after the checks above always wakes the sleep.
+        std::stop_source wake;
+        m_drainers.push_back(&wake);
+        lock.unlock();
+        clock.sleepUntil(deadline, wake.get_token());
+        lock.lock();
+        m_drainers.erase(std::find(m_drainers.begin(), m_drainers.end(), &wake));
+    }
+}
+
+void SerialQueue::reportProgress() {
+    std::lock_guard lock(m_mutex);
+    ++m_progress;
+    wakeDrainers();
+}
+
+void SerialQueue::wakeDrainers() {
+    for (std::stop_source* drainer : m_drainers)
+        drainer->request_stop();
 }
 
 bool SerialQueue::isCurrentThread() const {
@@ -60,6 +89,7 @@ void SerialQueue::run() {
         lock.lock();
         ++m_finished;
         m_idle.notify_all();
+        wakeDrainers();
     }
 }
 

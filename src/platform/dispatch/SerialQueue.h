@@ -13,6 +13,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace koru::platform {
 
@@ -30,23 +31,29 @@ public:
     // Blocks the caller until everything submitted before this call has run. Never call it from
     // a block on the same queue.
     void waitUntilIdle();
-    // As waitUntilIdle, but gives up after `timeout`; answers whether the queue caught up. For
-    // termination, where a stuck block must not hang the program.
-    bool drain(std::chrono::milliseconds timeout);
+    // As waitUntilIdle, but gives up once `timeout` has passed on `clock` without a sign of life;
+    // answers whether the queue caught up. For termination, where a stuck block must not hang
+    // the program but a long one that reports progress (a file being written) must not be cut.
+    bool drain(std::chrono::milliseconds timeout, TimerClock& clock = TimerClock::steady());
+    // Called now and then by a long-running block: each call starts drain()'s timeout afresh.
+    void reportProgress();
     bool isCurrentThread() const;
     const std::string& label() const { return m_label; }
 
 private:
     void run();
     void runBlock(const std::function<void()>& block) const;
+    void wakeDrainers(); // m_mutex held
 
     std::string m_label;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<std::function<void()>> m_blocks;
-    std::uint64_t m_submitted = 0; // blocks ever queued
-    std::uint64_t m_finished = 0;  // blocks ever run to the end (or thrown)
+    std::uint64_t m_submitted = 0;             // blocks ever queued
+    std::uint64_t m_finished = 0;              // blocks ever run to the end (or thrown)
+    std::uint64_t m_progress = 0;              // reportProgress() calls
+    std::vector<std::stop_source*> m_drainers; // sleeping drain() calls, woken by any change
     bool m_stopping = false;
     std::thread m_thread;
 };

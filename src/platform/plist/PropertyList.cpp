@@ -2,17 +2,11 @@
 
 #include "platform/plist/VariantTypes.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QTimeZone>
 #include <QXmlStreamReader>
 
 #include <plist/plist.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -363,14 +357,6 @@ PlistReadResult parseXml(const QByteArray& bytes) {
     return convert(root, QStringLiteral("malformed XML property list (no readable value)"));
 }
 
-void syncFolder(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 PlistReadResult PropertyList::parse(const QByteArray& bytes) {
@@ -444,31 +430,6 @@ bool PropertyList::write(const QString& path, const QVariant& value, PlistFormat
         return false;
     }
     return writeFileAtomically(path, bytes, error);
-}
-
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-    const auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("%1: cannot write: %2").arg(path, why);
-        return false;
-    };
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
-        return fail(QStringLiteral("cannot create folder %1").arg(folder));
-    // QSaveFile writes a temporary file beside the target, syncs it and renames it over the
-    // target on commit; on any failure it removes the temporary file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    syncFolder(folder);
-    return true;
 }
 
 } // namespace koru::platform

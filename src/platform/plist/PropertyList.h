@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/AtomicFileWriter.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
@@ -38,8 +40,5 @@ public:
     static bool write(const QString& path, const QVariant& value, PlistFormat format,
                       QString* error = nullptr);
 };
-
-// Writes bytes to a temporary file in the target's folder and renames it over the target.
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 } // namespace koru::platform
