@@ -1,7 +1,8 @@
 #include "AIFFWriter.h"
 
+#include "platform/files/AtomicFileWriter.h"
+
 #include <QByteArray>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -86,16 +87,12 @@ bool writeMonoAIFF24(const QString& path, const float* samples, std::size_t coun
     if (pad)
         file.append('\0');
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(error, out.errorString());
-    if (out.write(file) != file.size()) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
+    // QSaveFile alone notices a full disk only when it flushes at the rename, unreported for a
+    // file smaller than its buffer: a truncated file would replace the old one.
+    AtomicFileWriter out(path);
+    QString reason;
+    if (!out.open(&reason) || !out.write(file, &reason) || !out.commit(&reason))
         return fail(error, reason);
-    }
-    if (!out.commit())
-        return fail(error, out.errorString());
     return true;
 }
 

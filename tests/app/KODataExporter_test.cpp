@@ -14,13 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <memory>
 #include <string>
@@ -469,19 +467,14 @@ TEST_F(FailedExport, ADiskFullPartWayIsAnErrorAndKeepsTheOldFile) {
     source->rows.clear();
     for (int i = 0; i < 20000; ++i)
         source->addRow({double(i), -double(i), QStringLiteral("row")});
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 16 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto limit = std::make_unique<koru::test::ScopedFileSizeLimit>(16 * 1024);
+    ASSERT_TRUE(limit->active());
 
     std::uint64_t lastProgress = 0;
     const auto error = exporter->startExportCsvToURL(
         url("kept.csv"), [&](std::uint64_t rows, auto) { lastProgress = rows; });
 
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    limit.reset();
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->description.contains("kept.csv")) << error->description.toStdString();
     EXPECT_LT(lastProgress, 20000u) << "the export stops at the failure";

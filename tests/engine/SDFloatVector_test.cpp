@@ -7,14 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sndfile.h>
 
-#include <sys/resource.h>
-
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -381,6 +381,9 @@ TEST_F(AIFFWriterTest, ReportsAFileThatCannotBeCreated) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+// A write that runs out of room part-way, whether the file is larger or smaller than what the
+// writer buffers: a small file used to fail only when flushed at the rename, unnoticed, and a
+// truncated file replaced the old one while the save reported success.
 TEST_F(AIFFWriterTest, ReportsAFailedWriteAndKeepsTheOldFile) {
     const QString file = path("kept.aiff");
     ASSERT_TRUE(vectorOf<SDFloatVector>({0.5f})->writeToAIFFFileAtURL(file, 48000.0, nullptr));
@@ -390,24 +393,24 @@ TEST_F(AIFFWriterTest, ReportsAFailedWriteAndKeepsTheOldFile) {
         return f.readAll();
     }();
 
-    // A file-size limit makes the write itself fail after the file was created.
-    rlimit previous{};
-    getrlimit(RLIMIT_FSIZE, &previous);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    QString error;
-    const bool written =
-        SDFloatVector::vectorWithLength(100000)->writeToAIFFFileAtURL(file, 48000.0, &error);
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, oldHandler);
+    for (const std::uint64_t samples : {std::uint64_t(2000), std::uint64_t(100000)}) {
+        auto limit = std::make_unique<koru::test::ScopedFileSizeLimit>(1024);
+        ASSERT_TRUE(limit->active());
+        QString error;
+        const bool written =
+            SDFloatVector::vectorWithLength(samples)->writeToAIFFFileAtURL(file, 48000.0, &error);
+        limit.reset();
 
-    EXPECT_FALSE(written);
-    EXPECT_FALSE(error.isEmpty());
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
+        EXPECT_FALSE(written) << samples;
+        EXPECT_FALSE(error.isEmpty()) << samples;
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before) << samples;
+        EXPECT_EQ(QDir(QFileInfo(file).absolutePath())
+                      .entryList({QStringLiteral("kept.aiff*")}, QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("kept.aiff")})
+            << "no temporary file left, " << samples;
+    }
 }
 
 TEST(SDDoubleFloatVectorTest, ScalarAddAndThresholdRaiseToTheFloor) {

@@ -1,4 +1,5 @@
 #include "platform/files/AtomicFileWriter.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
+#include <memory>
 
 using koru::platform::AtomicFileWriter;
 
@@ -92,12 +91,8 @@ TEST_F(AtomicFiles, ADiskFullPartWayFailsAndKeepsTheOldFile) {
         {"one large piece", 1, 64 * 1024},
     };
     for (const Case& c : cases) {
-        rlimit previous{};
-        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = previous;
-        small.rlim_cur = 4096;
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        auto limit = std::make_unique<koru::test::ScopedFileSizeLimit>(4096);
+        ASSERT_TRUE(limit->active());
 
         QString error;
         bool written = false;
@@ -112,8 +107,7 @@ TEST_F(AtomicFiles, ADiskFullPartWayFailsAndKeepsTheOldFile) {
             written = written && writer.commit(&error);
         }
 
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
+        limit.reset();
         EXPECT_FALSE(written) << c.what;
         EXPECT_TRUE(error.contains(target())) << c.what << ": " << error.toStdString();
         EXPECT_EQ(targetBytes(), kOld) << c.what;

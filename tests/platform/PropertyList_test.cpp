@@ -10,10 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
+#include <memory>
 
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <optional>
 
@@ -365,19 +364,14 @@ TEST_F(FailedWrite, UnsupportedValueLeavesOldFile) {
 
 // A write that runs out of room part-way (here a file-size limit, which binds root too).
 TEST_F(FailedWrite, DiskFullPartWayLeavesOldFile) {
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto limit = std::make_unique<koru::test::ScopedFileSizeLimit>(4096);
+    ASSERT_TRUE(limit->active());
 
     QString error;
     const bool written = PropertyList::write(
         target(), QVariantMap{{"big", QByteArray(64 * 1024, 'x')}}, PlistFormat::Binary, &error);
 
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    limit.reset();
     EXPECT_FALSE(written);
     EXPECT_TRUE(error.contains(target())) << error.toStdString();
     expectOldFileUntouched();

@@ -5,11 +5,16 @@
 #include <QLocale>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include <clocale>
+#include <csignal>
 
 namespace koru::test {
 
-QString testRoot() { return qEnvironmentVariable("KORU_TEST_ROOT"); }
+QString testRoot() {
+    return qEnvironmentVariable("KORU_TEST_ROOT");
+}
 
 ScopedLocale::ScopedLocale(const char* name) {
     const char* previous = std::setlocale(LC_ALL, nullptr);
@@ -22,6 +27,25 @@ ScopedLocale::ScopedLocale(const char* name) {
 ScopedLocale::~ScopedLocale() {
     std::setlocale(LC_ALL, m_previous.c_str());
     QLocale::setDefault(QLocale::c());
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long bytes) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return;
+    m_previousCurrent = limit.rlim_cur;
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        limit.rlim_cur = m_previousCurrent;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::signal(SIGXFSZ, m_previousHandler);
 }
 
 bool spinUntil(const std::function<bool()>& done, int timeoutMs) {

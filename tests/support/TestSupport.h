@@ -24,6 +24,23 @@ private:
     bool m_active = false;
 };
 
+// Limits the size of any file this process writes for the life of the object, so a write runs
+// out of room part-way as on a full disk (the limit binds root too); the signal it would raise
+// is ignored meanwhile, leaving the write to fail with an error.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(unsigned long bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    unsigned long m_previousCurrent = 0;
+    void (*m_previousHandler)(int) = nullptr;
+    bool m_active = false;
+};
+
 // Runs the Qt event loop until `done` answers true or `timeoutMs` passes; returns done().
 bool spinUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
