@@ -16,7 +16,7 @@ namespace koru::test {
 class ScriptedUiPrompter : public UiPrompter {
 public:
     std::deque<Response> alertAnswers;
-    std::deque<std::optional<QString>> panelAnswers;
+    std::deque<QString> panelAnswers; // a null string cancels the panel
     std::deque<LicenceAnswer> licenceAnswers;
     bool openUrlAnswer = true;
 
@@ -48,13 +48,16 @@ public:
     }
 
 private:
-    // Built in place: moving an empty optional string through a copy trips a false
-    // "may be used uninitialized" in GCC 12 at -O2 with the address sanitizer.
+    // Kept as plain strings: GCC 12 warns falsely of an uninitialised optional string when one
+    // is moved out of a container at -O2.
     std::optional<QString> nextPanelAnswer() {
-        if (panelAnswers.empty())
+        QString answer;
+        if (!panelAnswers.empty()) {
+            answer = panelAnswers.front();
+            panelAnswers.pop_front();
+        }
+        if (answer.isNull())
             return std::nullopt;
-        std::optional<QString> answer = std::move(panelAnswers.front());
-        panelAnswers.pop_front();
         return answer;
     }
     template <typename T> static T next(std::deque<T>& answers, T fallback) {
