@@ -2,6 +2,7 @@
 
 #include "app/KODataExporter.h"
 #include "app/UiPrompter.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/fourcc/FourCC.h"
 
@@ -199,29 +200,23 @@ bool ExporterPanelModel::beginExport(const QString& path) {
             progress->total = total.value_or(0);
             if (progress->posted.exchange(true))
                 return;
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, progress] {
-                    progress->posted = false;
-                    if (self)
-                        emit self->exportProgressed(progress->rows, progress->total);
-                },
-                Qt::QueuedConnection);
+            platform::postToMainThread(QCoreApplication::instance(), [self, progress] {
+                progress->posted = false;
+                if (self)
+                    emit self->exportProgressed(progress->rows, progress->total);
+            });
         };
         const std::optional<utility::Error> error = exporter->startExportCsvToURL(url, report);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, error] {
-                if (error) {
-                    Alert alert;
-                    alert.messageText = error->description;
-                    alert.informativeText = error->recoverySuggestion;
-                    uiPrompter().runModal(alert);
-                }
-                if (self)
-                    self->finishExport(!error);
-            },
-            Qt::QueuedConnection);
+        platform::postToMainThread(QCoreApplication::instance(), [self, error] {
+            if (error) {
+                Alert alert;
+                alert.messageText = error->description;
+                alert.informativeText = error->recoverySuggestion;
+                uiPrompter().runModal(alert);
+            }
+            if (self)
+                self->finishExport(!error);
+        });
     });
     return true;
 }
