@@ -35,6 +35,7 @@ RtAudioInputStream::~RtAudioInputStream() = default;
 
 void RtAudioInputStream::start() {
     m_pace = StreamPaceWatch(MonotonicClock::system(), m_sampleRate);
+    m_started.store(true, std::memory_order_release);
     m_stream->start();
     if (!m_stream->running())
         throw AudioStreamError(kAudioHardwareNotRunningError,
@@ -48,6 +49,8 @@ void RtAudioInputStream::stop() noexcept {
 int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double,
                                  unsigned int status, void* userData) {
     auto* self = static_cast<RtAudioInputStream*>(userData);
+    if (!self->m_started.load(std::memory_order_acquire))
+        return 0;
     self->m_stream->noteAudioThread();
     self->deliver(static_cast<const float*>(input), frames, status);
     return self->m_stream->callbackResult();

@@ -4,6 +4,7 @@
 #include "platform/audio/AudioInputStream.h"
 #include "platform/audio/StreamPaceWatch.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ private:
     std::vector<const float*> m_pointers;
     StreamPaceWatch m_pace;
     std::unique_ptr<RtAudioStream> m_stream;
+    // Set before the back-end is told to start, read first by every callback: the back-end may
+    // check its running state without its lock, so this publishes the stream to the audio thread.
+    std::atomic<bool> m_started{false};
 };
 
 } // namespace koru::platform

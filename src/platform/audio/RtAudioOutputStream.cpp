@@ -21,6 +21,7 @@ RtAudioOutputStream::RtAudioOutputStream(AudioBackend backend, const std::string
 RtAudioOutputStream::~RtAudioOutputStream() = default;
 
 void RtAudioOutputStream::start() {
+    m_started.store(true, std::memory_order_release);
     m_stream->start();
 }
 
@@ -31,6 +32,8 @@ void RtAudioOutputStream::stop() noexcept {
 int RtAudioOutputStream::callback(void* output, void*, unsigned int frames, double, unsigned int,
                                   void* userData) {
     auto* self = static_cast<RtAudioOutputStream*>(userData);
+    if (!self->m_started.load(std::memory_order_acquire))
+        return 0;
     self->m_stream->noteAudioThread();
     auto* out = static_cast<float*>(output);
     if (!out)

@@ -3,6 +3,7 @@
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/AudioOutputStream.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ private:
     unsigned int m_frames;
     std::vector<float*> m_pointers;
     std::unique_ptr<RtAudioStream> m_stream;
+    // Set before the back-end is told to start, read first by every callback: the back-end may
+    // check its running state without its lock, so this publishes the stream to the audio thread.
+    std::atomic<bool> m_started{false};
 };
 
 } // namespace koru::platform
