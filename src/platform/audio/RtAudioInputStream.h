@@ -39,10 +39,11 @@ private:
     unsigned int m_frames;
     std::vector<const float*> m_pointers;
     StreamPaceWatch m_pace;
-    std::unique_ptr<RtAudioStream> m_stream;
     // Set before the back-end is told to start, read first by every callback: the back-end may
     // check its running state without its lock, so this publishes the stream to the audio thread.
+    // Declared before the stream, which may call back as soon as it is open.
     std::atomic<bool> m_started{false};
+    std::unique_ptr<RtAudioStream> m_stream;
 };
 
 } // namespace koru::platform
