@@ -62,6 +62,10 @@ public:
     const QVariantList& recentInstruments() const { return mRecentInstruments; }
     void appendRecentInstrument(const QVariantMap& dictionary);
     void clearRecentInstruments() { mRecentInstruments.clear(); }
+    // Removes every history entry equal to `dictionary`.
+    void removeRecentInstrument(const QVariantMap& dictionary) {
+        mRecentInstruments.removeAll(QVariant(dictionary));
+    }
 
     qint64 currentInstrumentIndex() const { return mCurrentInstrumentIndex; }
     void setCurrentInstrumentIndex(qint64 index) { mCurrentInstrumentIndex = index; }

@@ -7,16 +7,24 @@
 #include <QUrl>
 
 #include <optional>
+#include <vector>
 
 namespace koru {
+
+// A check box shown with an open panel (say, "Overwrite current session").
+struct PanelCheckBox {
+    QString title;
+    bool checked = false;
+};
 
 // What a command asks of an open or save panel.
 struct FilePanel {
     QString title;
-    QString directory;       // empty: where the panel was last
-    QString suggestedName;   // save panels only
-    QStringList nameFilters; // e.g. "CSV files (*.csv)"
-    QString defaultSuffix;   // added when the user types a name without one
+    QString directory;                     // empty: where the panel was last
+    QString suggestedName;                 // save panels only
+    QStringList nameFilters;               // e.g. "CSV files (*.csv)"
+    QString defaultSuffix;                 // added when the user types a name without one
+    std::vector<PanelCheckBox> checkBoxes; // open panels only
 };
 
 // How the user answered the licence agreement. Closing its window counts as not agreeing.
@@ -30,7 +38,8 @@ class UiPrompter : public AlertPresenter {
 public:
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> runSavePanel(const FilePanel& panel) = 0;
-    virtual std::optional<QString> runOpenPanel(const FilePanel& panel) = 0;
+    // When the user chose a file, the panel's check boxes hold what the user left them at.
+    virtual std::optional<QString> runOpenPanel(FilePanel& panel) = 0;
     // Shows the agreement (HTML) application-modal until the user agrees or declines.
     virtual LicenceAnswer runLicenceAgreement(const QString& html) = 0;
     // Opens a web page or a local file with the desktop; false when nothing could open it.

@@ -1,17 +1,15 @@
 #include "app/KOPreferences.h"
 #include "app/ZOAppDelegate.h"
-#include "app/ui/KOPreferencesWindow.h"
+#include "app/ui/KOAppController.h"
 #include "app/ui/QtUiPrompter.h"
 #include "engine/KOAudioDevice.h"
 #include "engine/ui/DesktopPresenters.h"
+#include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
 #include "utility/ui/KOScrollWheelFilter.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QKeySequence>
-#include <QMainWindow>
-#include <QMenuBar>
+#include <QFileInfo>
 
 #include <clocale>
 
@@ -19,6 +17,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("KORU");
     QApplication::setOrganizationDomain("koru.audio");
+    // Closing the main window quits through the controller, which may refuse while recording.
+    QApplication::setQuitOnLastWindowClosed(false);
     // Property-list and number parsing below Qt go through the C library: keep it on "C".
     std::setlocale(LC_NUMERIC, "C");
     KOScrollWheelFilter::installApplicationWide();
@@ -31,23 +31,22 @@ int main(int argc, char** argv) {
         return 0;
     koru::log::init("KORU");
     // The standard defaults must be in place before the first read of any default.
-    KOPreferences& preferences = KOPreferences::sharedPreferences();
-
+    KOPreferences::sharedPreferences();
     koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
-    ZOAppDelegate delegate;
-    delegate.keepSystemAlive();
 
-    QMainWindow window;
-    window.setWindowTitle("KORU");
-    KOPreferencesWindow preferencesWindow(preferences, &window);
-    QAction* showPreferences = window.menuBar()
-                                   ->addMenu(QObject::tr("KORU"))
-                                   ->addAction(QObject::tr("Preferences…"), &preferencesWindow,
-                                               &KOPreferencesWindow::showWindow);
-    showPreferences->setShortcut(QKeySequence::Preferences);
-    showPreferences->setShortcutContext(Qt::ApplicationShortcut);
-    showPreferences->setMenuRole(QAction::PreferencesRole);
-    window.resize(900, 600);
-    window.show();
+    KOAppController controller(KOAppController::programServices());
+    controller.awakeFromNib();
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &controller,
+                     &KOAppController::applicationStateChanged);
+    controller.applicationDidFinishLaunching();
+
+    // Session files handed over on the command line (the desktop file passes them so).
+    for (const QString& argument : QApplication::arguments().mid(1))
+        if (QFileInfo(argument).suffix() == QStringLiteral("kosession"))
+            controller.openFile(argument);
+
+    koru::platform::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
+                     &controller, [&controller] { controller.terminate(); });
     return app.exec();
 }

@@ -9,19 +9,16 @@
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/WindowFrame.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPalette>
-#include <QScreen>
 #include <QStyleFactory>
 
-#include <fmt/format.h>
-
 #include <array>
-#include <charconv>
 #include <cmath>
 
 using koru::platform::InternalInconsistencyException;
@@ -57,50 +54,6 @@ QPalette darkPalette() {
     palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
     palette.setColor(QPalette::HighlightedText, Qt::black);
     return palette;
-}
-
-std::optional<std::array<int, 8>> parseFrame(const QString& text) {
-    const QByteArray bytes = text.toLatin1();
-    const char* pos = bytes.constData();
-    const char* end = pos + bytes.size();
-    std::array<int, 8> values{};
-    for (int& value : values) {
-        while (pos < end && *pos == ' ')
-            ++pos;
-        const auto [next, ec] = std::from_chars(pos, end, value);
-        if (ec != std::errc())
-            return std::nullopt;
-        pos = next;
-    }
-    while (pos < end && *pos == ' ')
-        ++pos;
-    if (pos != end)
-        return std::nullopt;
-    return values;
-}
-
-// The screen the rectangle mostly lies on now, else the primary one.
-QScreen* screenFor(const QRect& rect) {
-    QScreen* best = QGuiApplication::primaryScreen();
-    qint64 bestArea = 0;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect common = screen->availableGeometry().intersected(rect);
-        const qint64 area = qint64(common.width()) * common.height();
-        if (area > bestArea) {
-            best = screen;
-            bestArea = area;
-        }
-    }
-    return best;
-}
-
-QRect clampedOnto(QRect rect, const QRect& area) {
-    rect.setWidth(std::min(rect.width(), area.width()));
-    rect.setHeight(std::min(rect.height(), area.height()));
-    const int x = std::clamp(rect.x(), area.left(), area.right() + 1 - rect.width());
-    const int y = std::clamp(rect.y(), area.top(), area.bottom() + 1 - rect.height());
-    rect.moveTo(x, y);
-    return rect;
 }
 
 } // namespace
@@ -214,29 +167,11 @@ QVariantMap KOInstrumentController::dictionaryRepresentation() const {
 }
 
 QString KOInstrumentController::windowFrameString() const {
-    if (!mWindow)
-        return {};
-    const QRect frame = mWindow->geometry();
-    const QScreen* screen =
-        mWindow->screen() ? mWindow->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect();
-    return QString::fromStdString(fmt::format("{} {} {} {} {} {} {} {}", frame.x(), frame.y(),
-                                              frame.width(), frame.height(), area.x(), area.y(),
-                                              area.width(), area.height()));
+    return mWindow ? koru::windowFrameString(*mWindow) : QString();
 }
 
 bool KOInstrumentController::setWindowFrameFromString(const QString& text) {
-    const auto values = parseFrame(text);
-    if (!mWindow || !values)
-        return false;
-    const auto& v = *values;
-    QRect frame(v[0], v[1], v[2], v[3]);
-    if (frame.width() <= 0 || frame.height() <= 0)
-        return false;
-    if (const QScreen* screen = screenFor(frame))
-        frame = clampedOnto(frame, screen->availableGeometry());
-    mWindow->setGeometry(frame);
-    return true;
+    return mWindow && koru::setWindowFrameFromString(*mWindow, text);
 }
 
 // --- Identity and state ----------------------------------------------------------------------

@@ -17,6 +17,9 @@ class ScriptedUiPrompter : public UiPrompter {
 public:
     std::deque<Response> alertAnswers;
     std::deque<QString> panelAnswers; // a null string cancels the panel
+    // The states an open panel's check boxes are left at, one entry per chosen file; without
+    // one they keep the states the panel offered.
+    std::deque<std::vector<bool>> checkBoxAnswers;
     std::deque<LicenceAnswer> licenceAnswers;
     bool openUrlAnswer = true;
 
@@ -34,9 +37,16 @@ public:
         savePanels.push_back(panel);
         return nextPanelAnswer();
     }
-    std::optional<QString> runOpenPanel(const FilePanel& panel) override {
+    std::optional<QString> runOpenPanel(FilePanel& panel) override {
         openPanels.push_back(panel);
-        return nextPanelAnswer();
+        std::optional<QString> answer = nextPanelAnswer();
+        if (answer && !checkBoxAnswers.empty()) {
+            const std::vector<bool> states = checkBoxAnswers.front();
+            checkBoxAnswers.pop_front();
+            for (std::size_t i = 0; i < states.size() && i < panel.checkBoxes.size(); ++i)
+                panel.checkBoxes[i].checked = states[i];
+        }
+        return answer;
     }
     LicenceAnswer runLicenceAgreement(const QString& html) override {
         licenceTexts.push_back(html);

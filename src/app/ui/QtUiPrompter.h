@@ -10,7 +10,7 @@ class QtUiPrompter : public UiPrompter {
 public:
     Response runModal(const Alert& alert) override;
     std::optional<QString> runSavePanel(const FilePanel& panel) override;
-    std::optional<QString> runOpenPanel(const FilePanel& panel) override;
+    std::optional<QString> runOpenPanel(FilePanel& panel) override;
     LicenceAnswer runLicenceAgreement(const QString& html) override;
     bool openUrl(const QUrl& url) override;
 };

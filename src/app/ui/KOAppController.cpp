@@ -1,0 +1,886 @@
+#include "app/ui/KOAppController.h"
+
+#include "app/BuildStamp.h"
+#include "app/InstrumentRegistry.h"
+#include "app/KOGrowlNotificationCenter.h"
+#include "app/KOPreferences.h"
+#include "app/UiPrompter.h"
+#include "app/ui/KOPreferencesWindow.h"
+#include "engine/KOAudioDevice.h"
+#include "framework/KOInstrumentController.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/MainThread.h"
+#include "platform/dispatch/KOBackgroundQueue.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/log/Log.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/paths/Paths.h"
+#include "utility/BundleInfo.h"
+#include "utility/KODistanceFormatter.h"
+#include "utility/VEString.h"
+#include "utility/VEAppStatisticsHelper.h"
+#include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/WindowFrame.h"
+#include "zotools/ui/ZOAudioInputDeviceMenu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+using koru::Session;
+using koru::Workspaces;
+
+namespace {
+
+QString text(const char* latin1) {
+    return QString::fromLatin1(latin1);
+}
+
+std::string utf8(const QString& value) {
+    return value.toStdString();
+}
+
+// A key shortcut from the stored key ("1", "F5") and the Qt modifier mask; none without a key.
+QKeySequence workspaceShortcut(const QString& key, quint64 modifiers) {
+    if (key.isEmpty())
+        return {};
+    const QKeySequence keyOnly = QKeySequence::fromString(key, QKeySequence::PortableText);
+    if (keyOnly.isEmpty())
+        return {};
+    const auto mask = static_cast<int>(modifiers & quint64(Qt::KeyboardModifierMask));
+    return QKeySequence(QKeyCombination(Qt::KeyboardModifiers::fromInt(mask), keyOnly[0].key()));
+}
+
+constexpr std::array<qint64, 5> kFrequencyDetailsSizes{10, 12, 14, 18, 24};
+
+} // namespace
+
+const std::array<KOAppController::InstrumentKind, 10> KOAppController::kInstrumentKinds{{
+    {"KOFFTController", "Spectrum Analyser"},
+    {"KOTransferController", "Transfer Function"},
+    {"KOSpectralHistoryController", "Spectral History"},
+    {"KOGoniometerController", "Goniometer"},
+    {"KODeviceInPPMController", "Input PPM"},
+    {"KORecorderController", "Recorder"},
+    {"KOLevelHistoryController", "Level History"},
+    {"KOSplController", "SPL Meter"},
+    {"KONetSendController", "Network Send"},
+    {"KOOscilloscopeController", "Oscilloscope"},
+}};
+
+KOAppController::Services KOAppController::programServices() {
+    Services services;
+    services.defaults = &koru::platform::UserDefaults::standardUserDefaults();
+    services.preferences = &KOPreferences::sharedPreferences();
+    services.audioDevice = &KOAudioDevice::sharedAudioDevice();
+    services.registry = &koru::InstrumentRegistry::shared();
+    services.backgroundQueue = KOBackgroundQueue();
+    services.notifications = &KOGrowlNotificationCenter::sharedGrowlCenter();
+    services.switcher = &KOInstrumentSwitcher::sharedInstrumentSwitcher();
+    return services;
+}
+
+KOAppController::KOAppController(Services services)
+    : ZOAppDelegate(services.bus), m(std::move(services)), mInstrumentList(*m.registry, *this),
+      mSession(*this), mWorkspaces(mSession) {
+    const koru::utility::BundleInfo& bundle = koru::utility::BundleInfo::mainBundle();
+    koru::log::info("Hi! Here is KORU {} ({}) Build date: {} {}",
+                    utf8(bundle.version.value_or(QStringLiteral("(null)"))),
+                    utf8(bundle.shortVersion.value_or(QStringLiteral("(null)"))), koru::buildDate(),
+                    koru::buildTime());
+
+    buildMainWindow();
+    buildMenus();
+    if (m.defaults->boolForKey(text(kInfoPanelVisibleDefault)))
+        KOInfoPanel::sharedInfoPanel().show();
+
+    if (m.notifications) {
+        m.audioDevice->setNotifier(m.notifications);
+        m.notifications->setClipIndicatorReset([this] { resetPPMClipIndicators(); });
+    }
+    if (m.switcher)
+        m.switcher->setDelegate(this);
+
+    // Started once start-up is over: before that there is nothing to save.
+    mAutosaveTimer.setInterval(kAutosaveInterval);
+    connect(&mAutosaveTimer, &QTimer::timeout, this, &KOAppController::autosave);
+    mDeactivationTimer.setSingleShot(true);
+    mDeactivationTimer.setInterval(kDeactivationDebounceMs);
+    connect(&mDeactivationTimer, &QTimer::timeout, this,
+            &KOAppController::applicationDidResignActive);
+
+    mMainWindow->show();
+}
+
+KOAppController::~KOAppController() {
+    mAutosaveTimer.stop();
+    if (m.switcher)
+        m.switcher->setDelegate(nullptr);
+    if (m.notifications) {
+        m.notifications->setClipIndicatorReset({});
+        m.audioDevice->setNotifier(nullptr);
+    }
+    setInstrumentMenu(nullptr);
+}
+
+// --- Start-up ------------------------------------------------------------------------------------
+
+void KOAppController::buildMainWindow() {
+    mMainWindow = std::make_unique<QMainWindow>();
+    mMainWindow->setWindowTitle(QStringLiteral("KORU"));
+    mMainWindow->installEventFilter(this);
+
+    auto* central = new QWidget(mMainWindow.get());
+    auto* layout = new QHBoxLayout(central);
+    const auto table = [&](const QString& title, QListWidget*& list) {
+        auto* box = new QGroupBox(title, central);
+        auto* boxLayout = new QVBoxLayout(box);
+        list = new QListWidget(box);
+        boxLayout->addWidget(list);
+        layout->addWidget(box);
+    };
+    table(tr("Instruments"), mCurrentInstrumentsTable);
+    table(tr("History"), mRecentInstrumentsTable);
+    mCurrentInstrumentsTable->setObjectName(QStringLiteral("currentInstrumentsTable"));
+    mRecentInstrumentsTable->setObjectName(QStringLiteral("recentInstrumentsTable"));
+    mMainWindow->setCentralWidget(central);
+    mMainWindow->resize(640, 400);
+}
+
+QAction* KOAppController::addApplicationAction(QMenu* menu, const QString& title,
+                                               const QKeySequence& shortcut,
+                                               std::function<void()> action) {
+    QAction* item = menu->addAction(title);
+    item->setShortcut(shortcut);
+    item->setShortcutContext(Qt::ApplicationShortcut);
+    connect(item, &QAction::triggered, this, [action = std::move(action)] { action(); });
+    if (!shortcut.isEmpty())
+        mShortcutActions.append(item);
+    return item;
+}
+
+void KOAppController::buildMenus() {
+    QMenuBar* bar = mMainWindow->menuBar();
+
+    QMenu* application = bar->addMenu(QStringLiteral("KORU"));
+    auto* preferencesWindow = new KOPreferencesWindow(*m.preferences, mMainWindow.get());
+    QAction* preferencesItem =
+        addApplicationAction(application, tr("Preferences…"), QKeySequence::Preferences,
+                             [preferencesWindow] { preferencesWindow->showWindow(); });
+    preferencesItem->setMenuRole(QAction::PreferencesRole);
+    application->addSeparator();
+    QAction* quitItem = addApplicationAction(application, tr("Quit KORU"), QKeySequence::Quit,
+                                             [this] { terminate(); });
+    quitItem->setMenuRole(QAction::QuitRole);
+
+    QMenu* file = bar->addMenu(tr("File"));
+    addApplicationAction(file, tr("Open Session…"), QKeySequence::Open, [this] { openDocument(); });
+    file->addSeparator();
+    addApplicationAction(file, tr("Save Session"), QKeySequence::Save, [this] { saveDocument(); });
+    addApplicationAction(file, tr("Save Session As…"), QKeySequence::SaveAs,
+                         [this] { saveDocumentAs(); });
+    addApplicationAction(file, tr("Revert to Saved"), {}, [this] { revertDocumentToSaved(); });
+
+    QMenu* view = bar->addMenu(tr("View"));
+    mDistancesMenu = view->addMenu(tr("Distance Unit"));
+    mFrequencyDetailsSizeMenu = view->addMenu(tr("Frequency Details"));
+
+    QMenu* audio = bar->addMenu(tr("Audio"));
+    mAudioDeviceMenu = new ZOAudioInputDeviceMenu(
+        [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
+    audio->addMenu(mAudioDeviceMenu);
+
+    mAddInstrumentMenu = bar->addMenu(tr("Instruments"));
+    for (const InstrumentKind& kind : kInstrumentKinds) {
+        const QString typeName = text(kind.typeName);
+        if (m.registry->contains(typeName))
+            addApplicationAction(mAddInstrumentMenu, tr(kind.title), {},
+                                 [this, typeName] { addInstrument(typeName); });
+    }
+    mAddInstrumentMenu->setEnabled(!mAddInstrumentMenu->isEmpty());
+
+    // The current instrument's menu goes in before this one.
+    mWorkspacesMenu = bar->addMenu(tr("Workspaces"));
+
+    QMenu* window = bar->addMenu(tr("Window"));
+    addApplicationAction(window, tr("Main Window"), QKeySequence(Qt::CTRL | Qt::Key_0), [this] {
+        mMainWindow->show();
+        mMainWindow->raise();
+        mMainWindow->activateWindow();
+    });
+}
+
+void KOAppController::buildDisplaySettingMenus() {
+    const std::uint32_t unit = distanceFormat();
+    for (const std::uint32_t each : KODistanceFormatter::allUnits()) {
+        QAction* item = mDistancesMenu->addAction(KODistanceFormatter::unitNameForUnit(each));
+        item->setData(each);
+        item->setCheckable(true);
+        item->setChecked(each == unit);
+        connect(item, &QAction::triggered, this, [this, each] { changeDistanceFormat(each); });
+    }
+
+    const auto addSize = [this](const QString& title, qint64 size) {
+        QAction* item = mFrequencyDetailsSizeMenu->addAction(title);
+        item->setData(size);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, size] { changeFreqDetails(size); });
+    };
+    addSize(tr("Hidden"), 0);
+    mFrequencyDetailsSizeMenu->addSeparator();
+    for (const qint64 size : kFrequencyDetailsSizes)
+        addSize(QStringLiteral("%1 pt").arg(size), size);
+    const qint64 current = getFrequencyDetailsSize();
+    for (QAction* item : mFrequencyDetailsSizeMenu->actions())
+        if (!item->isSeparator())
+            item->setChecked(item->data().toLongLong() == current);
+}
+
+void KOAppController::awakeFromNib() {
+    // Posted from any thread.
+    mReloadObserver = koru::platform::observeNotification(
+        text(KOAudioDevice::kReloadAudioPropNotification), nullptr,
+        [this](const koru::platform::Notification&) {
+            koru::platform::postToMainThread(this, [this] { audioPropertiesChanged(); });
+        });
+
+    restoreLastSession();
+    buildDisplaySettingMenus();
+
+    // Restored instruments asked the device for its rate already; it answers before it starts.
+    m.audioDevice->start();
+    audioPropertiesChanged();
+    reloadTables();
+    rebuildWorkspacesMenu();
+
+    keepSystemAlive();
+    mAutosaveTimer.start();
+}
+
+void KOAppController::restoreLastSession() {
+    const QString uidKey = text(Session::kLastAudioDeviceUIDDefault);
+    const QVariant uidValue = m.defaults->objectForKey(uidKey);
+    const std::optional<QString> uid =
+        uidValue.isValid() ? std::optional<QString>(m.defaults->stringForKey(uidKey))
+                           : std::nullopt;
+    const QString name =
+        uid ? Session::sessionNameForUID(uid) : text(Session::kLastSessionFileName);
+    const koru::SessionRead read = Session::readAutomaticSession(name);
+    if (!read.error.isEmpty())
+        koru::log::error("last session {} could not be read: {}", utf8(name), utf8(read.error));
+
+    if (read.dictionary) {
+        koru::log::info("found last session with UID {}",
+                        utf8(uid.value_or(QStringLiteral("(null)"))));
+        const QVariant fileID = read.dictionary->value(text(Session::kSessionIDKey));
+        const QVariant storedID = m.defaults->objectForKey(text(Session::kLastSessionIDDefault));
+        const bool consistent = fileID.typeId() == QMetaType::QString &&
+                                storedID.typeId() == QMetaType::QString &&
+                                fileID.toString() == storedID.toString();
+        bool load = true;
+        if (!consistent) {
+            koru::log::info(
+                "last session UID {} does not match session UID in preferences {}",
+                utf8(fileID.isValid() ? fileID.toString() : QStringLiteral("(null)")),
+                utf8(storedID.isValid() ? storedID.toString() : QStringLiteral("(null)")));
+            koru::Alert alert;
+            alert.messageText = QStringLiteral("Inconsistent Session");
+            alert.defaultButton = QStringLiteral("Load");
+            alert.alternateButton = QStringLiteral("Do not load");
+            alert.informativeText = QStringLiteral(
+                "KORU did not quit regulary. Do you want to try to load the last session file?");
+            load = koru::uiPrompter().runModal(alert) == koru::AlertPresenter::Response::Default;
+        }
+        if (load && m.preferences->shouldLoadLastSession()) {
+            koru::log::info("I will try restore the last session from {}.", utf8(name));
+            mSession.loadSessionFromDictionary(read.dictionary, false);
+        }
+    }
+
+    // Written at once: a crash from here on leaves a file whose ID differs.
+    m.defaults->setString(text(Session::kLastSessionIDDefault), VEString::uuidString());
+}
+
+void KOAppController::applicationDidFinishLaunching() {
+    VEAppStatisticsHelper::sharedHelper().start();
+}
+
+// --- Automatic session ---------------------------------------------------------------------------
+
+QString KOAppController::automaticSessionPath() const {
+    return QDir(koru::platform::applicationSupportDirectory())
+        .filePath(mSession.sessionAutosaveName());
+}
+
+void KOAppController::autosave() {
+    keepSystemAlive();
+    if (mInstrumentList.instruments().empty() && mInstrumentList.recentInstruments().isEmpty())
+        return;
+    koru::AutomaticSession snapshot;
+    QString name;
+    try {
+        snapshot = mSession.automaticSessionSnapshot();
+        name = mSession.sessionAutosaveName();
+    } catch (const std::exception& error) {
+        koru::log::info("exception during autosave:\n{}", error.what());
+        return;
+    }
+    // The snapshot is a copy: the queue never touches the main thread's objects.
+    koru::platform::UserDefaults* defaults = m.defaults;
+    m.backgroundQueue->async([snapshot = std::move(snapshot), name, defaults] {
+        try {
+            Session::writeAutomaticSession(snapshot, name, *defaults);
+        } catch (const std::exception& error) {
+            koru::log::info("exception during autosave:\n{}", error.what());
+        }
+    });
+}
+
+// --- Quitting ------------------------------------------------------------------------------------
+
+bool KOAppController::terminate() {
+    if (mTerminated)
+        return true;
+    if (!applicationShouldTerminate())
+        return false;
+    applicationWillTerminate();
+    quit();
+    return true;
+}
+
+bool KOAppController::applicationShouldTerminate() {
+    if (!m.audioDevice->inSafeMode())
+        return true;
+    koru::Alert alert;
+    alert.messageText = text(kNotRecordingTitle);
+    alert.informativeText = QStringLiteral(
+        "KORU is currently recording and can't quit!\nStop all recorders and try again");
+    alert.defaultButton = QStringLiteral("Cancel");
+    koru::uiPrompter().runModal(alert);
+    return false;
+}
+
+void KOAppController::applicationWillTerminate() {
+    mTerminated = true;
+    // No autosave may run after, or alongside, the last write: its new session ID would not
+    // match the file left behind, and the next start would ask about an inconsistent session.
+    mAutosaveTimer.stop();
+    if (!m.backgroundQueue->drain(kQuitDrainTimeout))
+        koru::log::warn("background work still running at quit; not waiting longer");
+
+    if (m.notifications)
+        m.notifications->cleanUp();
+    std::vector<KOInstrumentController*> open;
+    for (const auto& instrument : mInstrumentList.instruments())
+        open.push_back(instrument.get());
+    for (KOInstrumentController* instrument : open)
+        instrument->applicationWillStop();
+    m.defaults->setBool(text(kInfoPanelVisibleDefault), KOInfoPanel::sharedInfoPanel().isVisible());
+    m.audioDevice->stop();
+
+    const QString path = automaticSessionPath();
+    try {
+        mSession.saveCurrentSessionToFileInApplicationSupportDirectory(
+            mSession.sessionAutosaveName(), *m.defaults);
+    } catch (const std::exception& error) {
+        koru::log::error("the session could not be saved at quit: {}", error.what());
+    }
+    koru::log::info("successfully saved the current session to {}\nSee you soon, KORU.",
+                    utf8(path));
+    koru::log::logger().flush();
+}
+
+void KOAppController::quit() {
+    if (m.quit)
+        m.quit();
+    else
+        QCoreApplication::quit();
+}
+
+bool KOAppController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mMainWindow.get() && event->type() == QEvent::Close && !mTerminated) {
+        // Closing the main window quits, by the same path as the Quit command; the window stays
+        // while a recorder refuses.
+        event->ignore();
+        QMetaObject::invokeMethod(
+            this, [this] { terminate(); }, Qt::QueuedConnection);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// --- Instruments ---------------------------------------------------------------------------------
+
+KOInstrumentController* KOAppController::addInstrument(const QString& typeName) {
+    try {
+        if (typeName == text(koru::InstrumentList::kSplMeterType))
+            return mInstrumentList.addSPLMeter();
+        return mInstrumentList.addInstrument(typeName);
+    } catch (const std::exception& error) {
+        koru::log::error("a new {} could not be made: {}", utf8(typeName), error.what());
+        return nullptr;
+    }
+}
+
+void KOAppController::restoreRecentInstrument(qint64 row) {
+    const QVariantList& history = mInstrumentList.recentInstruments();
+    if (row < 0 || row >= history.size())
+        return;
+    const QVariantMap dictionary = history.at(row).toMap();
+    try {
+        restoreInstrumentFromDictionary(dictionary);
+        mInstrumentList.removeRecentInstrument(dictionary);
+    } catch (const std::exception& error) {
+        koru::log::error("instrument could not be restored from the history: {}", error.what());
+    }
+    reloadTables();
+}
+
+void KOAppController::resetPPMClipIndicators() {
+    std::vector<KOInstrumentController*> meters;
+    for (const auto& instrument : mInstrumentList.instruments())
+        if (instrument->typeName() == QStringLiteral("KODeviceInPPMController"))
+            meters.push_back(instrument.get());
+    for (KOInstrumentController* meter : meters)
+        meter->reset();
+}
+
+void KOAppController::removeInstrument(KOInstrumentController* controller) {
+    mInstrumentList.removeInstrument(controller);
+}
+
+void KOAppController::instrumentDidHide(KOInstrumentController*) {
+    reloadOpenInstrumentsTable();
+}
+
+void KOAppController::instrumentDidUnhide(KOInstrumentController*) {
+    reloadOpenInstrumentsTable();
+}
+
+void KOAppController::setCurrentInstrument(KOInstrumentController* controller) {
+    if (controller == mCurrentInstrument)
+        return;
+    mCurrentInstrument = controller;
+    const auto& open = mInstrumentList.instruments();
+    const auto found = std::find_if(open.begin(), open.end(), [controller](const auto& each) {
+        return each.get() == controller;
+    });
+    if (found != open.end())
+        mInstrumentList.setCurrentInstrumentIndex(found - open.begin());
+    setInstrumentMenu(controller ? controller->instrumentMenu() : nullptr);
+}
+
+void KOAppController::instrumentDidResignCurrent(KOInstrumentController* controller) {
+    if (controller != mCurrentInstrument)
+        return;
+    mCurrentInstrument = nullptr;
+    setInstrumentMenu(nullptr);
+}
+
+void KOAppController::setInstrumentMenu(QMenu* menu) {
+    if (mInstrumentMenu == menu)
+        return;
+    if (mInstrumentMenu && mMainWindow)
+        mMainWindow->menuBar()->removeAction(mInstrumentMenu->menuAction());
+    mInstrumentMenu = menu;
+    if (!menu || !mMainWindow)
+        return;
+    QMenuBar* bar = mMainWindow->menuBar();
+    bar->insertMenu(bar->actions().value(kInstrumentMenuIndex), menu);
+}
+
+void KOAppController::shouldSetSigGenMuteStatus(bool mute) {
+    koru::log::debug("signal generator mute asked: {}", mute);
+}
+
+void KOAppController::instrumentControllerDidChangeName(KOInstrumentController*) {
+    reloadTables();
+}
+
+double KOAppController::audioDeviceSampleRate() {
+    return m.audioDevice->currentSampleRate();
+}
+
+std::uint32_t KOAppController::preferredOutputDevice() {
+    return m.audioDevice->relatedOutputDevice();
+}
+
+void KOAppController::showInstrumentWindow(KOInstrumentController& instrument) {
+    QMainWindow* window = instrument.instrumentWindow();
+    if (!window)
+        return;
+    attachShortcutActions(*window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void KOAppController::resignCurrentInstrument(KOInstrumentController& instrument) {
+    instrumentDidResignCurrent(&instrument);
+}
+
+void KOAppController::attachShortcutActions(QWidget& window) const {
+    window.addActions(mShortcutActions);
+    window.addActions(mWorkspaceActions);
+}
+
+void KOAppController::reloadOpenInstrumentsTable() {
+    mCurrentInstrumentsTable->clear();
+    for (const auto& instrument : mInstrumentList.instruments()) {
+        const QMainWindow* window = instrument->instrumentWindow();
+        const bool visible = window && window->isVisible();
+        auto* item = new QListWidgetItem(instrument->name(), mCurrentInstrumentsTable);
+        if (!visible)
+            item->setForeground(
+                mCurrentInstrumentsTable->palette().color(QPalette::Disabled, QPalette::Text));
+    }
+}
+
+void KOAppController::reloadTables() {
+    reloadOpenInstrumentsTable();
+    mRecentInstrumentsTable->clear();
+    for (const QVariant& entry : mInstrumentList.recentInstruments())
+        mRecentInstrumentsTable->addItem(
+            entry.toMap().value(text(KOInstrumentController::kNameKey)).toString());
+}
+
+void KOAppController::switchToNextInstrument() {
+    switchInstrument(1);
+}
+
+void KOAppController::switchToPreviousInstrument() {
+    switchInstrument(-1);
+}
+
+// Steps from the active instrument window to the next visible one, round the list.
+void KOAppController::switchInstrument(int step) {
+    std::vector<QMainWindow*> windows;
+    for (const auto& instrument : mInstrumentList.instruments())
+        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
+            windows.push_back(window);
+    if (windows.empty())
+        return;
+    const auto active = std::find(windows.begin(), windows.end(), QApplication::activeWindow());
+    const auto count = static_cast<std::ptrdiff_t>(windows.size());
+    std::ptrdiff_t index = active == windows.end() ? (step > 0 ? -1 : 0) : active - windows.begin();
+    index = ((index + step) % count + count) % count;
+    windows[static_cast<std::size_t>(index)]->raise();
+    windows[static_cast<std::size_t>(index)]->activateWindow();
+}
+
+// --- SessionHost ---------------------------------------------------------------------------------
+
+QVariantMap KOAppController::audioSettingsDictionary() const {
+    return m.audioDevice->dictionaryRepresentation();
+}
+
+void KOAppController::loadAudioSettings(const std::optional<QVariantMap>& settings) {
+    m.audioDevice->loadSettingsFromDictionary(settings ? QVariant(*settings) : QVariant());
+}
+
+QString KOAppController::audioDeviceUID() const {
+    return m.audioDevice->UID();
+}
+
+QVariantList KOAppController::openInstrumentDictionaries() const {
+    return mInstrumentList.instrumentDictionaries();
+}
+
+QVariantList KOAppController::recentInstrumentDictionaries() const {
+    return mInstrumentList.recentInstruments();
+}
+
+qint64 KOAppController::currentInstrumentIndex() const {
+    return mInstrumentList.currentInstrumentIndex();
+}
+
+void KOAppController::setCurrentInstrumentIndex(qint64 index) {
+    mInstrumentList.setCurrentInstrumentIndex(index);
+}
+
+void KOAppController::closeInstrumentsForWorkspaceRecall() {
+    mInstrumentList.closeInstrumentsForWorkspaceRecall();
+}
+
+void KOAppController::clearRecentInstruments() {
+    mInstrumentList.clearRecentInstruments();
+}
+
+bool KOAppController::isInstrumentOpen(const QString& identifier) const {
+    return mInstrumentList.isInstrumentOpen(identifier);
+}
+
+void KOAppController::restoreInstrumentFromDictionary(const QVariantMap& dictionary) {
+    if (KOInstrumentController* instrument =
+            mInstrumentList.restoreInstrumentFromDictionary(dictionary))
+        if (QMainWindow* window = instrument->instrumentWindow())
+            attachShortcutActions(*window);
+}
+
+void KOAppController::appendRecentInstrument(const QVariantMap& dictionary) {
+    mInstrumentList.appendRecentInstrument(dictionary);
+}
+
+void KOAppController::bringInstrumentToFront(qint64 index) {
+    KOInstrumentController* instrument = mInstrumentList.instrumentAtIndex(index);
+    QMainWindow* window = instrument ? instrument->instrumentWindow() : nullptr;
+    if (!window || !window->isVisible())
+        return;
+    window->raise();
+    window->activateWindow();
+}
+
+QString KOAppController::mainWindowFrame() const {
+    return koru::windowFrameString(*mMainWindow);
+}
+
+void KOAppController::setMainWindowFrame(const QString& frame) {
+    koru::setWindowFrameFromString(*mMainWindow, frame);
+}
+
+bool KOAppController::mainWindowVisible() const {
+    return mMainWindow->isVisible();
+}
+
+void KOAppController::closeMainWindow() {
+    mMainWindow->hide();
+}
+
+void KOAppController::audioPropertiesChanged() {
+    if (auto* menu = static_cast<ZOAudioInputDeviceMenu*>(mAudioDeviceMenu))
+        menu->checkDeviceID(m.audioDevice->audioObjectID());
+}
+
+// --- Sessions ------------------------------------------------------------------------------------
+
+void KOAppController::setAudioDeviceID(std::uint32_t deviceID) {
+    try {
+        mSession.saveCurrentSessionToFileInApplicationSupportDirectory(
+            mSession.sessionAutosaveName(), *m.defaults);
+    } catch (const std::exception& error) {
+        koru::log::error("the session of the outgoing device could not be saved: {}", error.what());
+    }
+    m.audioDevice->setAudioObjectID(deviceID);
+    const std::uint32_t current = m.audioDevice->audioObjectID();
+    koru::log::info("Current AudioDeviceID is {} with a Sample Rate of {:.0f}Hz", current,
+                    m.audioDevice->nominalSampleRate());
+
+    const QString name = Session::sessionNameForUID(m.audioDevice->UID());
+    const koru::SessionRead read = Session::readAutomaticSession(name);
+    if (!read.error.isEmpty())
+        koru::log::error("session {} could not be read: {}", utf8(name), utf8(read.error));
+    if (read.dictionary) {
+        koru::Alert alert;
+        alert.messageText = QStringLiteral("Change Audio Device");
+        alert.informativeText =
+            QStringLiteral("Should KORU restore it's last state for the device \"%1\"?")
+                .arg(m.audioDevice->name());
+        alert.defaultButton = QStringLiteral("Yes");
+        alert.alternateButton = QStringLiteral("No");
+        if (koru::uiPrompter().runModal(alert) == koru::AlertPresenter::Response::Default) {
+            mSession.loadSessionFromDictionary(read.dictionary, true);
+            rebuildWorkspacesMenu();
+        }
+    }
+    audioPropertiesChanged();
+}
+
+void KOAppController::saveDocument() {
+    if (mSession.fileName().isEmpty()) {
+        saveDocumentAs();
+        return;
+    }
+    mSession.saveCurrentSessionToFile(mSession.fileName());
+}
+
+void KOAppController::saveDocumentAs() {
+    koru::FilePanel panel;
+    panel.title = tr("Save Session");
+    panel.nameFilters = {tr("KORU sessions (*.kosession)")};
+    panel.defaultSuffix = text(Session::kFileExtension);
+    panel.suggestedName = mSession.fileName();
+    const std::optional<QString> path = koru::uiPrompter().runSavePanel(panel);
+    if (!path)
+        return;
+    if (mSession.saveCurrentSessionToFile(*path)) {
+        mSession.setFileName(*path);
+        return;
+    }
+    koru::Alert alert;
+    alert.messageText = tr("The session could not be saved.");
+    alert.informativeText = tr("KORU could not write \"%1\". The file was left as it was.")
+                                .arg(QDir::toNativeSeparators(*path));
+    koru::uiPrompter().runModal(alert);
+}
+
+void KOAppController::openDocument() {
+    koru::FilePanel panel;
+    panel.title = tr("Open Session");
+    panel.nameFilters = {tr("KORU sessions (*.kosession)")};
+    panel.checkBoxes = {{tr("Overwrite current session"), true},
+                        {tr("Load audio settings"), false}};
+    const std::optional<QString> path = koru::uiPrompter().runOpenPanel(panel);
+    if (!path)
+        return;
+    koru::log::info("loading {}", utf8(*path));
+    const QString error =
+        mSession.openSessionFile(*path, panel.checkBoxes[0].checked, panel.checkBoxes[1].checked);
+    rebuildWorkspacesMenu();
+    if (error.isEmpty())
+        return;
+    koru::Alert alert;
+    alert.messageText = tr("The session could not be opened.");
+    alert.informativeText = error;
+    koru::uiPrompter().runModal(alert);
+}
+
+void KOAppController::revertDocumentToSaved() {
+    mSession.revertDocumentToSaved();
+    rebuildWorkspacesMenu();
+}
+
+bool KOAppController::openFile(const QString& path) {
+    const QString error = mSession.openFileFromSystem(path);
+    rebuildWorkspacesMenu();
+    if (!error.isEmpty())
+        koru::log::error("session {} could not be opened: {}", utf8(path), utf8(error));
+    return true;
+}
+
+// --- Workspaces ----------------------------------------------------------------------------------
+
+void KOAppController::rebuildWorkspacesMenu() {
+    // Deleting an action takes it out of every window that carries it.
+    qDeleteAll(mWorkspaceActions);
+    mWorkspaceActions.clear();
+    mWorkspacesMenu->clear();
+
+    for (const Workspaces::MenuItem& entry : mWorkspaces.menuItems()) {
+        if (entry.action == Workspaces::MenuAction::None) {
+            mWorkspacesMenu->addSeparator();
+            continue;
+        }
+        auto* item = new QAction(entry.title, mWorkspacesMenu);
+        item->setEnabled(entry.enabled);
+        item->setCheckable(entry.checked);
+        item->setChecked(entry.checked);
+        const QKeySequence shortcut = workspaceShortcut(entry.key, entry.modifiers);
+        if (!shortcut.isEmpty()) {
+            item->setShortcut(shortcut);
+            item->setShortcutContext(Qt::ApplicationShortcut);
+        }
+        const std::int32_t tag = entry.tag;
+        switch (entry.action) {
+        case Workspaces::MenuAction::Capture:
+            connect(item, &QAction::triggered, this, [this] { captureWorkspace(); });
+            break;
+        case Workspaces::MenuAction::Update:
+            connect(item, &QAction::triggered, this, [this] { updateWorkspace(); });
+            break;
+        case Workspaces::MenuAction::Restore:
+            connect(item, &QAction::triggered, this, [this, tag] { restoreWorkspace(tag); });
+            break;
+        case Workspaces::MenuAction::Edit:
+        case Workspaces::MenuAction::None:
+            item->setEnabled(false);
+            break;
+        }
+        mWorkspacesMenu->addAction(item);
+        mWorkspaceActions.append(item);
+    }
+    for (const auto& instrument : mInstrumentList.instruments())
+        if (QMainWindow* window = instrument->instrumentWindow())
+            window->addActions(mWorkspaceActions);
+}
+
+void KOAppController::captureWorkspace() {
+    const QString name = QStringLiteral("Workspace %1").arg(mWorkspaces.numberOfWorkspaces() + 1);
+    mWorkspaces.captureWorkspace(name, QString(), 0, -1);
+    // The menu is rebuilt from the menu's own action: leave the action alive until it returns.
+    QMetaObject::invokeMethod(
+        this, [this] { rebuildWorkspacesMenu(); }, Qt::QueuedConnection);
+}
+
+void KOAppController::restoreWorkspace(std::int32_t tag) {
+    mWorkspaces.restoreWorkspace(tag, m.preferences->updateWorkspaceBeforeRecall());
+    QMetaObject::invokeMethod(
+        this, [this] { rebuildWorkspacesMenu(); }, Qt::QueuedConnection);
+}
+
+void KOAppController::updateWorkspace() {
+    mWorkspaces.updateCurrentWorkspace();
+    QMetaObject::invokeMethod(
+        this, [this] { rebuildWorkspacesMenu(); }, Qt::QueuedConnection);
+}
+
+// --- Display settings ----------------------------------------------------------------------------
+
+void KOAppController::changeDistanceFormat(std::uint32_t unit) {
+    KODistanceFormatter& formatter = KODistanceFormatter::sharedDistanceFormatter();
+    formatter.setUnit(unit);
+    for (QAction* item : mDistancesMenu->actions())
+        item->setChecked(item->data().toUInt() == formatter.unit());
+}
+
+std::uint32_t KOAppController::distanceFormat() const {
+    return KODistanceFormatter::sharedDistanceFormatter().unit();
+}
+
+void KOAppController::changeFreqDetails(qint64 size) {
+    m.defaults->setInteger(KOPreferences::kFrequencyDetailsSizeKey, size);
+    koru::platform::NotificationCenter::defaultCenter().post(
+        QStringLiteral("KORUNot.changeFrequencyDetailsSize"));
+    for (QAction* item : mFrequencyDetailsSizeMenu->actions())
+        if (!item->isSeparator())
+            item->setChecked(item->data().toLongLong() == size);
+}
+
+qint64 KOAppController::getFrequencyDetailsSize() const {
+    return m.defaults->integerForKey(KOPreferences::kFrequencyDetailsSizeKey);
+}
+
+// --- Activation ----------------------------------------------------------------------------------
+
+void KOAppController::applicationStateChanged(Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) {
+        // A deactivation this short was focus passing between our own windows.
+        if (mDeactivationTimer.isActive()) {
+            mDeactivationTimer.stop();
+            return;
+        }
+        if (!mActive)
+            applicationDidBecomeActive();
+        return;
+    }
+    if (mActive && !mDeactivationTimer.isActive())
+        mDeactivationTimer.start();
+}
+
+void KOAppController::applicationDidResignActive() {
+    mActive = false;
+    mShouldContinueFullscreenWhenActiveAgain = false;
+}
+
+void KOAppController::applicationDidBecomeActive() {
+    mActive = true;
+    if (m.defaults->boolForKey(KOPreferences::kShowAllWindowsWhenApplicationBecomesActiveKey))
+        bringFrontAllInstrumentWindows();
+}
+
+void KOAppController::bringFrontAllInstrumentWindows() {
+    for (const auto& instrument : mInstrumentList.instruments())
+        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
+            window->raise();
+}

@@ -1,0 +1,233 @@
+#pragma once
+
+#include "app/InstrumentList.h"
+#include "app/InstrumentListHost.h"
+#include "app/Session.h"
+#include "app/SessionHost.h"
+#include "app/Workspaces.h"
+#include "app/ZOAppDelegate.h"
+#include "framework/KOInstrumentControllerDelegate.h"
+#include "framework/KOInstrumentSwitcher.h"
+#include "platform/notifications/NotificationCenter.h"
+
+#include <QDBusConnection>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class KOAudioDevice;
+class KOGrowlNotificationCenter;
+class KOPreferences;
+class QAction;
+class QListWidget;
+class QMainWindow;
+class QMenu;
+
+namespace koru {
+class InstrumentRegistry;
+namespace platform {
+class SerialQueue;
+class UserDefaults;
+} // namespace platform
+} // namespace koru
+
+// The application controller: owns the main window with its menus, the open instruments and
+// their history, the session and the workspaces; starts the program in a fixed order, saves the
+// automatic session every 55 s and at quit, and runs the one quit path that closing the main
+// window, the Quit command and SIGINT/SIGTERM all take. Main thread only; the automatic session is
+// built here and only written on the background queue.
+class KOAppController : public QObject,
+                        public ZOAppDelegate,
+                        public KOInstrumentControllerDelegate,
+                        public koru::SessionHost,
+                        public koru::InstrumentListHost,
+                        public KOInstrumentSwitcher::Delegate {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kAutosaveInterval{55000};
+    // How long quitting waits for background work that shows no progress.
+    static constexpr std::chrono::milliseconds kQuitDrainTimeout{10000};
+    // An Inactive state shorter than this is focus moving between our own windows.
+    static constexpr int kDeactivationDebounceMs = 150;
+    // The current instrument's menu stands at this index of the menu bar.
+    static constexpr int kInstrumentMenuIndex = 5;
+
+    static constexpr const char* kInfoPanelVisibleDefault = "InfoPanelVisible";
+    static constexpr const char* kNotRecordingTitle = "KORU is recording!";
+
+    // The instrument kinds in the order the add menu offers them, with their titles. Kinds not
+    // registered are left out of the menu.
+    struct InstrumentKind {
+        const char* typeName;
+        const char* title;
+    };
+    static const std::array<InstrumentKind, 10> kInstrumentKinds;
+
+    struct Services {
+        koru::platform::UserDefaults* defaults = nullptr;
+        KOPreferences* preferences = nullptr;
+        KOAudioDevice* audioDevice = nullptr;
+        koru::InstrumentRegistry* registry = nullptr;
+        koru::platform::SerialQueue* backgroundQueue = nullptr;
+        KOGrowlNotificationCenter* notifications = nullptr; // none: not wired
+        KOInstrumentSwitcher* switcher = nullptr;           // none: not wired
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        // Ends the event loop once the quit sequence has run; empty: QCoreApplication::quit.
+        std::function<void()> quit;
+    };
+    // The program's singletons.
+    static Services programServices();
+
+    // Builds the main window and its menus and logs the greeting; restores nothing yet.
+    explicit KOAppController(Services services);
+    ~KOAppController() override;
+
+    // The start-up sequence, in this order.
+    void awakeFromNib();
+    void applicationDidFinishLaunching();
+
+    // --- Quitting ------------------------------------------------------------------------------
+    // The one quit path: refused while a recorder records (with an alert), otherwise the shutdown
+    // sequence and the end of the event loop. Answers whether the program quits.
+    bool terminate();
+    bool applicationShouldTerminate();
+    void applicationWillTerminate();
+    bool hasTerminated() const { return mTerminated; }
+
+    // --- Automatic session ---------------------------------------------------------------------
+    // The timer's handler: builds the session here and hands the writing to the background queue.
+    void autosave();
+    QString automaticSessionPath() const;
+
+    // --- Instruments ---------------------------------------------------------------------------
+    KOInstrumentController* addInstrument(const QString& typeName);
+    void restoreRecentInstrument(qint64 row);
+    void resetPPMClipIndicators();
+    koru::InstrumentList& instrumentList() { return mInstrumentList; }
+    KOInstrumentController* currentInstrument() const { return mCurrentInstrument; }
+
+    // --- Sessions ------------------------------------------------------------------------------
+    void setAudioDeviceID(std::uint32_t deviceID);
+    void saveDocument();
+    void saveDocumentAs();
+    void openDocument();
+    void revertDocumentToSaved();
+    bool openFile(const QString& path);
+    koru::Session& session() { return mSession; }
+
+    // --- Workspaces ----------------------------------------------------------------------------
+    koru::Workspaces& workspaces() { return mWorkspaces; }
+    // Rebuilds the workspace commands and their shortcuts; every change of the list or of the
+    // current workspace calls it, since a shortcut only works once its command exists.
+    void rebuildWorkspacesMenu();
+    void captureWorkspace();
+    void restoreWorkspace(std::int32_t tag);
+    void updateWorkspace();
+
+    // --- Display settings ----------------------------------------------------------------------
+    void changeDistanceFormat(std::uint32_t unit);
+    std::uint32_t distanceFormat() const;
+    void changeFreqDetails(qint64 size);
+    qint64 getFrequencyDetailsSize() const;
+
+    // --- Activation ----------------------------------------------------------------------------
+    void applicationStateChanged(Qt::ApplicationState state);
+    void applicationDidResignActive();
+    void applicationDidBecomeActive();
+    void bringFrontAllInstrumentWindows();
+
+    QMainWindow* mainWindow() const { return mMainWindow.get(); }
+    QMenu* workspacesMenu() const { return mWorkspacesMenu; }
+    QMenu* addInstrumentMenu() const { return mAddInstrumentMenu; }
+    QMenu* distancesMenu() const { return mDistancesMenu; }
+    QMenu* frequencyDetailsSizeMenu() const { return mFrequencyDetailsSizeMenu; }
+    QListWidget* currentInstrumentsTable() const { return mCurrentInstrumentsTable; }
+    QListWidget* recentInstrumentsTable() const { return mRecentInstrumentsTable; }
+
+    // --- KOInstrumentControllerDelegate --------------------------------------------------------
+    void removeInstrument(KOInstrumentController* controller) override;
+    void instrumentDidHide(KOInstrumentController* controller) override;
+    void instrumentDidUnhide(KOInstrumentController* controller) override;
+    void setCurrentInstrument(KOInstrumentController* controller) override;
+    void instrumentDidResignCurrent(KOInstrumentController* controller) override;
+    void shouldSetSigGenMuteStatus(bool mute) override;
+    void instrumentControllerDidChangeName(KOInstrumentController* controller) override;
+    double audioDeviceSampleRate() override;
+    std::uint32_t preferredOutputDevice() override;
+
+    // --- SessionHost ---------------------------------------------------------------------------
+    QVariantMap audioSettingsDictionary() const override;
+    void loadAudioSettings(const std::optional<QVariantMap>& settings) override;
+    QString audioDeviceUID() const override;
+    QVariantList openInstrumentDictionaries() const override;
+    QVariantList recentInstrumentDictionaries() const override;
+    qint64 currentInstrumentIndex() const override;
+    void setCurrentInstrumentIndex(qint64 index) override;
+    void closeInstrumentsForWorkspaceRecall() override;
+    void clearRecentInstruments() override;
+    bool isInstrumentOpen(const QString& identifier) const override;
+    void restoreInstrumentFromDictionary(const QVariantMap& dictionary) override;
+    void appendRecentInstrument(const QVariantMap& dictionary) override;
+    void bringInstrumentToFront(qint64 index) override;
+    QString mainWindowFrame() const override;
+    void setMainWindowFrame(const QString& frame) override;
+    bool mainWindowVisible() const override;
+    void closeMainWindow() override;
+    void audioPropertiesChanged() override;
+    void reloadTables() override;
+
+    // --- InstrumentListHost --------------------------------------------------------------------
+    KOInstrumentControllerDelegate* instrumentDelegate() override { return this; }
+    void showInstrumentWindow(KOInstrumentController& instrument) override;
+    void resignCurrentInstrument(KOInstrumentController& instrument) override;
+    void reloadOpenInstrumentsTable() override;
+
+    // --- KOInstrumentSwitcher::Delegate --------------------------------------------------------
+    void switchToNextInstrument() override;
+    void switchToPreviousInstrument() override;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMainWindow();
+    void buildMenus();
+    void buildDisplaySettingMenus();
+    void restoreLastSession();
+    QAction* addApplicationAction(QMenu* menu, const QString& title, const QKeySequence& shortcut,
+                                  std::function<void()> action);
+    // Instrument windows carry the program's shortcuts too: with the main window hidden, a
+    // shortcut of its menus would not fire.
+    void attachShortcutActions(QWidget& window) const;
+    void setInstrumentMenu(QMenu* menu);
+    void switchInstrument(int step);
+    void quit();
+
+    Services m;
+    koru::InstrumentList mInstrumentList;
+    koru::Session mSession;
+    koru::Workspaces mWorkspaces;
+    std::unique_ptr<QMainWindow> mMainWindow;
+    QListWidget* mCurrentInstrumentsTable = nullptr;
+    QListWidget* mRecentInstrumentsTable = nullptr;
+    QMenu* mAddInstrumentMenu = nullptr;
+    QMenu* mAudioDeviceMenu = nullptr;
+    QMenu* mWorkspacesMenu = nullptr;
+    QMenu* mDistancesMenu = nullptr;
+    QMenu* mFrequencyDetailsSizeMenu = nullptr;
+    QPointer<QMenu> mInstrumentMenu; // the current instrument's, while in the menu bar
+    QList<QAction*> mShortcutActions;
+    QList<QAction*> mWorkspaceActions;
+    KOInstrumentController* mCurrentInstrument = nullptr;
+    koru::platform::ObserverToken mReloadObserver;
+    QTimer mAutosaveTimer;
+    QTimer mDeactivationTimer;
+    bool mActive = false;
+    bool mShouldContinueFullscreenWhenActiveAgain = false;
+    bool mTerminated = false;
+};
