@@ -3,7 +3,13 @@
 #include <QString>
 
 #include <functional>
+#include <ostream>
 #include <string>
+
+// Failure messages show Qt strings as text (lists of them too) rather than as bytes.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace koru::test {
 
