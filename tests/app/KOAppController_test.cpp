@@ -328,7 +328,7 @@ TEST_F(AppControllerTest, InstrumentsCloseIntoTheHistoryAndComeBackFromIt) {
     EXPECT_EQ(openNames(), QStringList({"SPL Meter 2", "SPL Meter 1"}));
     close(app->instrumentList().instruments().back().get());
 
-    // Both history entries are the first meter's; restoring one takes out the equal one only.
+    // Restoring takes the entry out of the history; the other meter of that name stays there.
     app->restoreRecentInstrument(0);
     EXPECT_EQ(app->instrumentList().instruments().back()->identifier(), identifier);
     EXPECT_EQ(tableRows(app->recentInstrumentsTable()), QStringList({"SPL Meter 1"}));
@@ -374,6 +374,17 @@ TEST_F(AppControllerTest, SessionsSaveToAUserFileAndOpenFromIt) {
     ASSERT_EQ(prompter.prompter.alerts.size(), 1u);
     EXPECT_EQ(prompter.prompter.alerts[0].messageText, "The session could not be opened.");
     EXPECT_EQ(openNames(), QStringList({"SPL Meter 2", "SPL Meter 1"}));
+}
+
+TEST_F(AppControllerTest, TheMainWindowComesBackWhenNoOtherWindowIsLeft) {
+    start();
+    KOInstrumentController* meter = addMeter();
+    app->closeMainWindow(); // as a session without a visible main window does
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(app->mainWindow()->isVisible());
+    close(meter);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(app->mainWindow()->isVisible());
 }
 
 // Workspace shortcuts reach KORU from an instrument window, also with the main window hidden,

@@ -17,8 +17,8 @@
 #include "platform/paths/Paths.h"
 #include "utility/BundleInfo.h"
 #include "utility/KODistanceFormatter.h"
-#include "utility/VEString.h"
 #include "utility/VEAppStatisticsHelper.h"
+#include "utility/VEString.h"
 #include "utility/ui/KOInfoPanel.h"
 #include "utility/ui/WindowFrame.h"
 #include "zotools/ui/ZOAudioInputDeviceMenu.h"
@@ -267,6 +267,7 @@ void KOAppController::awakeFromNib() {
 
     keepSystemAlive();
     mAutosaveTimer.start();
+    keepAWindowVisibleLater();
 }
 
 void KOAppController::restoreLastSession() {
@@ -459,10 +460,32 @@ void KOAppController::resetPPMClipIndicators() {
 
 void KOAppController::removeInstrument(KOInstrumentController* controller) {
     mInstrumentList.removeInstrument(controller);
+    keepAWindowVisibleLater();
 }
 
 void KOAppController::instrumentDidHide(KOInstrumentController*) {
     reloadOpenInstrumentsTable();
+    keepAWindowVisibleLater();
+}
+
+// With the main window hidden (a session may hide it) and the last instrument window gone, KORU
+// would run on with no window to reach it by: the main window comes back. Checked once the
+// operation under way is over, so a workspace recall that closes everything before it restores
+// makes no flicker.
+void KOAppController::keepAWindowVisibleLater() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (mTerminated || mMainWindow->isVisible())
+                return;
+            for (const auto& instrument : mInstrumentList.instruments())
+                if (const QMainWindow* window = instrument->instrumentWindow();
+                    window && window->isVisible())
+                    return;
+            koru::log::info("no window left open: showing the main window");
+            mMainWindow->show();
+        },
+        Qt::QueuedConnection);
 }
 
 void KOAppController::instrumentDidUnhide(KOInstrumentController*) {

@@ -206,6 +206,7 @@ private:
     void attachShortcutActions(QWidget& window) const;
     void setInstrumentMenu(QMenu* menu);
     void switchInstrument(int step);
+    void keepAWindowVisibleLater();
     void quit();
 
     Services m;
