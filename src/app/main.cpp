@@ -34,7 +34,11 @@ int main(int argc, char** argv) {
     KOPreferences::sharedPreferences();
     koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
 
+    // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
+    koru::platform::TerminationSignals terminationSignals;
     KOAppController controller(KOAppController::programServices());
+    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
+                     &controller, &KOAppController::requestTermination);
     controller.awakeFromNib();
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &controller,
                      &KOAppController::applicationStateChanged);
@@ -45,8 +49,5 @@ int main(int argc, char** argv) {
         if (QFileInfo(argument).suffix() == QStringLiteral("kosession"))
             controller.openFile(argument);
 
-    koru::platform::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
-                     &controller, [&controller] { controller.terminate(); });
     return app.exec();
 }

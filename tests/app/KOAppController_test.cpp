@@ -76,8 +76,8 @@ protected:
         device->stop();
     }
 
-    // Starts KORU: the controller, then the start-up sequence.
-    KOAppController& start() {
+    // Starts KORU: the controller, then (unless told not to) the start-up sequence.
+    KOAppController& start(bool awake = true) {
         crash();
         defaults.reload();
         KOAppController::Services services;
@@ -89,7 +89,8 @@ protected:
         services.bus = QDBusConnection(QStringLiteral("no bus"));
         services.quit = [this] { ++quits; };
         app = std::make_unique<KOAppController>(std::move(services));
-        app->awakeFromNib();
+        if (awake)
+            app->awakeFromNib();
         return *app;
     }
     // Ends the run without the quit sequence, as a crash or kill -9 would.
@@ -306,6 +307,21 @@ TEST_F(AppControllerTest, QuitIsRefusedWhileRecordingAndNothingIsSaved) {
 
     device->getKOAD()->LeaveSafeMode();
     app->mainWindow()->close(); // the window's close button quits by the same path
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 1);
+    EXPECT_TRUE(QFile::exists(sessionPath()));
+}
+
+// A SIGTERM while KORU starts (say, during the question about the last session) quits once the
+// start is through, so the session it saves is the whole one.
+TEST_F(AppControllerTest, AQuitAskedForDuringStartUpWaitsForItsEnd) {
+    start(false);
+    app->requestTermination();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 0);
+    EXPECT_FALSE(app->hasTerminated());
+
+    app->awakeFromNib();
     QCoreApplication::processEvents();
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(QFile::exists(sessionPath()));

@@ -268,6 +268,10 @@ void KOAppController::awakeFromNib() {
     keepSystemAlive();
     mAutosaveTimer.start();
     keepAWindowVisibleLater();
+    mStartedUp = true;
+    if (mTerminationRequested)
+        QMetaObject::invokeMethod(
+            this, [this] { terminate(); }, Qt::QueuedConnection);
 }
 
 void KOAppController::restoreLastSession() {
@@ -350,6 +354,14 @@ void KOAppController::autosave() {
 }
 
 // --- Quitting ------------------------------------------------------------------------------------
+
+void KOAppController::requestTermination() {
+    if (!mStartedUp) {
+        mTerminationRequested = true;
+        return;
+    }
+    terminate();
+}
 
 bool KOAppController::terminate() {
     if (mTerminated)

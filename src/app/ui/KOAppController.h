@@ -96,6 +96,9 @@ public:
     // The one quit path: refused while a recorder records (with an alert), otherwise the shutdown
     // sequence and the end of the event loop. Answers whether the program quits.
     bool terminate();
+    // A quit asked for from outside (a signal, the window's close button): during start-up it
+    // waits until start-up is through, so a session is never saved half restored.
+    void requestTermination();
     bool applicationShouldTerminate();
     void applicationWillTerminate();
     bool hasTerminated() const { return mTerminated; }
@@ -231,4 +234,6 @@ private:
     bool mActive = false;
     bool mShouldContinueFullscreenWhenActiveAgain = false;
     bool mTerminated = false;
+    bool mStartedUp = false;
+    bool mTerminationRequested = false;
 };
