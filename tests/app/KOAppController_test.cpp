@@ -223,6 +223,10 @@ struct EndOfRunCase {
     bool restored;
 };
 
+void PrintTo(const EndOfRunCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class EndOfRun : public AppControllerTest, public ::testing::WithParamInterface<EndOfRunCase> {};
 
 TEST_P(EndOfRun, DecidesTheQuestionAndTheRestore) {
