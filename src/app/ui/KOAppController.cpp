@@ -199,10 +199,10 @@ void KOAppController::buildMenus() {
     mFrequencyDetailsSizeMenu = view->addMenu(tr("Frequency Details"));
 
     QMenu* audio = bar->addMenu(tr("Audio"));
+    addApplicationAction(audio, tr("Input Patch…"), {}, [this] { showInputPatchWindow(); });
     mAudioDeviceMenu = new ZOAudioInputDeviceMenu(
         [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
     audio->addMenu(mAudioDeviceMenu);
-    addApplicationAction(audio, tr("Input Patch…"), {}, [this] { showInputPatchWindow(); });
 
     mAddInstrumentMenu = bar->addMenu(tr("Instruments"));
     for (const InstrumentKind& kind : kInstrumentKinds) {
