@@ -8,6 +8,7 @@
 #include "app/ui/KOPreferencesWindow.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/KOInstrumentController.h"
+#include "inputpatch/ui/KOInputPatchController.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/MainThread.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
@@ -198,6 +199,7 @@ void KOAppController::buildMenus() {
     mFrequencyDetailsSizeMenu = view->addMenu(tr("Frequency Details"));
 
     QMenu* audio = bar->addMenu(tr("Audio"));
+    addApplicationAction(audio, tr("Input Patch…"), {}, [this] { showInputPatchWindow(); });
     mAudioDeviceMenu = new ZOAudioInputDeviceMenu(
         [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
     audio->addMenu(mAudioDeviceMenu);
@@ -691,6 +693,15 @@ bool KOAppController::mainWindowVisible() const {
 
 void KOAppController::closeMainWindow() {
     mMainWindow->hide();
+}
+
+void KOAppController::showInputPatchWindow() {
+    if (!mInputPatchController) {
+        mInputPatchController =
+            std::make_unique<KOInputPatchController>(*m.audioDevice, *m.defaults);
+        attachShortcutActions(*mInputPatchController);
+    }
+    mInputPatchController->showWindow();
 }
 
 void KOAppController::audioPropertiesChanged() {

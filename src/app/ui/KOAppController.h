@@ -23,6 +23,7 @@
 
 class KOAudioDevice;
 class KOGrowlNotificationCenter;
+class KOInputPatchController;
 class KOPreferences;
 class QAction;
 class QListWidget;
@@ -133,6 +134,11 @@ public:
     void restoreWorkspace(std::int32_t tag);
     void updateWorkspace();
 
+    // --- Input patch ---------------------------------------------------------------------------
+    // Created on first use and kept for the rest of the run.
+    void showInputPatchWindow();
+    KOInputPatchController* inputPatchController() const { return mInputPatchController.get(); }
+
     // --- Display settings ----------------------------------------------------------------------
     void changeDistanceFormat(std::uint32_t unit);
     std::uint32_t distanceFormat() const;
@@ -225,6 +231,7 @@ private:
     QMenu* mDistancesMenu = nullptr;
     QMenu* mFrequencyDetailsSizeMenu = nullptr;
     QPointer<QMenu> mInstrumentMenu; // the current instrument's, while in the menu bar
+    std::unique_ptr<KOInputPatchController> mInputPatchController;
     QList<QAction*> mShortcutActions;
     QList<QAction*> mWorkspaceActions;
     KOInstrumentController* mCurrentInstrument = nullptr;
