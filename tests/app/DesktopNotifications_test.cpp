@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -152,12 +153,19 @@ TEST_F(DesktopNotificationsTest, RemoveAllClosesEveryNotificationStillShown) {
 }
 
 TEST_F(DesktopNotificationsTest, PostsFromAnotherThreadArrive) {
+    // The poster outlives the delivery, so nothing but the hand-off itself orders what it wrote
+    // before the main thread reads it.
+    std::atomic<bool> done = false;
     std::thread poster([&] {
         for (uint i = 0; i < 5; ++i)
             notifications->post(note(QStringLiteral("from a worker %1").arg(i), i));
+        while (!done)
+            std::this_thread::yield();
     });
+    const bool arrived = spinUntil([&] { return posted(5, 5); });
+    done = true;
     poster.join();
-    ASSERT_TRUE(posted(5, 5));
+    ASSERT_TRUE(arrived);
     const auto shown = server->shown();
     for (uint i = 0; i < 5; ++i)
         EXPECT_EQ(shown[i].summary, QStringLiteral("from a worker %1").arg(i));

@@ -184,10 +184,19 @@ TEST(NotificationCenter, PostOnMainThreadFromAnotherThreadArrivesOnTheMainThread
         ++calls;
     });
 
-    std::thread poster([&] { center.postOnMainThread({kName, nullptr, 7, {}}); });
+    // The poster outlives the delivery, so nothing but the hand-off itself orders what it wrote
+    // before the main thread reads it.
+    std::atomic<bool> done = false;
+    std::thread poster([&] {
+        center.postOnMainThread({kName, nullptr, 7, {}});
+        while (!done)
+            std::this_thread::yield();
+    });
+    const bool arrived = koru::test::spinUntil([&] { return calls == 1; });
+    done = true;
     poster.join();
 
-    ASSERT_TRUE(koru::test::spinUntil([&] { return calls == 1; }));
+    ASSERT_TRUE(arrived);
     EXPECT_TRUE(onMainThread);
 }
 

@@ -12,15 +12,19 @@ RtAudioStream::RtAudioStream(AudioBackend backend, std::atomic<bool>& failedFlag
                              const std::string& deviceName, int ordinal, bool input,
                              unsigned channels, unsigned sampleRate, unsigned* frames,
                              RtAudioCallback callback, void* userData)
-    : m_backend(backend), m_failed(failedFlag), m_watch(failedFlag) {
+    : m_backend(backend), m_failed(failedFlag), m_watch(failedFlag),
+      // Only a parked stream calls on after its end, and it has failed: it is told what a failed
+      // stream's callback would tell it.
+      m_callback(
+          std::make_unique<Callback>(callback, userData, backend == AudioBackend::Jack ? 0 : 2)) {
     // Errors RtAudio reports during our own calls are the caller's, never another stream's.
     const StreamFailureTable::CallScope call;
     std::lock_guard lock(rtAudioMutex());
     m_rt = makeRtAudio(backend);
     if (!m_rt)
         throw AudioStreamError(kAudioHardwareUnspecifiedError, "the sound system is not available");
-    openRtAudioStream(*m_rt, deviceName, ordinal, input, channels, sampleRate, frames, callback,
-                      userData);
+    openRtAudioStream(*m_rt, deviceName, ordinal, input, channels, sampleRate, frames,
+                      &RtAudioStream::gatedCallback, m_callback.get());
     m_grantedSampleRate = double(m_rt->getStreamSampleRate());
 }
 
@@ -29,10 +33,15 @@ RtAudioStream::~RtAudioStream() {
         // Closing a stream whose server is gone is not ours to do safely (see serverGone()): the
         // RtAudio object is parked where it stays reachable for the rest of the run, with
         // whatever thread is still using it.
+        m_callback->gate.close();
+        struct Parked {
+            std::unique_ptr<Callback> callback;
+            std::unique_ptr<RtAudio> rt;
+        };
         static std::mutex abandonedMutex;
-        static auto& abandoned = *new std::vector<std::unique_ptr<RtAudio>>;
+        static auto& abandoned = *new std::vector<Parked>;
         const std::lock_guard lock(abandonedMutex);
-        abandoned.push_back(std::move(m_rt));
+        abandoned.push_back({std::move(m_callback), std::move(m_rt)});
         return;
     }
     const StreamFailureTable::CallScope call;
@@ -45,6 +54,18 @@ RtAudioStream::~RtAudioStream() {
     } catch (const RtAudioError&) {
         // Closing a stream whose device vanished may complain; it is closed all the same.
     }
+    m_callback->gate.close();
+}
+
+int RtAudioStream::gatedCallback(void* output, void* input, unsigned int frames, double streamTime,
+                                 RtAudioStreamStatus status, void* context) noexcept {
+    auto& callback = *static_cast<Callback*>(context);
+    if (!callback.gate.enter())
+        return callback.resultWhenGone;
+    const int result =
+        callback.target(output, input, frames, streamTime, status, callback.userData);
+    callback.gate.leave();
+    return result;
 }
 
 bool RtAudioStream::serverGone() const {

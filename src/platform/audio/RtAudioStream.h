@@ -3,6 +3,7 @@
 // Internal to the RtAudio sources, which alone are compiled with RtAudio's flags.
 
 #include "platform/audio/AudioBackend.h"
+#include "platform/audio/CallbackGate.h"
 #include "platform/audio/RtAudioSupport.h"
 
 #include <atomic>
@@ -39,12 +40,25 @@ public:
     }
 
 private:
+    // What RtAudio is given as the callback's user data. It stays with the RtAudio object when
+    // that is parked, whose thread may call on after the stream and its owner are gone.
+    struct Callback {
+        RtAudioCallback target;
+        void* userData;
+        int resultWhenGone;
+        CallbackGate gate;
+    };
+
+    static int gatedCallback(void* output, void* input, unsigned int frames, double streamTime,
+                             RtAudioStreamStatus status, void* context) noexcept;
     bool serverGone() const;
 
     AudioBackend m_backend;
     const std::atomic<bool>& m_failed;
     double m_grantedSampleRate = 0.0;
     RtAudioFailureWatch m_watch;
+    // Before the RtAudio object, which may call back until it is closed.
+    std::unique_ptr<Callback> m_callback;
     std::unique_ptr<RtAudio> m_rt;
 };
 

@@ -60,8 +60,7 @@ void DesktopNotifications::post(const UserNotification& notification) {
         send(notification);
         return;
     }
-    QMetaObject::invokeMethod(
-        this, [this, notification] { send(notification); }, Qt::QueuedConnection);
+    postToMainThread(this, [this, notification] { send(notification); });
 }
 
 void DesktopNotifications::removeAll() {
@@ -69,8 +68,7 @@ void DesktopNotifications::removeAll() {
         withdrawAll();
         return;
     }
-    QMetaObject::invokeMethod(
-        this, [this] { withdrawAll(); }, Qt::QueuedConnection);
+    postToMainThread(this, [this] { withdrawAll(); });
 }
 
 void DesktopNotifications::setClickHandler(ClickHandler handler) {

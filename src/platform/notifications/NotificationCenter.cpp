@@ -1,9 +1,9 @@
 #include "platform/notifications/NotificationCenter.h"
 
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -112,20 +112,17 @@ void NotificationCenter::postOnMainThread(const Notification& notification) {
         post(notification);
         return;
     }
-    QMetaObject::invokeMethod(
-        app,
-        [this, notification] {
-            // Nothing may escape into the event loop.
-            try {
-                post(notification);
-            } catch (const std::exception& e) {
-                koru::log::error("Observer of \"{}\" threw: {}", notification.name.toStdString(),
-                                 e.what());
-            } catch (...) {
-                koru::log::error("Observer of \"{}\" threw", notification.name.toStdString());
-            }
-        },
-        Qt::QueuedConnection);
+    postToMainThread(app, [this, notification] {
+        // Nothing may escape into the event loop.
+        try {
+            post(notification);
+        } catch (const std::exception& e) {
+            koru::log::error("Observer of \"{}\" threw: {}", notification.name.toStdString(),
+                             e.what());
+        } catch (...) {
+            koru::log::error("Observer of \"{}\" threw", notification.name.toStdString());
+        }
+    });
 }
 
 ObserverToken& ObserverToken::operator=(ObserverToken&& other) noexcept {
