@@ -4,6 +4,7 @@
 #include "engine/KOAuxInSignalGenerator.h"
 #include "engine/ui/KOAuxInWrapper.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 #include "utility/NumberScanner.h"
 #include "utility/ZODictionary.h"
@@ -86,9 +87,15 @@ KOSignalGeneratorWrapper::KOSignalGeneratorWrapper(Options options)
         mQuitConnection = connect(application, &QCoreApplication::aboutToQuit, this,
                                   &KOSignalGeneratorWrapper::saveSettings);
     }
+    mReloadToken = koru::platform::observeNotification(
+        text(KOAudioDevice::kReloadAudioPropNotification), nullptr,
+        [this](const koru::platform::Notification&) {
+            koru::platform::postToMainThread(this, [this] { awakeFromNib(); });
+        });
 }
 
 KOSignalGeneratorWrapper::~KOSignalGeneratorWrapper() {
+    mReloadToken.reset();
     disconnect(mQuitConnection);
     saveSettings();
     if (mWindow) {

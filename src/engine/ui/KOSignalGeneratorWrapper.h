@@ -2,6 +2,7 @@
 
 #include "engine/AuxInputWrapper.h"
 #include "platform/audio/AudioUnitInstance.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -34,7 +35,8 @@ class UserDefaults;
 // The settings live in the user default "SignalGenerator.Settings", read when a generator is
 // made and written when it is removed and when the program quits (the audio device that holds
 // the generator lives to the end of the process), and in sessions through
-// dictionaryRepresentation(). Main thread only.
+// dictionaryRepresentation(). The controls are shown again after every change of the audio
+// device, whose rate places the frequency sliders' end. Main thread only.
 class KOSignalGeneratorWrapper : public QObject, public koru::AuxInputWrapper {
     Q_OBJECT
 public:
@@ -154,4 +156,5 @@ private:
     QCheckBox* mMuteCheckBox = nullptr;
     std::function<void(bool)> mMuteStatusChanged;
     QMetaObject::Connection mQuitConnection;
+    koru::platform::ObserverToken mReloadToken; // a new engine rate moves the Nyquist limit
 };

@@ -160,6 +160,22 @@ TEST_F(SignalGeneratorWrapperTest, TheOutputVolumeIsTheCubeOfItsSlider) {
     EXPECT_EQ(wrapper->outVolumeSlider()->value(), KOSignalGeneratorWrapper::kSliderSteps);
 }
 
+// A lower engine rate pulls a frequency above its Nyquist limit down; once the device says it
+// changed, the window shows the limited values on the new scale.
+TEST_F(SignalGeneratorWrapperTest, AfterADeviceChangeTheControlsShowTheNewRatesScale) {
+    auto wrapper = make(48000.0);
+    wrapper->setF(20000.0f);
+    wrapper->setSweepB(10.0f, 20000.0f);
+    wrapper->signalGenerator()->SetEngineSampleRate(32000.0);
+    koru::platform::NotificationCenter::defaultCenter().post(
+        QString::fromLatin1(KOAudioDevice::kReloadAudioPropNotification));
+    ASSERT_TRUE(koru::test::spinUntil(
+        [&] { return wrapper->frequencyTextField()->text() == QStringLiteral("16000"); }));
+    EXPECT_EQ(wrapper->frequencySlider()->value(), KOSignalGeneratorWrapper::kSliderSteps);
+    EXPECT_EQ(wrapper->sweepHiTextField()->text(), QStringLiteral("16000"));
+    EXPECT_EQ(wrapper->sweepBoundsSlider()->highValue(), 1.0);
+}
+
 TEST_F(SignalGeneratorWrapperTest, TheSweepRangeSetsBothBoundsFromKnobsOrFields) {
     auto wrapper = make(48000.0);
     KOAuxInSignalGenerator& generator = *wrapper->signalGenerator();
