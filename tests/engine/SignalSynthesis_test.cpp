@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 using koru::SignalSynthesis;
@@ -227,4 +229,41 @@ TEST_F(SignalSynthesisTest, MuteAndUnknownTypesGiveExactZeros) {
     synthesis.setMute(false);
     synthesis.setSignalType(SignalSynthesis::WhiteNoise);
     EXPECT_NE(renderLeft(synthesis, 4)[0], 0.0f);
+}
+
+// The window's setters run while the speakers' thread renders, and two generators draw on the
+// shared seed from two threads: every value read is one that was written (the thread checker of
+// the sanitizer build sees any unguarded field).
+TEST_F(SignalSynthesisTest, SettingsChangeWhileAnotherThreadRenders) {
+    SignalSynthesis other;
+    other.setSignalType(SignalSynthesis::WhiteNoise);
+    std::atomic<bool> stop{false};
+    std::atomic<int> buffers{0};
+    std::atomic<bool> outOfRange{false};
+    std::thread speakers([&] {
+        std::vector<float> left(256);
+        std::vector<float> right(256);
+        float* channels[2] = {left.data(), right.data()};
+        while (!stop.load()) {
+            synthesis.render(channels, 256);
+            other.render(channels, 256);
+            for (const float v : left) {
+                if (!(std::fabs(v) <= 1.0f)) {
+                    outOfRange.store(true);
+                }
+            }
+            buffers.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 2000 || buffers.load() < 50; ++i) {
+        synthesis.setSignalType(i % 4);
+        synthesis.setFrequency(float(100 + i));
+        synthesis.setAmplitude(float(i % 10) / 10.0f);
+        synthesis.setSweepBounds(20.0f, float(1000 + i));
+        synthesis.setSweepSpeed(float(i % 7));
+        synthesis.setMute(i % 5 == 0);
+    }
+    stop.store(true);
+    speakers.join();
+    EXPECT_FALSE(outOfRange.load());
 }

@@ -48,6 +48,7 @@ KOAuxInWrapper::KOAuxInWrapper(const QString& nibName)
     mVolumeSlider = new QSlider(Qt::Horizontal, mWindow.get());
     mVolumeSlider->setObjectName(QStringLiteral("volumeSlider"));
     mVolumeSlider->setRange(0, kVolumeSliderSteps);
+    mVolumeSlider->setMinimumWidth(200);
     volume->addWidget(mVolumeSlider, 1);
     mVolumeTextField = new QLineEdit(mWindow.get());
     mVolumeTextField->setObjectName(QStringLiteral("volumeTextField"));
