@@ -113,7 +113,9 @@ void SignalSynthesis::renderSweep(float* out, std::uint32_t frames, float amplit
     const double radiansPerHertz = kTwoPi / sampleRate();
     for (std::uint32_t i = 0; i < frames; ++i) {
         mSweepFrequency = float(double(mSweepFrequency) * factor);
-        if (mSweepFrequency > high) {
+        // Below the low bound (the first sweep, or a bound just raised) the sweep would climb
+        // through frequencies outside its range for seconds: it starts at the bound instead.
+        if (mSweepFrequency > high || mSweepFrequency < low) {
             mSweepFrequency = low;
         }
         out[i] = float(double(amplitude) * std::sin(mPhase));

@@ -42,7 +42,8 @@ public:
     void setSignalType(std::int32_t type) { mSignalType.store(type, std::memory_order_relaxed); }
     std::int32_t signalType() const { return mSignalType.load(std::memory_order_relaxed); }
     // Low: the smaller bound, limited to Nyquist and raised to 10 Hz; high: the larger, limited
-    // to Nyquist only.
+    // to Nyquist only. The sweep restarts at the low bound when it passes the high one or finds
+    // itself below the low one.
     void setSweepBounds(float a, float b);
     float sweepLow() const { return mSweepLow.load(std::memory_order_relaxed); }
     float sweepHigh() const { return mSweepHigh.load(std::memory_order_relaxed); }

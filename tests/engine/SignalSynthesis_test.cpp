@@ -152,6 +152,25 @@ TEST_F(SignalSynthesisTest, TheSweepRisesLogarithmicallyAndRestartsAtTheLowBound
     EXPECT_NEAR(changes / 2.0 / 0.1, std::sqrt(10.0 * 20000.0), 15.0);
 }
 
+// A sweep over 1 kHz to 2 kHz sweeps over that range from its first sample, not up from the
+// 10 Hz it starts out with; raising the low bound mid-sweep moves the sweep up at once.
+TEST_F(SignalSynthesisTest, TheSweepStaysWithinItsRange) {
+    synthesis.setSignalType(SignalSynthesis::Sweep);
+    synthesis.setSweepBounds(1000.0f, 2000.0f);
+    const auto rateOver = [&](std::size_t frames) {
+        const std::vector<float> x = renderLeft(synthesis, frames);
+        int changes = 0;
+        for (std::size_t i = 1; i < x.size(); ++i) {
+            changes += (x[i - 1] < 0.0f) != (x[i] < 0.0f);
+        }
+        return changes / 2.0 * 48000.0 / double(frames);
+    };
+    // 1.00001 per sample raises it by 4.9 % in 0.1 s: 1024 Hz on average.
+    EXPECT_NEAR(rateOver(4800), 1024.0, 15.0);
+    synthesis.setSweepBounds(5000.0f, 8000.0f);
+    EXPECT_NEAR(rateOver(4800), 5122.0, 30.0);
+}
+
 TEST_F(SignalSynthesisTest, FrequenciesAreKeptBetweenTenHertzAndNyquist) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
