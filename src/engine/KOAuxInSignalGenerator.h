@@ -32,6 +32,8 @@ public:
     float SweepSpeed() const { return mSynthesis->sweepSpeed(); }
     void SetMute(bool mute) { mSynthesis->setMute(mute); }
     bool Mute() const { return mSynthesis->mute(); }
+    // The rate the signal is made at, which sets the Nyquist limits (the base's engine rate
+    // once the engine has told it).
     double SampleRate() const { return mSynthesis->sampleRate(); }
 
     koru::SignalSynthesis& Synthesis() { return *mSynthesis; }
