@@ -4,6 +4,7 @@
 #include "app/ui/QtUiPrompter.h"
 #include "engine/KOAudioDevice.h"
 #include "engine/ui/DesktopPresenters.h"
+#include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
 #include "utility/ui/KOScrollWheelFilter.h"
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
     // The standard defaults must be in place before the first read of any default.
     KOPreferences::sharedPreferences();
     koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
+    KOAudioDevice::sharedAudioDevice().setAuxInputWrapperFactory(
+        koru::AuxInputKind::SignalGenerator,
+        KOSignalGeneratorWrapper::factory(KOAudioDevice::sharedAudioDevice()));
 
     // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
     koru::platform::TerminationSignals terminationSignals;

@@ -2,9 +2,9 @@
 
 #include "ColourWell.h"
 #include "ControlPropertyBinding.h"
-#include "RangeSlider.h"
 #include "YUpGeometry.h"
 #include "ZOIconButton.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,9 +18,9 @@
 
 #include <cmath>
 
+using koru::RangeSlider;
 using koru::framework::ColourWell;
 using koru::framework::ControlPropertyBinding;
-using koru::framework::RangeSlider;
 using koru::framework::YUpGeometry;
 
 namespace {

@@ -14,9 +14,12 @@ class QPushButton;
 class QSlider;
 class ZOIconButton;
 
+namespace koru {
+class RangeSlider;
+} // namespace koru
+
 namespace koru::framework {
 class ColourWell;
-class RangeSlider;
 } // namespace koru::framework
 
 // The overlay panel of an instrument view: a factory of small, uniformly styled controls that
@@ -38,10 +41,10 @@ public:
     QSlider* addSliderWithFrame(const QRectF& frame, QObject* target, Action action);
     QSlider* addSliderWithFrame(const QRectF& frame, QObject* target, Action action,
                                 const QString& label);
-    koru::framework::RangeSlider* addDoubleSliderWithFrame(const QRectF& frame, QObject* target,
-                                                           Action action);
-    koru::framework::RangeSlider* addDoubleSliderWithFrame(const QRectF& frame, QObject* target,
-                                                           Action action, const QString& label);
+    koru::RangeSlider* addDoubleSliderWithFrame(const QRectF& frame, QObject* target,
+                                                Action action);
+    koru::RangeSlider* addDoubleSliderWithFrame(const QRectF& frame, QObject* target, Action action,
+                                                const QString& label);
     // Pop-ups take the frame's position and width and are 15 high; the action fires on a
     // choice made by the user.
     QComboBox* addPopUpButtonWithFrame(const QRectF& frame, QObject* target, Action action);

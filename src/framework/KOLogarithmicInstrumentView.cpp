@@ -4,10 +4,10 @@
 #include "KOFFTLayer.h"
 #include "KOInstrumentControlView.h"
 #include "KOLogarithmicInstrumentViewDelegate.h"
-#include "RangeSlider.h"
 #include "YUpGeometry.h"
 #include "utility/KOString.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <fmt/format.h>
 
@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <cmath>
 
-using koru::framework::RangeSlider;
+using koru::RangeSlider;
 using koru::framework::YUpGeometry;
 
 namespace {

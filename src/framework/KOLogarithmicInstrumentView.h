@@ -17,7 +17,7 @@ class KOFFTLayer;
 class KOGraphicLayer;
 class KOLogarithmicInstrumentViewDelegate;
 
-namespace koru::framework {
+namespace koru {
 class RangeSlider;
 }
 
@@ -49,8 +49,8 @@ public:
 
     ZOLogViewMath& logViewMath() { return *mf; }
     const ZOLogViewMath& sliderAxis() const { return *mMinMaxTool; }
-    koru::framework::RangeSlider* frequencySlider() const { return mFrequencySlider; }
-    koru::framework::RangeSlider* magSlider() const { return mMagSlider; }
+    koru::RangeSlider* frequencySlider() const { return mFrequencySlider; }
+    koru::RangeSlider* magSlider() const { return mMagSlider; }
     void setDelegate(KOLogarithmicInstrumentViewDelegate* delegate) { mDelegate = delegate; }
     KOLogarithmicInstrumentViewDelegate* delegate() const { return mDelegate; }
 
@@ -127,8 +127,8 @@ private:
     std::uint32_t mFFTSize = 8192;
     // Guards mTraceLayer and the axis layout. Taken after objectLock().
     std::mutex mLayerMutex;
-    koru::framework::RangeSlider* mFrequencySlider = nullptr;
-    koru::framework::RangeSlider* mMagSlider = nullptr;
+    koru::RangeSlider* mFrequencySlider = nullptr;
+    koru::RangeSlider* mMagSlider = nullptr;
     std::atomic<float> mLowerMagBound{-96.0f};
     std::atomic<float> mUpperMagBound{0.0f};
     std::atomic<float> mMagMin{-144.0f};

@@ -8,7 +8,9 @@
 #include "app/KOPreferences.h"
 #include "app/Session.h"
 #include "app/ui/KOAppController.h"
+#include "engine/EngineTestSupport.h"
 #include "engine/KOAudioDevice.h"
+#include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/paths/Paths.h"
@@ -20,6 +22,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -179,6 +182,32 @@ TEST_F(AppControllerTest, AFirstStartAsksNothingRemembersANewRunAndBuildsTheDisp
 
     // Only kinds that exist are offered.
     EXPECT_EQ(actionTitles(controller.addInstrumentMenu()), QStringList({"SPL Meter"}));
+}
+
+TEST_F(AppControllerTest, TheAudioMenuAddsTheSignalGenerator) {
+    koru::AuxInputWrapperFactory generators;
+    generators.create = [this] {
+        KOSignalGeneratorWrapper::Options options;
+        options.output = std::make_unique<koru::test::ManualOutput>(48000.0, true);
+        options.defaults = &defaults;
+        return std::make_unique<KOSignalGeneratorWrapper>(std::move(options));
+    };
+    device->setAuxInputWrapperFactory(koru::AuxInputKind::SignalGenerator, generators);
+    KOAppController& controller = start();
+    const std::uint32_t channels = device->totalNumberChannels();
+    QMenu* audio = nullptr;
+    for (QAction* item : controller.mainWindow()->menuBar()->actions())
+        if (item->text() == QStringLiteral("Audio"))
+            audio = item->menu();
+    ASSERT_NE(audio, nullptr);
+    QAction* add = actionTitled(audio, QStringLiteral("Add Signal Generator"));
+    ASSERT_NE(add, nullptr);
+    add->trigger();
+    auto* generator = static_cast<KOSignalGeneratorWrapper*>(device->signalGenerator());
+    ASSERT_NE(generator, nullptr);
+    EXPECT_TRUE(generator->isWindowVisible());
+    EXPECT_EQ(device->totalNumberChannels(), channels + 2);
+    device->removeSignalGenerator();
 }
 
 TEST_F(AppControllerTest, AQuitWritesTheSessionThatTheNextStartRestoresWithoutAsking) {

@@ -1,7 +1,7 @@
 #include "framework/ColourWell.h"
 #include "framework/KOInstrumentControlView.h"
-#include "framework/RangeSlider.h"
 #include "framework/ZOIconButton.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,8 +13,8 @@
 
 namespace {
 
+using koru::RangeSlider;
 using koru::framework::ColourWell;
-using koru::framework::RangeSlider;
 
 // A model object with the properties the bound controls follow, and a settings slot.
 class Settings : public QObject {

@@ -4,9 +4,9 @@
 #include "framework/KOFFTLayer.h"
 #include "framework/KOLogarithmicInstrumentView.h"
 #include "framework/KOLogarithmicInstrumentViewDelegate.h"
-#include "framework/RangeSlider.h"
 #include "platform/plist/PropertyList.h"
 #include "support/TestSupport.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QApplication>
 #include <QDir>

@@ -203,6 +203,9 @@ void KOAppController::buildMenus() {
     mAudioDeviceMenu = new ZOAudioInputDeviceMenu(
         [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
     audio->addMenu(mAudioDeviceMenu);
+    audio->addSeparator();
+    addApplicationAction(audio, tr("Add Signal Generator"), {},
+                         [this] { m.audioDevice->addSignalGenerator(); });
 
     mAddInstrumentMenu = bar->addMenu(tr("Instruments"));
     for (const InstrumentKind& kind : kInstrumentKinds) {

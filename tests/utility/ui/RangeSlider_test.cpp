@@ -1,4 +1,4 @@
-#include "framework/RangeSlider.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -7,7 +7,7 @@
 
 namespace {
 
-using koru::framework::RangeSlider;
+using koru::RangeSlider;
 
 class RangeSliderTest : public testing::Test {
 protected:

@@ -1,4 +1,4 @@
-#include "RangeSlider.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace koru::framework {
+namespace koru {
 
 RangeSlider::RangeSlider(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
@@ -131,4 +131,4 @@ void RangeSlider::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-} // namespace koru::framework
+} // namespace koru
