@@ -73,12 +73,14 @@ public:
     float getUpperFBound() const;
 
     void setMagLimits(float lower, float upper);
-    void setLoMagLimit(float decibels);
-    void setHiMagLimit(float decibels);
+    // Virtual, with the bounds' getters and the settings: a view whose decibel range means
+    // something else (a colour range) keeps its own, and the slider and callers follow it.
+    virtual void setLoMagLimit(float decibels);
+    virtual void setHiMagLimit(float decibels);
     // Slider action.
     void setMagRange();
-    float getLowerMagBound() const { return mLowerMagBound.load(); }
-    float getUpperMagBound() const { return mUpperMagBound.load(); }
+    virtual float getLowerMagBound() const { return mLowerMagBound.load(); }
+    virtual float getUpperMagBound() const { return mUpperMagBound.load(); }
     float magMin() const { return mMagMin.load(); }
     float magMax() const { return mMagMax.load(); }
 
@@ -94,8 +96,8 @@ public:
     QString readOutText(QPointF point, const QString& separator) const;
     double readOutX(double pointerX, double textWidth) const;
 
-    QVariantMap settingsAsDictionary() const;
-    void restoreSettingsFromDictionary(const QVariantMap& dictionary);
+    virtual QVariantMap settingsAsDictionary() const;
+    virtual void restoreSettingsFromDictionary(const QVariantMap& dictionary);
 
     // Collector thread. Skipped (false) while the last frame is still pending; otherwise builds
     // a trace layer the size of the view, lets `draw` fill it, swaps it in and marks the view

@@ -22,7 +22,8 @@ class SerialQueue;
 // The spectral history: a scrolling spectrogram over the logarithmic frequency grid. Every
 // other spectrum handed in becomes one row of colour-coded pixels (newest at the bottom); the
 // magnitude slider sets the colour range (see SpectralHistoryColourMap), which may be narrower
-// than 10 dB. The axes are neither zoomed nor scrolled here: wheel, keys, pinch and drags leave
+// than 10 dB and is what the magnitude-bound getters, setters and settings of the base mean
+// here. The axes are neither zoomed nor scrolled here: wheel, keys, pinch and drags leave
 // them alone.
 //
 // Rows and images are built on the view's own serial queue "spechistory.imagecreate", so
@@ -70,12 +71,10 @@ public:
     // The colour range in dB. Unchanged or non-finite values are ignored; otherwise the colour
     // map is rebuilt, the slider knob follows, the info panel shows the limit and the delegate
     // hears of it. No span is enforced.
-    void setLoMagLimit(float decibels);
-    void setHiMagLimit(float decibels);
-    float getLowerMagBound() const { return float(mMagLow.load()); }
-    float getUpperMagBound() const { return float(mMagHi.load()); }
-    // Slider action.
-    void setMagRange();
+    void setLoMagLimit(float decibels) override;
+    void setHiMagLimit(float decibels) override;
+    float getLowerMagBound() const override { return float(mMagLow.load()); }
+    float getUpperMagBound() const override { return float(mMagHi.load()); }
     koru::analysers::SpectralHistoryColourMap colourMap() const;
 
     // The reduction of each spectrum to a row: 'whit', 'pink' or 'peak', and the smoothing
@@ -87,8 +86,8 @@ public:
 
     // "FFTView.minMag"/"FFTView.maxMag" are the colour range; the frequencies are the axis'.
     // Keys that are missing or no finite numbers leave their value as it is.
-    QVariantMap settingsAsDictionary() const;
-    void restoreSettingsFromDictionary(const QVariantMap& dictionary);
+    QVariantMap settingsAsDictionary() const override;
+    void restoreSettingsFromDictionary(const QVariantMap& dictionary) override;
 
     // The grid without decibel lines.
     void createBackingLayer() override;
@@ -120,7 +119,7 @@ protected:
 private:
     struct State;
     bool queueWork(std::span<const float> spectrum, std::vector<float>* owned, double nyquist);
-    koru::analysers::SpectralHistoryRowSettings rowSettings(double nyquist) const;
+    koru::analysers::SpectralHistoryRowSettings rowSettings(double nyquist);
     void magLimitChanged(const QString& label, double decibels);
     void drawReadOut(QPainter& painter);
 
