@@ -1,3 +1,5 @@
+#include "analysers/ui/AnalyserInstruments.h"
+#include "app/InstrumentRegistry.h"
 #include "app/KOPreferences.h"
 #include "app/ZOAppDelegate.h"
 #include "app/ui/KOAppController.h"
@@ -34,6 +36,8 @@ int main(int argc, char** argv) {
     KOPreferences::sharedPreferences();
     koru::installDesktopPresenters(KOAudioDevice::sharedAudioDevice());
 
+    // The add menu lists the registered kinds as the controller is built.
+    koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());
     KOAppController controller(KOAppController::programServices());
     controller.awakeFromNib();
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &controller,

@@ -28,8 +28,8 @@ public:
     int octaveMode() const;
 
     // The logarithmic view's settings plus "FFTView.octaveMode".
-    QVariantMap settingsAsDictionary() const;
+    QVariantMap settingsAsDictionary() const override;
     // The logarithmic view's keys, then the resolution; a missing or invalid resolution keeps
     // the current one.
-    void restoreSettingsFromDictionary(const QVariantMap& dictionary);
+    void restoreSettingsFromDictionary(const QVariantMap& dictionary) override;
 };
