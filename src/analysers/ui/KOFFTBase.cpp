@@ -4,6 +4,7 @@
 #include "analysers/ui/KOFFTInstViewBase.h"
 #include "app/ui/KOExporterPanelViewController.h"
 #include "engine/KOAudioDevice.h"
+#include "engine/KOFloatBuffer.h"
 #include "framework/InstrumentsTableModel.h"
 #include "framework/KODrawModePopupButton.h"
 #include "framework/KOInstrumentControlView.h"

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "analysers/KOFFTInstrumentWrapperDelegate.h"
+#include "analysers/ui/KOFFTInstViewBase.h"
 #include "analysers/ui/ViewBoundsLink.h"
+#include "framework/KODrawModePopupButton.h"
 #include "framework/KOLogarithmicInstrumentViewDelegate.h"
 #include "framework/KOMultipleTracesInstrumentController.h"
 
@@ -9,8 +11,6 @@
 
 #include <memory>
 
-class KODrawModePopupButton;
-class KOFFTInstViewBase;
 class KOFFTInstrumentWrapperBase;
 class QAction;
 class QComboBox;

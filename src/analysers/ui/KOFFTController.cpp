@@ -5,6 +5,7 @@
 #include "analysers/ui/DoubleSlider.h"
 #include "analysers/ui/KOFFTView.h"
 #include "engine/KOAudioDevice.h"
+#include "engine/KOFloatBuffer.h"
 #include "framework/InstrumentAudioDevice.h"
 #include "framework/KOColorAdditions.h"
 #include "framework/KODrawModePopupButton.h"
@@ -211,6 +212,14 @@ void KOFFTController::initWithWindowNibName(const QString& nibName,
             koru::log::warn("{}: unknown accumulation mode {}, white noise is flat",
                             description().toStdString(), saved);
         setAccumulationMode(isAccumulationMode(saved) ? saved : kWhite);
+        // A window whose models were all lost measures again, as a new one does.
+        if (instrumentCount() == 0) {
+            koru::log::warn("{}: no analyser restored, a new one is made",
+                            description().toStdString());
+            std::shared_ptr<KOSpectrumAnalyzerWrapper> analyzer = newAnalyzer();
+            analyzer->setColor(KOColorAdditions::noBlueColor(), 0);
+            addInstrument(std::move(analyzer));
+        }
     }
     addToDataCollectorThread();
     instrumentsTableView()->selectRow(0);

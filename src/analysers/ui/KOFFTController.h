@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysers/ui/DoubleSlider.h"
 #include "analysers/ui/KOFFTBase.h"
 
 #include <QPointer>
@@ -13,10 +14,6 @@ class KOSpectrumAnaWrapperBase;
 class KOSpectrumAnalyzerWrapper;
 class QComboBox;
 
-namespace koru::analysers {
-class DoubleSlider;
-}
-
 // The spectrum analyser window ("Spectrum Analyzer"): live analysers, each on its own channel
 // with its own FFT size and window, and frozen snapshots, drawn in one plot. Two sliders set the
 // averaging weight (10^x, x from 1.0 to 2.5) and the peak fall (-2..0 dB per collection) of every
@@ -24,7 +21,8 @@ class DoubleSlider;
 //
 // Made with create<KOFFTController>("fft", dictionary, delegate): without a dictionary one new
 // analyser of 16384 points in the standard blue, pink noise flat; with one, the saved models,
-// plot and "FFT.accumulationMode" (white noise flat when absent or damaged).
+// plot and "FFT.accumulationMode" (white noise flat when absent or damaged); a saved window none
+// of whose models can be restored gets the new window's analyser.
 //
 // New analysers take the window's averaging weight, peak fall and accumulation mode, so every
 // trace is measured the way the controls show.

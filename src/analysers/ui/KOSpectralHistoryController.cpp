@@ -3,6 +3,7 @@
 #include "analysers/KOSpectrumAnalyzerWrapper.h"
 #include "analysers/ui/KOSpectralHistoryView.h"
 #include "engine/KOAudioDevice.h"
+#include "engine/KOFloatBuffer.h"
 #include "framework/KOInstrumentControlView.h"
 #include "framework/KOInstrumentWindow.h"
 #include "framework/KOMenuAdditions.h"
@@ -48,7 +49,7 @@ bool isFFTSize(std::uint32_t size) {
     return KOSpectrumAnaWrapperBase::isValidFFTSize(size);
 }
 
-bool isWindowType(std::uint32_t type) {
+bool isKnownWindow(std::uint32_t type) {
     return std::find(kWindowTypes.begin(), kWindowTypes.end(), type) != kWindowTypes.end();
 }
 
@@ -285,7 +286,7 @@ void KOSpectralHistoryController::changeFFTSize(QAction* item) {
 }
 
 void KOSpectralHistoryController::setWindowType(std::uint32_t type) {
-    if (!isWindowType(type)) {
+    if (!isKnownWindow(type)) {
         koru::log::warn("{}: unknown window {}", description().toStdString(),
                         koru::platform::fourCCToString(type).toStdString());
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysers/ui/KOSpectralHistoryView.h"
 #include "analysers/ui/ViewBoundsLink.h"
 #include "framework/KOInstrumentControllerWithoutPanel.h"
 #include "framework/KOLogarithmicInstrumentViewDelegate.h"
@@ -13,7 +14,6 @@
 #include <vector>
 
 class KOInstrumentControllerDelegate;
-class KOSpectralHistoryView;
 class KOSpectrumAnalyzerWrapper;
 class QComboBox;
 class QMenu;

@@ -153,8 +153,9 @@ TEST_F(SpectrumWindow, SavedSettingsRestoreAndDamagedOnesTakeTheDefaults) {
         EXPECT_EQ(window->accumulationMode(), c.expectedAccumulation) << c.what;
         EXPECT_EQ(spectrum(*window, 0)->accumulationMode(), c.expectedAccumulation) << c.what;
         EXPECT_EQ(window->octaveResolution(), c.expectedResolution) << c.what;
-        if (*c.logged)
+        if (*c.logged) {
             EXPECT_EQ(log.count(c.logged), 1) << c.what;
+        }
         EXPECT_EQ(log.count("unknown accumulation mode") + log.count("out of range"),
                   *c.logged ? 1 : 0)
             << c.what;

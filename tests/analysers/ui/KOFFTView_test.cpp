@@ -1,6 +1,7 @@
 #include "analysers/KOSpectrumAnaWrapperBase.h"
 #include "analysers/ui/KOFFTView.h"
 #include "engine/KOFloatBuffer.h"
+#include "framework/KOFFTDrawingData.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 
 #include <QImage>

@@ -221,8 +221,9 @@ TEST_F(SpectralHistoryWindow, SavedWindowsRestoreAndDamagedEntriesTakeTheDefault
         EXPECT_EQ(window->octaveSmoothing(), c.smoothing) << c.what;
         EXPECT_EQ(window->historyView()->getLowerMagBound(), -80.0f) << c.what;
         EXPECT_TRUE(window->isInDataCollectorThread()) << c.what;
-        if (*c.logged)
+        if (*c.logged) {
             EXPECT_GE(log.count(c.logged), 1) << c.what;
+        }
     }
 }
 
