@@ -2,6 +2,8 @@
 
 #include "analysers/KOFFTInstrumentWrapperDelegate.h"
 #include "app/KODataExporting.h"
+#include "engine/KOFloatBuffer.h"
+#include "framework/KOFFTDrawingData.h"
 #include "framework/KOInstrumentWrapper.h"
 
 #include <QColor>
@@ -12,9 +14,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-
-class KOFFTDrawingData;
-class KOFloatBuffer;
 
 // The model of one FFT measurement drawn as up to three traces (a spectrum's instantaneous, peak
 // and average; a transfer function's magnitude, phase and coherence): the FFT size, the three

@@ -7,8 +7,6 @@
 #include <memory>
 #include <vector>
 
-class KOFloatBuffer;
-
 // Three spectra of one FFT size N: instantaneous (trace 1), peak hold (trace 2) and average
 // (trace 3), each a buffer of N values of which bins 0 .. N/2 - 1 are meaningful, held as linear
 // amplitudes while the buffer's decibel flag is clear. Exported as "f", "Inst", "Avg", "Peak".
@@ -74,11 +72,14 @@ public:
     float avgRate() const { return mAvgRate.load(std::memory_order_relaxed); }
     void setAvgRate(float rate) { mAvgRate.store(rate, std::memory_order_relaxed); }
 
-    // Copies of the three spectra (all N values and the decibel flag), taken under the model
-    // lock; for readers off the collector's path (snapshots, the spectral history, tests).
-    std::unique_ptr<KOFloatBuffer> copyOfInstantaneous();
-    std::unique_ptr<KOFloatBuffer> copyOfPeak();
-    std::unique_ptr<KOFloatBuffer> copyOfAverage();
+    // Copies of the three spectra (all N values and the decibel flags), taken together under the
+    // model lock; for readers off the collector's path (snapshots, tests).
+    struct Spectra {
+        std::unique_ptr<KOFloatBuffer> instantaneous;
+        std::unique_ptr<KOFloatBuffer> peak;
+        std::unique_ptr<KOFloatBuffer> average;
+    };
+    Spectra copyOfSpectra();
     // The N/2 meaningful instantaneous values into `destination` (resized when needed, so a
     // caller that keeps it allocates only on a size change); answers the decibel flag.
     bool copyInstantaneousBins(std::vector<float>& destination);
@@ -106,8 +107,6 @@ protected:
                               std::unique_ptr<KOFloatBuffer> avg);
 
 private:
-    std::unique_ptr<KOFloatBuffer> copyLocked(const std::unique_ptr<KOFloatBuffer>& buffer);
-
     std::unique_ptr<KOFloatBuffer> mInstData;
     std::unique_ptr<KOFloatBuffer> mPeakData;
     std::unique_ptr<KOFloatBuffer> mAvgData;

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "analysers/KOSpectrumAnaWrapperBase.h"
+#include "engine/KOSpectrumAnalyzer.h"
 
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-
-class KOSpectrumAnalyzer;
 
 // The live spectrum measurement: owns one KOSpectrumAnalyzer, registered with the audio device
 // for the wrapper's whole life, and on the collector thread turns each new spectrum into the
