@@ -104,8 +104,12 @@ QVariantMap KOFFTBase::dictionaryRepresentation() const {
     return dictionary;
 }
 
+// Only a new Nyquist frequency moves the plot's upper bound: the property changes that leave the
+// rate alone (every join of the collector, a restore among them) keep the bounds the user set.
 void KOFFTBase::audioPropertiesChanged() {
-    mFFTView->setNyquistFrequency(float(KOAudioDevice::sharedAudioDevice().nyquistFrequency()));
+    const auto nyquist = float(KOAudioDevice::sharedAudioDevice().nyquistFrequency());
+    if (nyquist != float(mFFTView->logViewMath().nyquist()))
+        mFFTView->setNyquistFrequency(nyquist);
     KOMultipleTracesInstrumentController::audioPropertiesChanged();
 }
 

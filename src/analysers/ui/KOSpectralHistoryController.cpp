@@ -225,8 +225,11 @@ void KOSpectralHistoryController::resetView() {
     mView->setHiMagLimit(-10.0f);
 }
 
+// As in the spectrum window, only a new Nyquist frequency moves the upper bound.
 void KOSpectralHistoryController::audioPropertiesChanged() {
-    mView->setNyquistFrequency(float(nyquistFrequency()));
+    const auto nyquist = float(nyquistFrequency());
+    if (nyquist != float(mView->logViewMath().nyquist()))
+        mView->setNyquistFrequency(nyquist);
     selectPopUps();
     KOInstrumentControllerWithoutPanel::audioPropertiesChanged();
 }

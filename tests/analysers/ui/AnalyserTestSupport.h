@@ -80,7 +80,10 @@ private:
                                                                kSecondAmplitude)};
         config.manual = true;
         mDevice = platform::DeviceRegistry::shared().addVirtualInput(config);
-        KOAudioDevice::sharedAudioDevice().setAudioObjectID(mDevice);
+        KOAudioDevice& device = KOAudioDevice::sharedAudioDevice();
+        device.setAudioObjectID(mDevice);
+        device.start();
+        EXPECT_TRUE(device.isRunning()) << device.lastDeviceFailure().toStdString();
     }
     std::uint32_t mDevice = 0;
 };

@@ -195,9 +195,9 @@ TEST_F(SpectrumWindow, DamagedModelsRestoreAsWorkingAnalysersWithTheDefaults) {
     EXPECT_TRUE(restored->colorForTrace(0).isValid());
     EXPECT_GE(log.count("4096"), 1) << "the refused size is not logged";
 
-    // It measures: the sine shows at its bin.
-    SineInput::shared().pump(24);
-    EXPECT_NEAR(restored->copyOfInstantaneous()->Data()[SineInput::kBin], 0.8165f, 1e-3f);
+    // It measures: the sine shows at its bin (the first spectrum comes after twice the size).
+    SineInput::shared().pump(34);
+    EXPECT_NEAR(restored->copyOfSpectra().instantaneous->Data()[SineInput::kBin], 0.8165f, 1e-3f);
 }
 
 TEST_F(SpectrumWindow, TheSlidersSetEveryModelAndNewAnalysersTakeTheWindowsSettings) {
@@ -351,9 +351,10 @@ TEST_F(SpectrumWindow, ASineShowsAtItsBinInTheInstantaneousAverageAndPeakSpectra
     second->setInputChannel(1);
     window->resetPeak();
 
-    SineInput::shared().pump(40);
+    // The first spectrum after 2N frames, then one every N/8.
+    SineInput::shared().pump(56);
     const std::uint32_t spectra = first->analyzer()->Analyses();
-    ASSERT_GE(spectra, 10u);
+    ASSERT_EQ(spectra, 13u);
     ASSERT_EQ(second->analyzer()->Analyses(), spectra);
 
     // The analyser's convention: a bin-centred sine of amplitude a reads 1.633·a with the Hann
@@ -368,9 +369,10 @@ TEST_F(SpectrumWindow, ASineShowsAtItsBinInTheInstantaneousAverageAndPeakSpectra
     for (const Case& c : {Case{first, SineInput::kBin, SineInput::kAmplitude},
                           Case{second, SineInput::kSecondBin, SineInput::kSecondAmplitude}}) {
         const double level = 1.633 * c.amplitude;
-        const auto inst = c.model->copyOfInstantaneous();
-        const auto average = c.model->copyOfAverage();
-        const auto peak = c.model->copyOfPeak();
+        const auto copies = c.model->copyOfSpectra();
+        const auto& inst = copies.instantaneous;
+        const auto& average = copies.average;
+        const auto& peak = copies.peak;
         EXPECT_NEAR(inst->Data()[c.bin], level, level * 1e-3) << c.bin;
         EXPECT_NEAR(average->Data()[c.bin], level * (1.0 - kept), level * 1e-3) << c.bin;
         EXPECT_NEAR(peak->Data()[c.bin], level * fall, level * 1e-3) << c.bin;
@@ -421,7 +423,8 @@ TEST_F(SpectrumWindow, ASessionRoundTripExportsTheSameData) {
     // Both hear the same input from here on: their exports agree value for value.
     original->resetAll();
     restored->resetAll();
-    SineInput::shared().pump(48);
+    SineInput::shared().pump(80);
+    ASSERT_GE(live(*restored, 1)->analyzer()->Analyses(), 4u);
     for (int row = 0; row < 2; ++row) {
         const QString exported = csvOf(original->instrumentAt(row));
         EXPECT_GT(exported.count('\n'), 8000) << row;
