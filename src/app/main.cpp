@@ -44,13 +44,14 @@ int main(int argc, char** argv) {
                      &KOAppController::applicationStateChanged);
     controller.applicationDidFinishLaunching();
 
+    // Before the session files: a signal while they load still quits through the controller.
+    koru::platform::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
+                     &controller, [&controller] { controller.terminate(); });
+
     // Session files handed over on the command line (the desktop file passes them so).
     for (const QString& argument : QApplication::arguments().mid(1))
         if (QFileInfo(argument).suffix() == QStringLiteral("kosession"))
             controller.openFile(argument);
-
-    koru::platform::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
-                     &controller, [&controller] { controller.terminate(); });
     return app.exec();
 }

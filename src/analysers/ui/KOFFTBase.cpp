@@ -83,8 +83,7 @@ void KOFFTBase::initWithWindowNibName(const QString& nibName, const QVariantMap*
     }
     setOctaveResolution(resolution);
     if (dictionary)
-        mFFTView->restoreSettingsFromDictionary(
-            dictionary->value(text(kViewSettingsKey)).toMap());
+        mFFTView->restoreSettingsFromDictionary(dictionary->value(text(kViewSettingsKey)).toMap());
 }
 
 void KOFFTBase::buildControlPanel() {

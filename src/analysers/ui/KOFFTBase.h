@@ -95,9 +95,7 @@ public:
                                     std::uint32_t windowType) override;
     void wrapperDidChangeColorAttributes(KOFFTInstrumentWrapperBase* wrapper) override;
     void wrapperDidChangeDrawingAttributes(KOFFTInstrumentWrapperBase* wrapper) override;
-    bool shouldPatchToNextConsecutiveChannel(KOFFTInstrumentWrapperBase*) override {
-        return false;
-    }
+    bool shouldPatchToNextConsecutiveChannel(KOFFTInstrumentWrapperBase*) override { return false; }
 
     // Linking of the plot's bounds.
     void viewDidChangeFrequencyBounds(float lower, float upper) override;

@@ -188,8 +188,7 @@ void KOFFTController::awakeFromNib() {
     });
 }
 
-void KOFFTController::initWithWindowNibName(const QString& nibName,
-                                            const QVariantMap* dictionary) {
+void KOFFTController::initWithWindowNibName(const QString& nibName, const QVariantMap* dictionary) {
     KOFFTBase::initWithWindowNibName(nibName, dictionary);
     mFFTSize = kFFTSize;
     spectrumView()->setFFTSize(kFFTSize);
@@ -401,7 +400,8 @@ void KOFFTController::createSnapshotOfSelectedWrappers() {
     }
 }
 
-// --- Menus -----------------------------------------------------------------------------------------
+// --- Menus
+// -----------------------------------------------------------------------------------------
 
 QMenu* KOFFTController::instrumentMenu() {
     if (!mInstrumentMenu) {
@@ -439,8 +439,9 @@ std::unique_ptr<QMenu> KOFFTController::instrumentsMenu() {
     for (const FFTModel& model : fftModels())
         KOMenuAdditions::addSubmenu(*menu, menuForFFTWrapper(model), qint64(model->hash()));
     menu->addSeparator();
-    KOMenuAdditions::addItemWithTitle(*menu, QStringLiteral("Add Analyzer"), this,
-                                      [this](QAction*) { addAnalyzer(); }, kAddAnalyzerTag);
+    KOMenuAdditions::addItemWithTitle(
+        *menu, QStringLiteral("Add Analyzer"), this, [this](QAction*) { addAnalyzer(); },
+        kAddAnalyzerTag);
     return menu;
 }
 
@@ -467,8 +468,8 @@ std::unique_ptr<QMenu> KOFFTController::menuForFFTWrapper(const FFTModel& model)
         qint64 tag;
     } traces[] = {{"Inst", kInstantaneousTag}, {"Average", kAverageTag}, {"Peak", kPeakTag}};
     for (const auto& trace : traces) {
-        QAction* item = KOMenuAdditions::addItemWithTitle(*menu, text(trace.title), this, draws,
-                                                          trace.tag);
+        QAction* item =
+            KOMenuAdditions::addItemWithTitle(*menu, text(trace.title), this, draws, trace.tag);
         item->setCheckable(true);
         item->setChecked(model->drawsTraceNumber(int(trace.tag)));
         setRepresentedObject(*item, *model);

@@ -34,9 +34,8 @@ QString text(const char* latin1) {
 constexpr std::uint32_t kWhite = fourCC("whit");
 constexpr std::uint32_t kPink = fourCC("pink");
 constexpr std::uint32_t kPeak = fourCC("peak");
-constexpr std::array<std::uint32_t, 5> kWindowTypes{fourCC("hann"), fourCC("hamm"),
-                                                    fourCC("blkm"), fourCC("sine"),
-                                                    fourCC("rect")};
+constexpr std::array<std::uint32_t, 5> kWindowTypes{fourCC("hann"), fourCC("hamm"), fourCC("blkm"),
+                                                    fourCC("sine"), fourCC("rect")};
 constexpr std::uint32_t kDefaultWindowType = fourCC("hann");
 
 const QRectF kInputChannelFrame(120.0, 10.0, 105.0, 20.0);
@@ -86,9 +85,8 @@ template <typename Choose>
 QComboBox* addPopUp(KOInstrumentControlView& panel, const QRectF& frame, const QMenu& menu,
                     QObject* target, Choose choose) {
     QComboBox* popUp = panel.addPopUpButtonWithFrame(frame, menu);
-    QObject::connect(popUp, &QComboBox::activated, target, [popUp, choose](int index) {
-        choose(popUp->itemData(index).toLongLong());
-    });
+    QObject::connect(popUp, &QComboBox::activated, target,
+                     [popUp, choose](int index) { choose(popUp->itemData(index).toLongLong()); });
     return popUp;
 }
 
@@ -192,10 +190,10 @@ KOSpectralHistoryController::restoredAnalyzer(const QVariantMap& dictionary) {
     }
     auto* analyzer = dynamic_cast<KOSpectrumAnalyzerWrapper*>(object.get());
     if (!analyzer) {
-        koru::log::warn("{}: the saved measurement is unreadable ({}); a new one is made",
-                        description().toStdString(),
-                        (object ? QStringLiteral("not a live spectrum measurement") : error)
-                            .toStdString());
+        koru::log::warn(
+            "{}: the saved measurement is unreadable ({}); a new one is made",
+            description().toStdString(),
+            (object ? QStringLiteral("not a live spectrum measurement") : error).toStdString());
         return nullptr;
     }
     object.release();

@@ -31,7 +31,9 @@ public:
     void instrumentDidResignCurrent(KOInstrumentController*) override {}
     void shouldSetSigGenMuteStatus(bool) override {}
     void instrumentControllerDidChangeName(KOInstrumentController*) override {}
-    double audioDeviceSampleRate() override { return KOAudioDevice::sharedAudioDevice().nominalSampleRate(); }
+    double audioDeviceSampleRate() override {
+        return KOAudioDevice::sharedAudioDevice().nominalSampleRate();
+    }
     std::uint32_t preferredOutputDevice() override { return 0; }
 };
 
@@ -61,11 +63,11 @@ public:
         auto& collector = KODataCollectorThread::sharedCollectorThread();
         for (std::uint32_t i = 0; i < buffers; ++i) {
             const std::uint64_t before = collector.passCount();
-            ASSERT_TRUE(platform::DeviceRegistry::shared().virtualInput(mDevice)->pump(
-                kBufferFrames));
-            ASSERT_TRUE(spinUntil(
-                [&] { return collector.passCount() > before && collector.isIdle(); }))
-                << "the collector never finished its pass";
+            ASSERT_TRUE(
+                platform::DeviceRegistry::shared().virtualInput(mDevice)->pump(kBufferFrames));
+            ASSERT_TRUE(spinUntil([&] {
+                return collector.passCount() > before && collector.isIdle();
+            })) << "the collector never finished its pass";
         }
     }
 
@@ -75,9 +77,9 @@ private:
         config.name = QStringLiteral("Analyser Sine");
         config.channels = 2;
         config.sampleRate = kRate;
-        config.channelSignals = {platform::VirtualSignal::sine(frequencyOfBin(kBin), kAmplitude),
-                                 platform::VirtualSignal::sine(frequencyOfBin(kSecondBin),
-                                                               kSecondAmplitude)};
+        config.channelSignals = {
+            platform::VirtualSignal::sine(frequencyOfBin(kBin), kAmplitude),
+            platform::VirtualSignal::sine(frequencyOfBin(kSecondBin), kSecondAmplitude)};
         config.manual = true;
         mDevice = platform::DeviceRegistry::shared().addVirtualInput(config);
         KOAudioDevice& device = KOAudioDevice::sharedAudioDevice();

@@ -55,8 +55,7 @@ protected:
         restored.release();
         return std::unique_ptr<KOFFTController>(window);
     }
-    static std::shared_ptr<KOSpectrumAnalyzerWrapper> live(const KOFFTController& window,
-                                                           int row) {
+    static std::shared_ptr<KOSpectrumAnalyzerWrapper> live(const KOFFTController& window, int row) {
         return std::dynamic_pointer_cast<KOSpectrumAnalyzerWrapper>(window.instrumentAt(row));
     }
     static std::shared_ptr<KOSpectrumAnaWrapperBase> spectrum(const KOFFTController& window,

@@ -71,7 +71,7 @@ protected:
 TEST_F(SpectrumPlot, ShownModelsAreDrawnInOrderAndHiddenOnesNot) {
     const QColor red(255, 0, 0);
     const QColor green(0, 255, 0);
-    auto under = flat(0.1f, red);   // -20 dB
+    auto under = flat(0.1f, red); // -20 dB
     auto over = flat(0.1f, green);
     std::vector<std::shared_ptr<KOInstrumentWrapper>> models{under, over};
 
@@ -119,8 +119,7 @@ TEST_F(SpectrumPlot, OctaveResolutionIsOneToTwentyFourAndSavedWithTheBounds) {
             view.setOctaveMode(c.mode);
             ADD_FAILURE() << c.mode << " was taken";
         } catch (const InternalInconsistencyException& error) {
-            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
-                << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
         EXPECT_EQ(view.octaveMode(), 5);
     }

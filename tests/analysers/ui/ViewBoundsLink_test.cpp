@@ -40,8 +40,7 @@ public:
     std::unique_ptr<ViewBoundsLink> link = ViewBoundsLink::forView(owner, view);
     std::vector<Notification> posts;
     koru::platform::ObserverToken observer = observeNotification(
-        QStringLiteral("KORUNot.ParameterChange"), nullptr,
-        [this](const Notification& n) {
+        QStringLiteral("KORUNot.ParameterChange"), nullptr, [this](const Notification& n) {
             if (n.sender == &owner)
                 posts.push_back(n);
         });
