@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -99,46 +100,55 @@ TEST(KOSpectrumAnalyzerSnapshot, FreezesTheLiveSpectraAndSettings) {
 }
 
 // A snapshot taken while the collector runs holds one collection's spectra, never a buffer half
-// written: with the analyser paused on one spectrum and the average climbing from its floor,
-// every bin's average is the same fraction of its instantaneous value after any collection.
+// written. The peak is made the same in every bin: a loud impulse holds it at full scale (no
+// fall), then silence leaves the analyser's spectrum at exactly zero, and the paused collector
+// lets the peak fall by one step per collection, bit for bit alike in every bin. A copy taken in
+// the middle of a collection would hold two different values.
 TEST(KOSpectrumAnalyzerSnapshot, CopiesUnderTheLiveModelsLock) {
-    auto wrapper = measuredWrapper();
+    constexpr std::uint32_t kSize = 65536;
+    auto wrapper = KOSpectrumAnalyzerWrapper::createWithFFTSize(kSize);
+    wrapper->setPeakFallRate(0.0f);
+    std::vector<float> samples(3 * kSize, 0.0f);
+    samples[3 * kSize / 2] = 1e5f;
+    OneChannelBlocks blocks(samples);
+    for (std::size_t i = 0; i < blocks.blockCount(); ++i) {
+        wrapper->analyzer()->Process(blocks.block(i), OneChannelBlocks::kFrames);
+        wrapper->collect();
+    }
+    ASSERT_EQ(wrapper->copyOfSpectra().peak->Data()[123], 1.0f);
     wrapper->setPause(true);
-    wrapper->collect();
-    wrapper->setAvgRate(100.0f);
-    wrapper->resetPeak();
+    wrapper->setPeakFallRate(-0.01f);
 
-    constexpr int kCollections = 300;
+    constexpr int kMostCollections = 8000;
+    constexpr int kMostSnapshots = 200;
+    std::atomic<bool> stop{false};
     std::atomic<int> collected{0};
     std::thread collector([&] {
-        for (int i = 0; i < kCollections; ++i) {
+        for (int i = 0; i < kMostCollections && !stop.load(); ++i) {
             wrapper->collect();
             collected.fetch_add(1);
         }
     });
+    while (collected.load() == 0)
+        std::this_thread::yield();
     int snapshots = 0;
     int torn = 0;
-    while (collected.load() < kCollections || snapshots == 0) {
+    float lastPeak = 1.0f;
+    while (snapshots < kMostSnapshots && collected.load() < kMostCollections) {
         const auto snapshot = KOSpectrumAnalyzerSnapshot::createWithWrapper(*wrapper);
         ++snapshots;
         const auto spectra = snapshot->copyOfSpectra();
-        const float* inst = spectra.instantaneous->Data();
-        const float* avg = spectra.average->Data();
-        double lowest = 2.0;
-        double highest = -1.0;
-        for (std::uint32_t k = 1; k < spectra.instantaneous->Length() / 2; ++k) {
-            if (inst[k] < 1e-4f)
-                continue;
-            const double fraction = double(avg[k]) / double(inst[k]);
-            lowest = std::min(lowest, fraction);
-            highest = std::max(highest, fraction);
-        }
-        // One collection apart, the fractions differ by about 1/101 of what is left to climb.
-        if (highest - lowest > 1e-4)
+        const float* peak = spectra.peak->Data();
+        const std::uint32_t bins = spectra.peak->Length() / 2;
+        if (std::count(peak, peak + bins, peak[0]) != std::ptrdiff_t(bins))
             ++torn;
+        lastPeak = peak[0];
     }
+    stop.store(true);
     collector.join();
-    EXPECT_EQ(torn, 0) << "of " << snapshots << " snapshots";
+    EXPECT_LT(lastPeak, 1.0f) << "the peak fell while the snapshots were taken";
+    EXPECT_EQ(torn, 0) << "of " << snapshots << " snapshots, over " << collected.load()
+                       << " collections";
 }
 
 TEST(KOSpectrumAnalyzerSnapshot, ArchiveRoundTripKeepsSpectraAndTheirFlags) {
