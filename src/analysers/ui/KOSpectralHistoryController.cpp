@@ -147,6 +147,7 @@ void KOSpectralHistoryController::initWithWindowNibName(const QString& nibName,
         mView->setHiMagLimit(kUpperMagLimit);
         setOctaveSmoothing(kDefaultOctaveSmoothing);
         setAccumulationMode(kPink);
+        unhideInstrument();
         return;
     }
 

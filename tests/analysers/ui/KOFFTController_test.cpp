@@ -197,6 +197,36 @@ TEST_F(SpectrumWindow, DamagedModelsRestoreAsWorkingAnalysersWithTheDefaults) {
     // It measures: the sine shows at its bin (the first spectrum comes after twice the size).
     SineInput::shared().pump(34);
     EXPECT_NEAR(restored->copyOfSpectra().instantaneous->Data()[SineInput::kBin], 0.8165f, 1e-3f);
+
+    // A window none of whose models can be read measures as a new one does.
+    for (const QVariant& lost : {QVariant(), QVariant(QByteArray("garbage"))}) {
+        QVariantMap empty = original->dictionaryRepresentation();
+        if (lost.isValid())
+            empty.insert("instrumentData", lost);
+        else
+            empty.remove("instrumentData");
+        LogCapture emptyLog;
+        auto window = restore(empty);
+        ASSERT_NE(window, nullptr);
+        ASSERT_EQ(window->instrumentCount(), 1);
+        const auto analyser = live(*window, 0);
+        ASSERT_NE(analyser, nullptr);
+        EXPECT_EQ(analyser->FFTSize(), 16384u);
+        EXPECT_EQ(analyser->delegate(), window.get());
+        EXPECT_EQ(emptyLog.count("no analyser restored, a new one is made"), 1);
+    }
+}
+
+TEST_F(SpectrumWindow, PausingTheWindowPausesEveryModel) {
+    auto window = make();
+    window->addAnalyzer();
+    window->setPause(true);
+    EXPECT_TRUE(window->pause());
+    EXPECT_TRUE(live(*window, 0)->pause());
+    EXPECT_TRUE(live(*window, 1)->analyzer()->IsPaused());
+    window->setPause(false);
+    EXPECT_FALSE(live(*window, 1)->pause());
+    EXPECT_TRUE(window->drawPauseIcon());
 }
 
 TEST_F(SpectrumWindow, TheSlidersSetEveryModelAndNewAnalysersTakeTheWindowsSettings) {

@@ -94,6 +94,7 @@ TEST_F(SpectralHistoryWindow, ANewWindowMeasures16384PointsPinkNoiseFlatInTwelft
     EXPECT_EQ(view->getUpperFBound(), 24000.0f);
     EXPECT_EQ(view->fftSize(), 16384u);
     EXPECT_TRUE(window->isInDataCollectorThread());
+    EXPECT_TRUE(window->instrumentWindow()->isVisible()) << "a new window shows itself";
     EXPECT_EQ(window->instrumentWindow()->minimumSize(), QSize(242, 128));
     EXPECT_EQ(window->linkableViewParameters(), (QStringList{"Frequency", "Magnitude"}));
 

@@ -24,8 +24,13 @@ protected:
                                                                    nullptr, &delegate);
         history = KOInstrumentController::create<KOSpectralHistoryController>(
             KOSpectralHistoryController::kNibName, nullptr, &delegate);
-        spectrum->instrumentWindow()->resize(500, 300);
-        history->instrumentWindow()->resize(500, 300);
+        // Both shown, as a snap finds them (a new spectral history shows itself).
+        for (KOInstrumentController* window :
+             {static_cast<KOInstrumentController*>(spectrum.get()),
+              static_cast<KOInstrumentController*>(history.get())}) {
+            window->instrumentWindow()->show();
+            window->instrumentWindow()->resize(500, 300);
+        }
         spectrum->spectrumView()->setLoMagLimit(-90.0f);
         spectrum->spectrumView()->setHiFrequencyBound(16000.0f);
         observer = observeNotification(
