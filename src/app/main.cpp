@@ -39,15 +39,16 @@ int main(int argc, char** argv) {
     // The add menu lists the registered kinds as the controller is built.
     koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());
     KOAppController controller(KOAppController::programServices());
+    // As soon as there is a controller to quit through: a signal during the rest of start-up (a
+    // session being restored or opened) is handled once the event loop runs, instead of killing
+    // the program without saving.
+    koru::platform::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
+                     &controller, [&controller] { controller.terminate(); });
     controller.awakeFromNib();
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &controller,
                      &KOAppController::applicationStateChanged);
     controller.applicationDidFinishLaunching();
-
-    // Before the session files: a signal while they load still quits through the controller.
-    koru::platform::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
-                     &controller, [&controller] { controller.terminate(); });
 
     // Session files handed over on the command line (the desktop file passes them so).
     for (const QString& argument : QApplication::arguments().mid(1))
