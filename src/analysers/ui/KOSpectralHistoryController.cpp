@@ -4,6 +4,7 @@
 #include "analysers/ui/KOSpectralHistoryView.h"
 #include "engine/KOAudioDevice.h"
 #include "engine/KOFloatBuffer.h"
+#include "framework/InstrumentAudioDevice.h"
 #include "framework/KOInstrumentControlView.h"
 #include "framework/KOInstrumentWindow.h"
 #include "framework/KOMenuAdditions.h"
@@ -21,6 +22,7 @@
 #include <array>
 
 using koru::analysers::ViewBoundsLink;
+using koru::framework::InstrumentAudioDevice;
 using koru::platform::fourCC;
 using koru::platform::KeyedArchiver;
 using koru::platform::KeyedUnarchiver;
@@ -156,7 +158,11 @@ void KOSpectralHistoryController::initWithWindowNibName(const QString& nibName,
         setFFTSize(kFFTSize);
     mView->setFFTSize(mSpectrumAnlyzer->FFTSize());
     addToDataCollectorThread();
-    setInputChannel(ZODictionary::intForKey(*dictionary, text(kInputChannelKey), 0));
+    const qint64 channel = ZODictionary::intForKey(*dictionary, text(kInputChannelKey), 0);
+    if (!InstrumentAudioDevice::shared().isValidChannelIndex(channel))
+        koru::log::warn("{}: saved input channel {} is not a channel of this device",
+                        description().toStdString(), channel);
+    setInputChannel(channel);
     mView->setLoMagLimit(kLowerMagLimit);
     mView->setHiMagLimit(kUpperMagLimit);
     mView->restoreSettingsFromDictionary(dictionary->value(text(kViewSettingsKey)).toMap());
