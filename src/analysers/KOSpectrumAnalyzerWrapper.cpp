@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -48,9 +49,10 @@ QIcon realtimeIcon() {
     return icon;
 }
 
-// Icons need the GUI application; a headless user (a benchmark) goes without.
+// Icons need the GUI application and its thread; a model decoded elsewhere goes without.
 bool canMakeIcons() {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    const auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    return application != nullptr && QThread::currentThread() == application->thread();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "SpectralHistoryColourMap.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace koru::analysers {
 
@@ -54,6 +55,11 @@ void SpectralHistoryColourMap::createColorCurves() {
 }
 
 std::uint32_t SpectralHistoryColourMap::pixel(float level) const {
+    // Silence (zero amplitude) and NaN are black even where a range under 10 dB would carry
+    // them onto a rising piece.
+    if (!(level > -std::numeric_limits<float>::infinity())) {
+        return 0xFF000000u;
+    }
     const double l = level;
     const double r = mRising[0].at(l);
     const double g = l > mMagMidHi ? mFalling[1].at(l) : mRising[1].at(l);
