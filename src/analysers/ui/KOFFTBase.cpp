@@ -285,12 +285,16 @@ void KOFFTBase::redisplayView() {
         });
 }
 
-void KOFFTBase::wrapperDidChangeFFTSize(KOFFTInstrumentWrapperBase*, std::uint32_t) {
+void KOFFTBase::wrapperDidChangeFFTSize(KOFFTInstrumentWrapperBase* wrapper, std::uint32_t) {
     redisplayView();
+    if (wrapper && wrapper == selectedFFTModel().get())
+        selectionChanged();
 }
 
-void KOFFTBase::wrapperDidChangeWindowType(KOFFTInstrumentWrapperBase*, std::uint32_t) {
+void KOFFTBase::wrapperDidChangeWindowType(KOFFTInstrumentWrapperBase* wrapper, std::uint32_t) {
     redisplayView();
+    if (wrapper && wrapper == selectedFFTModel().get())
+        selectionChanged();
 }
 
 void KOFFTBase::wrapperDidChangeColorAttributes(KOFFTInstrumentWrapperBase*) {

@@ -88,7 +88,8 @@ public:
     void openDataExporterSheet(QAction* item);
     void showExportSheetForWrapper(const FFTModel& model);
 
-    // KOFFTInstrumentWrapperDelegate: every change marks the plot for redisplay.
+    // KOFFTInstrumentWrapperDelegate: every change marks the plot for redisplay; the settings'
+    // pop-ups follow the selected model. Main thread.
     double currentSampleRate() override { return KOInstrumentController::currentSampleRate(); }
     void wrapperDidChangeFFTSize(KOFFTInstrumentWrapperBase* wrapper, std::uint32_t size) override;
     void wrapperDidChangeWindowType(KOFFTInstrumentWrapperBase* wrapper,

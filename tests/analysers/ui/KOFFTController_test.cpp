@@ -15,6 +15,7 @@
 #include "platform/plist/PropertyList.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QTableView>
@@ -320,17 +321,22 @@ TEST_F(SpectrumWindow, TheWindowMenuActsOnTheModelItNames) {
     EXPECT_FALSE(model->drawPeak());
     EXPECT_TRUE(model->drawInstantaneous());
 
-    // FFT size and window of that model only.
+    // FFT size and window of that model only; the settings' pop-ups show the selected one's.
+    window->instrumentsTableView()->selectRow(1);
     QAction* sizes = itemTitled(*second, "FFT Size");
     ASSERT_NE(sizes, nullptr);
     KOMenuAdditions::itemWithTag(*sizes->menu(), 65536)->trigger();
     EXPECT_EQ(model->FFTSize(), 65536u);
     EXPECT_EQ(model->analyzer()->FFTSize(), 65536u);
     EXPECT_EQ(other->FFTSize(), 16384u);
+    EXPECT_EQ(window->fftSizePopUpButton()->currentData().toLongLong(), 65536);
     QAction* windows = itemTitled(*second, "Window Type");
     KOMenuAdditions::itemWithTag(*windows->menu(), fourCC("blkm"))->trigger();
     EXPECT_EQ(model->windowType(), fourCC("blkm"));
     EXPECT_EQ(other->windowType(), fourCC("hann"));
+    EXPECT_EQ(window->windowTypePopUpButton()->currentData().toLongLong(), fourCC("blkm"));
+    window->instrumentsTableView()->selectRow(0);
+    EXPECT_EQ(window->fftSizePopUpButton()->currentData().toLongLong(), 16384);
 
     // Its channel.
     QAction* channels = itemTitled(*second, "Input Channel");
