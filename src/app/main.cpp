@@ -1,3 +1,5 @@
+#include "analysers/ui/AnalyserInstruments.h"
+#include "app/InstrumentRegistry.h"
 #include "app/KOPreferences.h"
 #include "app/ZOAppDelegate.h"
 #include "app/ui/KOAppController.h"
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
         koru::AuxInputKind::SignalGenerator,
         KOSignalGeneratorWrapper::factory(KOAudioDevice::sharedAudioDevice()));
 
+    // The add menu lists the registered kinds as the controller is built.
+    koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());
     // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
     koru::platform::TerminationSignals terminationSignals;
     KOAppController controller(KOAppController::programServices());
@@ -52,6 +56,5 @@ int main(int argc, char** argv) {
     for (const QString& argument : QApplication::arguments().mid(1))
         if (QFileInfo(argument).suffix() == QStringLiteral("kosession"))
             controller.openFile(argument);
-
     return app.exec();
 }

@@ -48,6 +48,7 @@ public:
     ~KOLogarithmicInstrumentView() override;
 
     ZOLogViewMath& logViewMath() { return *mf; }
+    const ZOLogViewMath& logViewMath() const { return *mf; }
     const ZOLogViewMath& sliderAxis() const { return *mMinMaxTool; }
     koru::RangeSlider* frequencySlider() const { return mFrequencySlider; }
     koru::RangeSlider* magSlider() const { return mMagSlider; }
