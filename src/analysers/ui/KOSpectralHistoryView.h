@@ -36,16 +36,18 @@ class SerialQueue;
 //
 //     std::vector<float> spectrum;
 //     {
-//         const std::lock_guard lock(model->lock());
+//         const std::lock_guard lock(<the model's lock>);
 //         const KOFloatBuffer& inst = <the model's instantaneous buffer>;
-//         spectrum.assign(inst.data(), inst.data() + inst.length() / 2); // linear, bins 0..N/2-1
+//         spectrum.assign(inst.Data(), inst.Data() + inst.Length() / 2); // linear, bins 0..N/2-1
 //     }
 //     hasUnprocessedData = mView->buildLayerWithSpectrum(std::move(spectrum),
 //                                                        audioDevice.nyquistFrequency());
 //
 // The copy is the caller's because the model rewrites (and on a size change frees) its buffer
 // on the next collection, while the row is reduced later on the queue. The span overload copies
-// only when a row is due; call it with the model's lock held.
+// only when a row is due; call it with the model's lock held. The controller stops feeding (it
+// leaves the collector thread) before the view is destroyed; what is already queued may then
+// still run, without the view.
 class KOSpectralHistoryView : public KOLogarithmicInstrumentView {
     Q_OBJECT
 public:

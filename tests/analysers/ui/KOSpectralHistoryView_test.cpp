@@ -4,12 +4,14 @@
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/fourcc/FourCC.h"
+#include "utility/KOString.h"
 #include "utility/ui/KOInfoPanel.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -276,6 +278,30 @@ TEST_F(SpectralHistoryViewTest, WheelKeysAndDragsLeaveTheRangeAlone) {
     QApplication::sendEvent(&view, &drag);
     EXPECT_FLOAT_EQ(view.getLowerMagBound(), -80.0f);
     EXPECT_FLOAT_EQ(view.getUpperMagBound(), -10.0f);
+}
+
+// The frequency under the pointer is written at the top, when the read-out is on.
+TEST_F(SpectralHistoryViewTest, ReadOutShowsTheFrequencyUnderThePointer) {
+    view.setBackingColor(Qt::black);
+    const auto whitePixelsAtTheTop = [this] {
+        const QImage shot = view.grab().toImage();
+        int count = 0;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                count += shot.pixelColor(x, y).lightness() > 200 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    QMouseEvent hover(QEvent::MouseMove, QPointF(600, 300), QPointF(600, 300), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &hover);
+    const double hertz = view.logViewMath().positionToFrequency(0.5);
+    EXPECT_EQ(KOInfoPanel::sharedInfoPanel().firstLine()->text(),
+              KOString::stringWithFrequency(float(hertz)) + "Hz");
+    EXPECT_EQ(whitePixelsAtTheTop(), 0) << "read-out off";
+    view.setFrequencyDetailsSize(12);
+    EXPECT_GT(whitePixelsAtTheTop(), 0) << "read-out on";
 }
 
 TEST_F(SpectralHistoryViewTest, SettingsRoundTripAndMissingKeysChangeNothing) {
