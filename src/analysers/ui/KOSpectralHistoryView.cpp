@@ -2,13 +2,13 @@
 
 #include "framework/KOFFTBackingLayer.h"
 #include "framework/KOLogarithmicInstrumentViewDelegate.h"
-#include "framework/RangeSlider.h"
 #include "framework/YUpGeometry.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/fourcc/FourCC.h"
 #include "utility/KOString.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <fmt/format.h>
 

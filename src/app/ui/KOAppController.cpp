@@ -708,8 +708,7 @@ void KOAppController::showInputPatchWindow() {
 }
 
 void KOAppController::audioPropertiesChanged() {
-    if (auto* menu = static_cast<ZOAudioInputDeviceMenu*>(mAudioDeviceMenu))
-        menu->checkDeviceID(m.audioDevice->audioObjectID());
+    mAudioDeviceMenu->checkDeviceID(m.audioDevice->audioObjectID());
 }
 
 // --- Sessions ------------------------------------------------------------------------------------

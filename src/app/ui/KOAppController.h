@@ -29,6 +29,7 @@ class QAction;
 class QListWidget;
 class QMainWindow;
 class QMenu;
+class ZOAudioInputDeviceMenu;
 
 namespace koru {
 class InstrumentRegistry;
@@ -226,7 +227,7 @@ private:
     QListWidget* mCurrentInstrumentsTable = nullptr;
     QListWidget* mRecentInstrumentsTable = nullptr;
     QMenu* mAddInstrumentMenu = nullptr;
-    QMenu* mAudioDeviceMenu = nullptr;
+    ZOAudioInputDeviceMenu* mAudioDeviceMenu = nullptr;
     QMenu* mWorkspacesMenu = nullptr;
     QMenu* mDistancesMenu = nullptr;
     QMenu* mFrequencyDetailsSizeMenu = nullptr;

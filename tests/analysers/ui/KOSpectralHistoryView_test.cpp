@@ -1,11 +1,11 @@
 #include "analysers/ui/KOSpectralHistoryView.h"
 #include "framework/KOLogarithmicInstrumentViewDelegate.h"
-#include "framework/RangeSlider.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/fourcc/FourCC.h"
 #include "utility/KOString.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QApplication>
 #include <QImage>

@@ -4,8 +4,8 @@
 #include "analysers/ui/KOFFTView.h"
 #include "analysers/ui/KOSpectralHistoryController.h"
 #include "analysers/ui/KOSpectralHistoryView.h"
-#include "framework/RangeSlider.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <gtest/gtest.h>
 
