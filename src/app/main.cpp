@@ -6,6 +6,7 @@
 #include "app/ui/QtUiPrompter.h"
 #include "engine/KOAudioDevice.h"
 #include "engine/ui/DesktopPresenters.h"
+#include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
     KOAudioDevice::sharedAudioDevice().setAuxInputWrapperFactory(
         koru::AuxInputKind::SignalGenerator,
         KOSignalGeneratorWrapper::factory(KOAudioDevice::sharedAudioDevice()));
+    KOAudioDevice::sharedAudioDevice().setAuxInputWrapperFactory(koru::AuxInputKind::FilePlayer,
+                                                                 KOAuxFilePlayerWrapper::factory());
 
     // The add menu lists the registered kinds as the controller is built.
     koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());

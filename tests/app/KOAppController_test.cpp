@@ -10,6 +10,7 @@
 #include "app/ui/KOAppController.h"
 #include "engine/EngineTestSupport.h"
 #include "engine/KOAudioDevice.h"
+#include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -184,7 +185,7 @@ TEST_F(AppControllerTest, AFirstStartAsksNothingRemembersANewRunAndBuildsTheDisp
     EXPECT_EQ(actionTitles(controller.addInstrumentMenu()), QStringList({"SPL Meter"}));
 }
 
-TEST_F(AppControllerTest, TheAudioMenuAddsTheSignalGenerator) {
+TEST_F(AppControllerTest, TheAudioMenuAddsTheVirtualInputsWithTheirWindows) {
     koru::AuxInputWrapperFactory generators;
     generators.create = [this] {
         KOSignalGeneratorWrapper::Options options;
@@ -193,21 +194,46 @@ TEST_F(AppControllerTest, TheAudioMenuAddsTheSignalGenerator) {
         return std::make_unique<KOSignalGeneratorWrapper>(std::move(options));
     };
     device->setAuxInputWrapperFactory(koru::AuxInputKind::SignalGenerator, generators);
+    KOAuxFilePlayerWrapper::Services playerServices;
+    playerServices.output = [] {
+        return std::make_unique<koru::test::ManualOutput>(48000.0, true);
+    };
+    device->setAuxInputWrapperFactory(koru::AuxInputKind::FilePlayer,
+                                      KOAuxFilePlayerWrapper::factory(playerServices));
     KOAppController& controller = start();
-    const std::uint32_t channels = device->totalNumberChannels();
     QMenu* audio = nullptr;
     for (QAction* item : controller.mainWindow()->menuBar()->actions())
         if (item->text() == QStringLiteral("Audio"))
             audio = item->menu();
     ASSERT_NE(audio, nullptr);
-    QAction* add = actionTitled(audio, QStringLiteral("Add Signal Generator"));
-    ASSERT_NE(add, nullptr);
-    add->trigger();
-    auto* generator = static_cast<KOSignalGeneratorWrapper*>(device->signalGenerator());
-    ASSERT_NE(generator, nullptr);
-    EXPECT_TRUE(generator->isWindowVisible());
-    EXPECT_EQ(device->totalNumberChannels(), channels + 2);
-    device->removeSignalGenerator();
+
+    struct Case {
+        const char* title;
+        std::function<koru::AuxInputWrapper*()> wrapper;
+        std::function<void()> remove;
+    };
+    const Case cases[] = {
+        {"Add Signal Generator", [this] { return device->signalGenerator(); },
+         [this] { device->removeSignalGenerator(); }},
+        {"Add File Player", [this] { return device->filePlayer(); },
+         [this] { device->removeFilePlayer(); }},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.title);
+        const std::uint32_t channels = device->totalNumberChannels();
+        QAction* add = actionTitled(audio, QString::fromUtf8(each.title));
+        ASSERT_NE(add, nullptr);
+        add->trigger();
+        auto* wrapper = static_cast<KOAuxInWrapper*>(each.wrapper());
+        ASSERT_NE(wrapper, nullptr);
+        EXPECT_TRUE(wrapper->isWindowVisible());
+        EXPECT_EQ(device->totalNumberChannels(), channels + 2);
+        // A second choice shows the same input again.
+        add->trigger();
+        EXPECT_EQ(each.wrapper(), wrapper);
+        EXPECT_EQ(device->totalNumberChannels(), channels + 2);
+        each.remove();
+    }
 }
 
 TEST_F(AppControllerTest, AQuitWritesTheSessionThatTheNextStartRestoresWithoutAsking) {

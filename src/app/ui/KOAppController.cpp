@@ -204,6 +204,8 @@ void KOAppController::buildMenus() {
         [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
     audio->addMenu(mAudioDeviceMenu);
     audio->addSeparator();
+    addApplicationAction(audio, tr("Add File Player"), {},
+                         [this] { m.audioDevice->addFilePlayer(); });
     addApplicationAction(audio, tr("Add Signal Generator"), {},
                          [this] { m.audioDevice->addSignalGenerator(); });
 

@@ -13,6 +13,7 @@ KOAuxFilePlayerWrapper::KOAuxFilePlayerWrapper(Services services)
     if (!mServices.alerts) {
         mServices.alerts = std::make_shared<koru::MessageBoxAlertPresenter>();
     }
+    window()->setWindowTitle(tr("File Player"));
 }
 
 KOAuxFilePlayerWrapper::~KOAuxFilePlayerWrapper() {

@@ -83,6 +83,7 @@ TEST_F(FilePlayerWrapperTest, ANewPlayerShowsItsWindowWithThePlayerViewAt0dB) {
     EXPECT_EQ(wrapper->auxInput(), wrapper->filePlayer());
     EXPECT_TRUE(wrapper->isWindowVisible());
     EXPECT_EQ(wrapper->window()->objectName(), QStringLiteral("fileplayer"));
+    EXPECT_EQ(wrapper->window()->windowTitle(), QStringLiteral("File Player"));
     EXPECT_EQ(wrapper->scrollView()->widget(), wrapper->playerView());
     EXPECT_EQ(outputVolume(*wrapper), 1.0f);
     EXPECT_EQ(wrapper->volumeSlider()->value(), wrapper->volumeSlider()->maximum());
