@@ -327,6 +327,26 @@ void KOAudioDevice::setAudioObjectID(std::uint32_t id) {
     }
 }
 
+bool KOAudioDevice::chooseAudioObjectID(std::uint32_t id) {
+    if (!mEngine) {
+        createAudioDevice(id);
+        return mEngine != nullptr;
+    }
+    if (inSafeMode()) {
+        showSafeModeAlert();
+        return false;
+    }
+    const auto info = DeviceRegistry::shared().device(id);
+    if (!info || !info->hasInputs()) {
+        // Switching would fall back to the virtual input: the user asked for something else.
+        koru::log::error("Audio device: the chosen input device {} is not there any more", id);
+        showDeviceChangeErrorAlert();
+        return false;
+    }
+    setAudioObjectID(id);
+    return audioObjectID() == id;
+}
+
 void KOAudioDevice::switchDevice(std::uint32_t id) {
     mEngine->SetCurrentDevice(presentInputDevice(id));
     mDeviceID = mEngine->GetCurrentDevice();
@@ -429,6 +449,22 @@ double KOAudioDevice::currentSampleRate() const {
 
 void KOAudioDevice::setNominalSampleRate(double rate) {
     hardwareDevice().setNominalSampleRate(rate);
+}
+
+bool KOAudioDevice::chooseNominalSampleRate(double rate) {
+    if (inSafeMode()) {
+        showSafeModeAlert();
+        return false;
+    }
+    const std::uint32_t id = hardwareDevice().objectID();
+    const OSStatus status = DeviceRegistry::shared().setNominalSampleRate(id, rate);
+    if (status != noErr) {
+        koru::log::error("Audio device: device {} refused the rate {:.0f} Hz ({})", id, rate,
+                         status);
+        showDeviceChangeErrorAlert();
+        return false;
+    }
+    return true;
 }
 
 double KOAudioDevice::nyquistFrequency() {
@@ -563,6 +599,10 @@ AuxInputWrapper* KOAudioDevice::wrapper(AuxInputKind kind) const {
 
 // All or nothing: an input that cannot start leaves no wrapper, no channels and no change for
 // the clients, and the alert says why.
+bool KOAudioDevice::offersAuxInput(AuxInputKind kind) const {
+    return static_cast<bool>(mFactories[slot(kind)].create);
+}
+
 bool KOAudioDevice::attach(AuxInputKind kind, std::unique_ptr<AuxInputWrapper> created) {
     KOAD* engine = getKOAD();
     if (engine == nullptr) {

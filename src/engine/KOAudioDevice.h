@@ -111,6 +111,10 @@ public:
     void start();
     void stop();
     void setAudioObjectID(std::uint32_t id);
+    // The user's choice of input device. Refused, with the running device left as it was, in
+    // safe mode (the safe-mode alert) and for a device that is gone or has no inputs (the
+    // device-change alert); answers whether the device was switched.
+    bool chooseAudioObjectID(std::uint32_t id);
     std::uint32_t audioObjectID();
     ZOAudioHardwareDevice hardwareDevice();
     QString name();
@@ -119,6 +123,10 @@ public:
     ZOAudioStreamDescription deviceFormat();
     double nominalSampleRate();
     void setNominalSampleRate(double rate);
+    // The user's choice of rate. Refused in safe mode (a running recording keeps its rate) with
+    // the safe-mode alert, and with the device-change alert when the device is gone or does not
+    // offer the rate; the running device is left as it was then. Answers whether it was set.
+    bool chooseNominalSampleRate(double rate);
     double nyquistFrequency();
     void addInputClient(ZOInputClient* client);
     bool inSafeMode() const;
@@ -159,6 +167,8 @@ public:
     void addAuxInput(koru::AuxInputKind kind);
     void removeAuxInput(koru::AuxInputKind kind);
     koru::AuxInputWrapper* wrapper(koru::AuxInputKind kind) const;
+    // Whether this program can make an input of that kind at all.
+    bool offersAuxInput(koru::AuxInputKind kind) const;
 
     // ---- summing channels and their table (columns "cha", "chb") ----
     void addSummingChannel();

@@ -1,6 +1,10 @@
 #include "zotools/ZOAudioHardwareDevice.h"
 
+#include "platform/audio/ConfigurationProgram.h"
 #include "platform/audio/DeviceRegistry.h"
+
+#include <QPainter>
+#include <QPixmap>
 
 using koru::platform::DeviceRegistry;
 
@@ -26,6 +30,46 @@ QString ZOAudioHardwareDevice::manufacturer() const {
 QString ZOAudioHardwareDevice::UID() const {
     const auto info = m_registry->device(m_id);
     return info ? info->uid : QString();
+}
+
+QString ZOAudioHardwareDevice::configurationApplicationBundle() const {
+    const auto info = m_registry->device(m_id);
+    if (!info || info->isVirtual())
+        return {};
+    return koru::platform::configurationProgramName(m_registry->backend());
+}
+
+QString ZOAudioHardwareDevice::pathToConfigurationApplication() const {
+    if (configurationApplicationBundle().isEmpty())
+        return {};
+    return koru::platform::configurationProgramPath(m_registry->backend());
+}
+
+QIcon ZOAudioHardwareDevice::iconForConfigurationApplication() const {
+    if (pathToConfigurationApplication().isEmpty())
+        return {};
+    const QIcon themed = QIcon::fromTheme(configurationApplicationBundle());
+    if (!themed.isNull())
+        return themed;
+    // Three mixer faders.
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(90, 90, 90), 2));
+    const int knobs[] = {10, 20, 14};
+    for (int k = 0; k < 3; ++k) {
+        const int x = 7 + k * 9;
+        painter.drawLine(x, 4, x, 28);
+        painter.fillRect(x - 3, knobs[k], 7, 5, QColor(40, 110, 200));
+    }
+    painter.end();
+    return QIcon(pixmap);
+}
+
+void ZOAudioHardwareDevice::launchConfigurationApplication() const {
+    if (!configurationApplicationBundle().isEmpty())
+        koru::platform::launchConfigurationProgram(m_registry->backend());
 }
 
 std::vector<ZOAudioHardwareDevice> ZOAudioHardwareDevice::relatedDevices() const {

@@ -16,7 +16,8 @@ class DeviceRegistry;
 
 // One audio device by its ID. Every query turns a device that is gone into its fallback (an
 // empty string, 0, −1.0, false, an empty list); nothing here throws.
-// Linux has no per-device clock sources or configuration programs: those answer "none".
+// Linux has no per-device clock sources: those answer "none". A hardware device's configuration
+// program is its sound server's mixer, where one is installed; virtual devices have none.
 class ZOAudioHardwareDevice {
 public:
     static ZOAudioHardwareDevice deviceWithObjectID(AudioObjectID id);
@@ -29,10 +30,12 @@ public:
     QString manufacturer() const; // always null: the sound systems do not say
     QString UID() const;          // null when the device is gone
 
-    QString configurationApplicationBundle() const { return {}; }
-    QString pathToConfigurationApplication() const { return {}; }
-    QIcon iconForConfigurationApplication() const { return {}; }
-    void launchConfigurationApplication() const {}
+    QString configurationApplicationBundle() const; // the program's name, or null
+    QString pathToConfigurationApplication() const; // null when it is not installed
+    // The program's icon from the icon theme, or a drawn one when the theme has none; null when
+    // there is no program.
+    QIcon iconForConfigurationApplication() const;
+    void launchConfigurationApplication() const;
 
     // The same card's other side: the sound systems list a card's inputs and outputs as one
     // device, so a device with outputs is its own related device.

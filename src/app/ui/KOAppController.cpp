@@ -5,6 +5,8 @@
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
+#include "app/ui/KOAudioSettingsWindow.h"
+#include "app/ui/KOMainToolbar.h"
 #include "app/ui/KOPreferencesWindow.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/KOInstrumentController.h"
@@ -199,6 +201,7 @@ void KOAppController::buildMenus() {
     mFrequencyDetailsSizeMenu = view->addMenu(tr("Frequency Details"));
 
     QMenu* audio = bar->addMenu(tr("Audio"));
+    addApplicationAction(audio, tr("Audio Settings…"), {}, [this] { showAudioSettingsWindow(); });
     addApplicationAction(audio, tr("Input Patch…"), {}, [this] { showInputPatchWindow(); });
     mAudioDeviceMenu = new ZOAudioInputDeviceMenu(
         [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); }, audio);
@@ -208,6 +211,17 @@ void KOAppController::buildMenus() {
                          [this] { m.audioDevice->addFilePlayer(); });
     addApplicationAction(audio, tr("Add Signal Generator"), {},
                          [this] { m.audioDevice->addSignalGenerator(); });
+    KOAudioSettingsWindow::Services settings;
+    settings.audioDevice = m.audioDevice;
+    settings.notifications = m.notifications;
+    settings.chooseDevice = [this](std::uint32_t deviceID) { setAudioDeviceID(deviceID); };
+    settings.patchHasChanged = [this] {
+        for (const auto& instrument : mInstrumentList.instruments())
+            instrument->patchHasChanged();
+    };
+    mAudioSettingsWindow = std::make_unique<KOAudioSettingsWindow>(std::move(settings));
+    audio->addAction(mAudioSettingsWindow->toggleSigGenMuteSeparatorItem());
+    audio->addAction(mAudioSettingsWindow->toggleSigGenMuteItem());
 
     mAddInstrumentMenu = bar->addMenu(tr("Instruments"));
     for (const InstrumentKind& kind : kInstrumentKinds) {
@@ -255,7 +269,30 @@ void KOAppController::buildDisplaySettingMenus() {
             item->setChecked(item->data().toLongLong() == current);
 }
 
+void KOAppController::setupToolbar() {
+    mAudioSettingsTBMenu = new QMenu(tr("Audio Settings"), mMainWindow.get());
+    mAudioSettingsTBMenu->addMenu(mAudioDeviceMenu);
+    mAudioSettingsTBMenu->addAction(tr("Audio Settings…"), this,
+                                    [this] { showAudioSettingsWindow(); });
+    KOMainToolbar::Actions actions;
+    actions.addInstrument = [this](const QString& typeName) { addInstrument(typeName); };
+    actions.offersInstrument = [this](const QString& typeName) {
+        return m.registry->contains(typeName);
+    };
+    actions.showAudioSettingsWindow = [this] { showAudioSettingsWindow(); };
+    actions.addInstrumentMenu = mAddInstrumentMenu;
+    actions.audioSettingsMenu = mAudioSettingsTBMenu;
+    mMainToolbar = new KOMainToolbar(std::move(actions), *m.defaults, mMainWindow.get());
+    mMainWindow->addToolBar(Qt::TopToolBarArea, mMainToolbar);
+}
+
+void KOAppController::showAudioSettingsWindow() {
+    attachShortcutActions(*mAudioSettingsWindow);
+    mAudioSettingsWindow->showAudioSettingsWindow();
+}
+
 void KOAppController::awakeFromNib() {
+    setupToolbar();
     // Posted from any thread.
     mReloadObserver = koru::platform::observeNotification(
         text(KOAudioDevice::kReloadAudioPropNotification), nullptr,
@@ -544,7 +581,7 @@ void KOAppController::setInstrumentMenu(QMenu* menu) {
 }
 
 void KOAppController::shouldSetSigGenMuteStatus(bool mute) {
-    koru::log::debug("signal generator mute asked: {}", mute);
+    mAudioSettingsWindow->shouldSetSigGenMuteStatus(mute);
 }
 
 void KOAppController::instrumentControllerDidChangeName(KOInstrumentController*) {
@@ -711,6 +748,7 @@ void KOAppController::showInputPatchWindow() {
 
 void KOAppController::audioPropertiesChanged() {
     mAudioDeviceMenu->checkDeviceID(m.audioDevice->audioObjectID());
+    mAudioSettingsWindow->audioPropertiesChanged();
 }
 
 // --- Sessions ------------------------------------------------------------------------------------
@@ -722,7 +760,7 @@ void KOAppController::setAudioDeviceID(std::uint32_t deviceID) {
     } catch (const std::exception& error) {
         koru::log::error("the session of the outgoing device could not be saved: {}", error.what());
     }
-    m.audioDevice->setAudioObjectID(deviceID);
+    m.audioDevice->chooseAudioObjectID(deviceID);
     const std::uint32_t current = m.audioDevice->audioObjectID();
     koru::log::info("Current AudioDeviceID is {} with a Sample Rate of {:.0f}Hz", current,
                     m.audioDevice->nominalSampleRate());

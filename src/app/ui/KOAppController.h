@@ -22,6 +22,8 @@
 #include <memory>
 
 class KOAudioDevice;
+class KOAudioSettingsWindow;
+class KOMainToolbar;
 class KOGrowlNotificationCenter;
 class KOInputPatchController;
 class KOPreferences;
@@ -140,6 +142,12 @@ public:
     void showInputPatchWindow();
     KOInputPatchController* inputPatchController() const { return mInputPatchController.get(); }
 
+    // --- Audio settings window and toolbar -------------------------------------------------------
+    void showAudioSettingsWindow();
+    KOAudioSettingsWindow* audioSettingsWindow() const { return mAudioSettingsWindow.get(); }
+    KOMainToolbar* mainToolbar() const { return mMainToolbar; }
+    QMenu* audioSettingsToolbarMenu() const { return mAudioSettingsTBMenu; }
+
     // --- Display settings ----------------------------------------------------------------------
     void changeDistanceFormat(std::uint32_t unit);
     std::uint32_t distanceFormat() const;
@@ -208,6 +216,7 @@ private:
     void buildMainWindow();
     void buildMenus();
     void buildDisplaySettingMenus();
+    void setupToolbar();
     void restoreLastSession();
     QAction* addApplicationAction(QMenu* menu, const QString& title, const QKeySequence& shortcut,
                                   std::function<void()> action);
@@ -233,6 +242,9 @@ private:
     QMenu* mFrequencyDetailsSizeMenu = nullptr;
     QPointer<QMenu> mInstrumentMenu; // the current instrument's, while in the menu bar
     std::unique_ptr<KOInputPatchController> mInputPatchController;
+    std::unique_ptr<KOAudioSettingsWindow> mAudioSettingsWindow;
+    KOMainToolbar* mMainToolbar = nullptr;
+    QMenu* mAudioSettingsTBMenu = nullptr;
     QList<QAction*> mShortcutActions;
     QList<QAction*> mWorkspaceActions;
     KOInstrumentController* mCurrentInstrument = nullptr;

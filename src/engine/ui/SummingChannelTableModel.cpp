@@ -8,10 +8,12 @@ SummingChannelTableModel::SummingChannelTableModel(KOAudioDevice& device, QObjec
     : QAbstractTableModel(parent), mDevice(device) {
     mReloadToken = koru::platform::observeNotification(
         QString::fromLatin1(KOAudioDevice::kReloadAudioPropNotification), &device,
-        [this](const koru::platform::Notification&) {
-            beginResetModel();
-            endResetModel();
-        });
+        [this](const koru::platform::Notification&) { reloadData(); });
+}
+
+void SummingChannelTableModel::reloadData() {
+    beginResetModel();
+    endResetModel();
 }
 
 QString SummingChannelTableModel::columnIdentifier(int column) {

@@ -21,6 +21,8 @@ public:
     explicit SummingChannelTableModel(KOAudioDevice& device, QObject* parent = nullptr);
 
     static QString columnIdentifier(int column);
+    // Reads the rows from the device again.
+    void reloadData();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
