@@ -760,7 +760,12 @@ void KOAppController::setAudioDeviceID(std::uint32_t deviceID) {
     } catch (const std::exception& error) {
         koru::log::error("the session of the outgoing device could not be saved: {}", error.what());
     }
-    m.audioDevice->chooseAudioObjectID(deviceID);
+    if (!m.audioDevice->chooseAudioObjectID(deviceID)) {
+        // Refused (with its alert): offering a session now would replace the open instruments
+        // of a device that did not change.
+        audioPropertiesChanged();
+        return;
+    }
     const std::uint32_t current = m.audioDevice->audioObjectID();
     koru::log::info("Current AudioDeviceID is {} with a Sample Rate of {:.0f}Hz", current,
                     m.audioDevice->nominalSampleRate());
