@@ -46,13 +46,13 @@ TEST_F(Hardware, DeviceWrapperAnswersFromTheList) {
     EXPECT_TRUE(mic.relatedDevices().empty());
     EXPECT_FALSE(mic.hasOutputs());
 
-    // No clock sources or configuration programs on this platform.
+    // No clock sources on this platform; the configuration program is the server's mixer.
     ASSERT_TRUE(line.availableClockSources().has_value());
     EXPECT_TRUE(line.availableClockSources()->empty());
     EXPECT_EQ(line.nameForClockSourceID(1), "");
     EXPECT_FALSE(line.clockSourceControlIsSettable());
     EXPECT_EQ(line.currentClockSourceID(), 0u);
-    EXPECT_TRUE(line.configurationApplicationBundle().isNull());
+    EXPECT_EQ(line.configurationApplicationBundle(), "pavucontrol");
 }
 
 TEST_F(Hardware, WrapperOfAMissingDeviceFallsBack) {
