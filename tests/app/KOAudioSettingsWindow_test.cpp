@@ -2,6 +2,7 @@
 
 #include "engine/EngineTestSupport.h"
 #include "engine/KOAD.h"
+#include "engine/KOPatchMatrix.h"
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/audio/DeviceRegistry.h"
@@ -289,6 +290,27 @@ TEST_F(AudioSettingsWindowTest, TheVirtualInputsComeAndGoFromTheirCheckButtons) 
     EXPECT_TRUE(world.alerts->shown.empty());
 }
 
+// During a recording the player's window closes but the player stays, and the button says so.
+TEST_F(AudioSettingsWindowTest, DuringARecordingTheFilePlayerButtonOnlyClosesThePlayersWindow) {
+    QCheckBox& button = *window().filePlayerButton();
+    koru::test::clickCheckBox(button);
+    auto* player = dynamic_cast<KOAuxInWrapper*>(world.device->filePlayer());
+    ASSERT_NE(player, nullptr);
+    EXPECT_TRUE(player->isWindowVisible());
+
+    world.device->getKOAD()->EnterSafeMode();
+    koru::test::clickCheckBox(button);
+    world.device->getKOAD()->LeaveSafeMode();
+    EXPECT_EQ(world.alerts->titles(), QStringList({"Can't change Audio Settings"}));
+    EXPECT_EQ(world.device->filePlayer(), player);
+    EXPECT_FALSE(player->isWindowVisible());
+    EXPECT_TRUE(button.isChecked());
+
+    koru::test::clickCheckBox(button);
+    EXPECT_EQ(world.device->filePlayer(), nullptr);
+    EXPECT_FALSE(button.isChecked());
+}
+
 // The mute item is on only while a generator exists, and its mark follows every mute change:
 // its own, the generator window's and an instrument's wish.
 TEST_F(AudioSettingsWindowTest, TheMuteItemFollowsTheSignalGenerator) {
@@ -347,6 +369,42 @@ TEST_F(AudioSettingsWindowTest, TheClipCheckBoxesShowAndSetTheirOwnersFlags) {
     world.notifications.setGrowlClipNotificationStaysOnScreen(false);
     world.app->audioPropertiesChanged();
     EXPECT_FALSE(stays.isChecked());
+}
+
+} // namespace
+
+namespace {
+
+// A patch change reaches the instruments once, however often the window was refreshed, and
+// only from the matrix the device uses now.
+TEST(AudioSettingsWindowPatch, APatchChangeIsPassedOnOncePerChange) {
+    auto alerts = std::make_shared<koru::test::RecordingAlerts>();
+    KOAudioDevice::Services deviceServices;
+    deviceServices.alerts = alerts;
+    KOAudioDevice device(deviceServices);
+    int passedOn = 0;
+    KOAudioSettingsWindow::Services services;
+    services.audioDevice = &device;
+    services.patchHasChanged = [&] { ++passedOn; };
+    KOAudioSettingsWindow window(services);
+    for (int i = 0; i < 3; ++i)
+        window.audioPropertiesChanged();
+
+    const std::shared_ptr<KOPatchMatrix> first = device.inputPatchMatrix();
+    first->setSourceChannel(0, 0);
+    EXPECT_EQ(passedOn, 1);
+
+    // The device drops its matrix on a property change; the next refresh follows the new one.
+    device.invalidateCachedValues();
+    window.audioPropertiesChanged();
+    window.audioPropertiesChanged();
+    const std::shared_ptr<KOPatchMatrix> second = device.inputPatchMatrix();
+    ASSERT_NE(second, first);
+    first->setSourceChannel(0, 0);
+    EXPECT_EQ(passedOn, 1);
+    second->setSourceChannel(0, 0);
+    EXPECT_EQ(passedOn, 2);
+    device.stop();
 }
 
 } // namespace
