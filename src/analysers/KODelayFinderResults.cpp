@@ -75,15 +75,25 @@ void KODelayFinderResults::encode(KeyedArchiver& coder, const QString& key) cons
 }
 
 void KODelayFinderResults::decode(KeyedUnarchiver& coder, const QString& key) {
+    // Entry by entry, so that one damaged result costs only itself, not the measurement.
     std::vector<std::shared_ptr<KODelayFinderData>> decoded;
-    for (auto& object : coder.decodeObjectArray(key)) {
+    const QVariant stored = coder.decodeValue(key);
+    const QVariantList entries = stored.toList();
+    if (stored.isValid() && stored.typeId() != QMetaType::QVariantList)
+        koru::log::warn("Archive: \"{}\" holds no list of delay-finder results; none restored",
+                        key.toStdString());
+    for (const QVariant& entry : entries) {
+        QString why;
+        std::unique_ptr<koru::platform::Archivable> object =
+            entry.typeId() == QMetaType::QVariantMap
+                ? KeyedUnarchiver::decodeFromDictionary(entry.toMap(), &why)
+                : nullptr;
         if (auto* typed = dynamic_cast<KODelayFinderData*>(object.get())) {
             object.release();
             decoded.emplace_back(typed);
         }
     }
-    // Unreadable entries and objects of other classes alike.
-    const auto skipped = coder.decodeValue(key).toList().size() - qsizetype(decoded.size());
+    const auto skipped = entries.size() - qsizetype(decoded.size());
     if (skipped > 0)
         koru::log::warn("Archive: {} entries under \"{}\" are no delay-finder results; skipped",
                         skipped, key.toStdString());
