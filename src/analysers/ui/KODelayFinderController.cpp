@@ -201,6 +201,12 @@ void KODelayFinderController::recomputeDelay() {
 void KODelayFinderController::reloadDelayTimes() {
     if (mMeasurement == nullptr)
         return;
+    if (mView->isMovingMarker()) {
+        // Replacing the ruler's markers now would pull the dragged one from under the mouse; the
+        // view already follows it, and the end of the drag reloads again.
+        updateRulerOrigin();
+        return;
+    }
     // The ruler moves its own copy of a dragged marker: the zero marker is wherever it left it.
     for (const RulerMarker& marker : mTimeRuler->markers()) {
         if (marker.identifier == mZeroLocationMarker.identifier)

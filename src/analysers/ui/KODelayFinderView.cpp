@@ -108,7 +108,9 @@ bool KODelayFinderView::rulerShouldMoveMarker(const RulerMarker&) {
 }
 
 double KODelayFinderView::rulerWillMoveMarker(const RulerMarker& marker, double location) {
+    mMovingMarker = true;
     markerMoved(marker, location);
+    mMovingMarker = false;
     return location;
 }
 
@@ -116,15 +118,17 @@ void KODelayFinderView::rulerDidMoveMarker(const RulerMarker& marker) {
     markerMoved(marker, marker.location);
 }
 
+// The delegate may replace the ruler's markers, `marker` among them: it is read before.
 void KODelayFinderView::markerMoved(const RulerMarker& marker, double location) {
     if (!std::isfinite(location))
         return;
     const auto samples = std::int64_t(std::trunc(location));
-    if (marker.identifier == QLatin1String(kZeroPointMarker)) {
+    const QString identifier = marker.identifier;
+    if (identifier == QLatin1String(kZeroPointMarker)) {
         mZeroTimeMarkerPosition = location;
         if (mDelegate != nullptr)
             mDelegate->setDelayTimeOffset(samples);
-    } else if (marker.identifier == QLatin1String(kDelayTimeMarker)) {
+    } else if (identifier == QLatin1String(kDelayTimeMarker)) {
         mDelayTimeMarkerPosition = location;
         if (mDelegate != nullptr)
             mDelegate->setDelayTime(samples);

@@ -74,6 +74,8 @@ public:
                                double location) override;
     void rulerDidMoveMarker(const koru::framework::RulerMarker& marker) override;
     void selectionDidChange() override;
+    // While a ruler marker is being dragged: the ruler places it itself until the mouse lets go.
+    bool isMovingMarker() const { return mMovingMarker; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -89,6 +91,7 @@ private:
     KODelayFinderViewDelegate* mDelegate = nullptr;
     double mDelayTimeMarkerPosition = 0.0;
     double mZeroTimeMarkerPosition = 0.0;
+    bool mMovingMarker = false;
     QPointer<koru::analysers::DoubleSlider> mZoomSlider;
     QColor mBackingColor = QColor::fromRgbF(0.0f, 0.0f, 0.0f, 0.9f);
     QImage mImage;
