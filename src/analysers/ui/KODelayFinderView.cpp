@@ -7,6 +7,7 @@
 #include "platform/log/Log.h"
 
 #include <QFont>
+#include <QNativeGestureEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -169,6 +170,20 @@ void KODelayFinderView::wheelEvent(QWheelEvent* event) {
     else
         setScrollOrigin(scrollOrigin() - notches * kWheelScrollPoints / zoom());
     event->accept();
+}
+
+// A pinch grows the zoom by its relative change of scale.
+bool KODelayFinderView::event(QEvent* event) {
+    if (event->type() == QEvent::NativeGesture) {
+        const auto* gesture = static_cast<QNativeGestureEvent*>(event);
+        if (gesture->gestureType() == Qt::ZoomNativeGesture && vector() != nullptr) {
+            const double factor = 1.0 + gesture->value();
+            if (factor > 0.0)
+                changeZoom(std::clamp(zoom() * factor, minimumZoom(), 1.0));
+            return true;
+        }
+    }
+    return KOFloatVectorView::event(event);
 }
 
 void KODelayFinderView::paintEvent(QPaintEvent*) {

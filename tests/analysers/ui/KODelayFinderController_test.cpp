@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QListView>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QPushButton>
 #include <QTest>
 
@@ -248,6 +250,15 @@ TEST_F(DelayFinderWindow, ZoomStaysBetweenTheWholeResponseAndOnePointPerSample) 
              QCoreApplication::sendEvent(view(), &wheel);
          },
          whole * 1.25},
+        {"a pinch grows it by its scale change",
+         [&] {
+             QNativeGestureEvent pinch(Qt::ZoomNativeGesture,
+                                       QPointingDevice::primaryPointingDevice(), 2, QPointF(50, 50),
+                                       QPointF(50, 50), view()->mapToGlobal(QPointF(50, 50)), 1.0,
+                                       QPointF(), 0);
+             QCoreApplication::sendEvent(view(), &pinch);
+         },
+         whole * 1.25 * 2.0},
         {"the slider's high end", [&] { QTest::keyClick(slider, Qt::Key_End); }, 1.0},
     };
     for (const auto& step : steps) {
