@@ -131,3 +131,11 @@ std::int64_t KODelayFinderData::signedDelayForPeak(std::int64_t peak, std::uint6
         return peak;
     return std::uint64_t(peak) > length / 2 ? peak - std::int64_t(length) : peak;
 }
+
+std::optional<std::int64_t> KODelayFinderData::delayToApply() const {
+    const std::int64_t peak = findPeakPosition();
+    const std::int64_t delay = signedDelayForPeak(peak, impulseResponse()->length());
+    if (peak == kNotFound || delay < 0)
+        return std::nullopt;
+    return delay;
+}

@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class SDFloatVector;
 
@@ -58,6 +59,10 @@ public:
     // A peak index as a delay: indices in the upper half of a response of `length` samples
     // stand for a response that leads the source, by length - index samples (a negative delay).
     static std::int64_t signedDelayForPeak(std::int64_t peak, std::uint64_t length);
+    // The delay a finished measurement may apply by itself: the peak when there is one and the
+    // response lags the source. A leading response (a negative delay) cannot be compensated by
+    // delaying the source, and applying its index would delay it by almost the whole response.
+    std::optional<std::int64_t> delayToApply() const;
 
 private:
     mutable std::mutex mMutex; // guards the three members below
