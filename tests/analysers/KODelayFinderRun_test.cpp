@@ -1,9 +1,11 @@
 #include "analysers/KODelayFinderRun.h"
 
 #include "analysers/KODelayFinderData.h"
+#include "engine/KOAudioDevice.h"
 #include "engine/KODelayFinder.h"
 #include "engine/SDFloatVector.h"
 #include "platform/audio/AudioTypes.h"
+#include "platform/audio/DeviceRegistry.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -153,6 +155,51 @@ TEST(KODelayFinderRun, NothingArrivesOnceTheOwnerIsGoneAndAnEmptyAnswerPostsNoth
         EXPECT_EQ(results.size(), ownerGoes ? 0u : 1u);
         EXPECT_TRUE(posted.empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+// Through the program's audio device on a pumped virtual input: the same noise on both channels,
+// the response at half the level.
+TEST(KODelayFinderRun, RegistersWithTheAudioDeviceByDefault) {
+    koru::platform::VirtualInputConfig config;
+    config.name = QStringLiteral("Delay Noise");
+    config.channels = 2;
+    config.sampleRate = 48000.0;
+    config.channelSignals = {koru::platform::VirtualSignal::noise(1.0f, 3),
+                             koru::platform::VirtualSignal::noise(0.5f, 3)};
+    config.manual = true;
+    const std::uint32_t id = koru::platform::DeviceRegistry::shared().addVirtualInput(config);
+    KOAudioDevice& device = KOAudioDevice::sharedAudioDevice();
+    device.setAudioObjectID(id);
+    device.start();
+    ASSERT_TRUE(device.isRunning()) << device.lastDeviceFailure().toStdString();
+
+    QObject context;
+    std::vector<std::shared_ptr<KODelayFinderData>> results;
+    std::vector<QString> posted;
+    KODelayFinderRun run(
+        &context,
+        [&](const std::shared_ptr<KODelayFinderData>& data) {
+            results.push_back(data);
+            return KODelayFinderRun::notificationText(QStringLiteral("Transfer 9"),
+                                                      QStringLiteral("0.00 m"));
+        },
+        {}, [&](const QString& text) { posted.push_back(text); });
+    ASSERT_TRUE(run.start(0, 1));
+    const auto input = koru::platform::DeviceRegistry::shared().virtualInput(id);
+    for (std::uint32_t b = 0; b < KODelayFinder::kDefaultFFTSize / kBuffer + 1; ++b)
+        ASSERT_TRUE(input->pump(kBuffer));
+    ASSERT_TRUE(koru::test::spinUntil([&] { return collectOnAnotherThread(run); }));
+    ASSERT_TRUE(koru::test::spinUntil([&] { return !results.empty(); }));
+    EXPECT_EQ(results[0]->findPeakPosition(), 0);
+    const float* ir = results[0]->impulseResponse()->data();
+    EXPECT_NEAR(ir[0], 0.5f * float(KODelayFinder::kDefaultFFTSize),
+                1e-3f * float(KODelayFinder::kDefaultFFTSize));
+    EXPECT_EQ(posted, std::vector<QString>{QStringLiteral("Transfer 9: 0.00 m")});
+    device.stop();
 }
 
 } // namespace
