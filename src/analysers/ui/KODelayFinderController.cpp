@@ -87,12 +87,25 @@ KODelayFinderController::KODelayFinderController(KODelayFinderMeasurement& measu
                 },
                 Qt::AutoConnection);
         });
+    // A new sample rate changes what a number of samples means in time and distance.
+    mReloadAudioObserver = koru::platform::observeNotification(
+        QString::fromLatin1(KODistanceFormatter::kReloadAudioPropNotification), nullptr,
+        [self = QPointer<KODelayFinderController>(this)](const koru::platform::Notification&) {
+            QMetaObject::invokeMethod(
+                self,
+                [self] {
+                    if (self != nullptr)
+                        self->reloadDelayTimes();
+                },
+                Qt::AutoConnection);
+        });
     distanceUnitChanged(KODistanceFormatter::sharedDistanceFormatter().unit());
     selectionDidChange();
 }
 
 KODelayFinderController::~KODelayFinderController() {
     mReloadDistanceObserver.reset();
+    mReloadAudioObserver.reset();
     if (mView != nullptr)
         mView->setDelegate(nullptr);
 }
@@ -144,6 +157,10 @@ void KODelayFinderController::buildWindow() {
     zoomRow->addWidget(new QLabel(tr("Zoom"), plotPane));
     mZoomSlider = new DoubleSlider(plotPane);
     zoomRow->addWidget(mZoomSlider, 1);
+    mDelayLabel = new QLabel(plotPane);
+    mDelayLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    zoomRow->addSpacing(12);
+    zoomRow->addWidget(mDelayLabel);
     plotLayout->addLayout(zoomRow);
     mView->setZoomSlider(mZoomSlider);
 
@@ -217,6 +234,23 @@ void KODelayFinderController::reloadDelayTimes() {
     mTimeRuler->setMarkers({mZeroLocationMarker, mDelayTimeMarker});
     mView->setZeroTimeMarkerPosition(mZeroLocationMarker.location);
     mView->setDelayTimeMarkerPosition(mDelayTimeMarker.location);
+    mDelayLabel->setText(QString::fromLatin1(kDelayReadoutFormat).arg(delayReadout(delayTime())));
+}
+
+QString KODelayFinderController::delayReadout(std::int64_t samples) {
+    KODistanceFormatter& formatter = KODistanceFormatter::sharedDistanceFormatter();
+    const std::uint32_t distance = formatter.unit() == KODistanceFormatter::Feet
+                                       ? KODistanceFormatter::Feet
+                                       : KODistanceFormatter::Meter;
+    QStringList parts;
+    for (const std::uint32_t unit : {std::uint32_t(KODistanceFormatter::Samples),
+                                     std::uint32_t(KODistanceFormatter::Msec), distance}) {
+        const float value =
+            formatter.convertValue(double(samples), KODistanceFormatter::Samples, unit);
+        parts.append(
+            formatter.stringForObjectValue(QVariant(double(value)), unit).value_or(QString()));
+    }
+    return parts.join(QStringLiteral(" / "));
 }
 
 std::int64_t KODelayFinderController::delayTime() {

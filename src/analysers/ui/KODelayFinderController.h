@@ -14,6 +14,7 @@ class KODelayFinderData;
 class KODelayFinderMeasurement;
 class KODelayFinderResults;
 class KOTimeRulerView;
+class QLabel;
 class QListView;
 class QPushButton;
 class QScrollBar;
@@ -35,6 +36,11 @@ class KODelayFinderController : public QObject, public KODelayFinderViewDelegate
     Q_OBJECT
 public:
     static constexpr const char* kWindowTitleFormat = "Delay Finder for %1";
+    static constexpr const char* kDelayReadoutFormat = "Delay %1";
+
+    // A delay in samples, as time and as distance too: "480 smp / 10.0 msec / 3.43 m" at
+    // 48 kHz. The distance is in feet when the user chose feet, else in meter.
+    static QString delayReadout(std::int64_t samples);
 
     explicit KODelayFinderController(KODelayFinderMeasurement& measurement,
                                      QObject* parent = nullptr);
@@ -48,6 +54,7 @@ public:
     QScrollBar* scrollBar() const { return mScrollBar; }
     QPushButton* recomputeButton() const { return mRecomputeButton; }
     QPushButton* deleteButton() const { return mDeleteButton; }
+    QLabel* delayLabel() const { return mDelayLabel; }
 
     void showWindow();
     void addDelayFinderData(std::shared_ptr<KODelayFinderData> data);
@@ -81,7 +88,9 @@ private:
     QScrollBar* mScrollBar = nullptr;
     QPushButton* mRecomputeButton = nullptr;
     QPushButton* mDeleteButton = nullptr;
+    QLabel* mDelayLabel = nullptr;
     koru::framework::RulerMarker mZeroLocationMarker;
     koru::framework::RulerMarker mDelayTimeMarker;
     koru::platform::ObserverToken mReloadDistanceObserver;
+    koru::platform::ObserverToken mReloadAudioObserver;
 };

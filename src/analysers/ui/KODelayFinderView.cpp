@@ -47,7 +47,8 @@ void KODelayFinderView::setData(std::shared_ptr<KODelayFinderData> data) {
     if (mData == nullptr)
         koru::log::info("KODelayFinderView setting IR-data, {}", vector->length());
     mData = std::move(data);
-    setVector(std::move(vector));
+    // A result without samples (a damaged archive) has nothing to plot: it shows the message.
+    setVector(vector->length() > 0 ? std::move(vector) : nullptr);
     updateZoomRange();
     update();
 }

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QListView>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
@@ -162,6 +163,11 @@ TEST_F(DelayFinderWindow, WithoutASelectionShowsTheMessageAndNoMarkers) {
     EXPECT_EQ(markerPixels, 0);
     EXPECT_GT(messagePixels, 50) << "the blue message";
 
+    measurement.results.add(KODelayFinderData::delayFinderDataWithFloatBuffer(nullptr, 0));
+    selectRow(2);
+    EXPECT_EQ(view()->vector(), nullptr) << "a result without samples shows the message too";
+    EXPECT_EQ(markerLinesAt(40), 0);
+
     selectRow(1);
     EXPECT_EQ(view()->data(), measurement.results.at(1));
     EXPECT_EQ(markerLinesAt(40), 1) << "the delay line once there is data";
@@ -281,10 +287,11 @@ TEST_F(DelayFinderWindow, RulerFollowsTheDistanceUnit) {
     const struct {
         std::uint32_t unit;
         const char* name;
-    } units[] = {{KODistanceFormatter::Samples, "samples"},
-                 {KODistanceFormatter::Msec, "msec"},
-                 {KODistanceFormatter::Feet, "feet"},
-                 {KODistanceFormatter::Meter, "meter"}};
+        const char* readout;
+    } units[] = {{KODistanceFormatter::Samples, "samples", "Delay 480 smp / 10.0 msec / 3.43 m"},
+                 {KODistanceFormatter::Msec, "msec", "Delay 480 smp / 10.0 msec / 3.43 m"},
+                 {KODistanceFormatter::Feet, "feet", "Delay 480 smp / 10.0 msec / 11.25 ft"},
+                 {KODistanceFormatter::Meter, "meter", "Delay 480 smp / 10.0 msec / 3.43 m"}};
     for (const auto& u : units) {
         SCOPED_TRACE(u.name);
         formatter().setUnit(u.unit);
@@ -292,7 +299,11 @@ TEST_F(DelayFinderWindow, RulerFollowsTheDistanceUnit) {
         EXPECT_EQ(ruler()->measurementUnits(), QString::fromLatin1(u.name));
         EXPECT_EQ(markerLocation(KODelayFinderView::kDelayTimeMarker), 480.0) << "in samples";
         EXPECT_EQ(markerLocation(KODelayFinderView::kZeroPointMarker), 0.0);
+        EXPECT_EQ(controller->delayLabel()->text(), QString::fromLatin1(u.readout));
     }
+    measurement.setDelayOffset(480);
+    EXPECT_EQ(controller->delayLabel()->text(), QStringLiteral("Delay 0 smp / 0.0 msec / 0.00 m"))
+        << "the delay counts from the offset";
 }
 
 TEST_F(DelayFinderWindow, RecomputeSelectsTheNewResultAndDeleteRemovesTheSelection) {
