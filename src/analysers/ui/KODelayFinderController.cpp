@@ -159,6 +159,10 @@ void KODelayFinderController::buildWindow() {
     zoomRow->addWidget(mZoomSlider, 1);
     mDelayLabel = new QLabel(plotPane);
     mDelayLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for the longest read-out, so the slider gives way rather than the text.
+    mDelayLabel->setMinimumWidth(mDelayLabel->fontMetrics().horizontalAdvance(
+        QString::fromLatin1(kDelayReadoutFormat)
+            .arg(QStringLiteral("-131072 smp / -2730.7 msec / -3072.00 ft"))));
     zoomRow->addSpacing(12);
     zoomRow->addWidget(mDelayLabel);
     plotLayout->addLayout(zoomRow);
