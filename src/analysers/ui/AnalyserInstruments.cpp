@@ -1,5 +1,6 @@
 #include "analysers/ui/AnalyserInstruments.h"
 
+#include "analysers/KODelayFinderData.h"
 #include "analysers/KOSpectrumAnalyzerWrapper.h"
 #include "analysers/ui/KOFFTController.h"
 #include "analysers/ui/KOSpectralHistoryController.h"
@@ -27,6 +28,7 @@ template <typename Controller> void registerKind(InstrumentRegistry& registry) {
 
 void registerAnalyserInstruments(InstrumentRegistry& registry) {
     KOSpectrumAnalyzerWrapper::registerArchiveClasses();
+    KODelayFinderData::registerArchiveClasses();
     registerKind<KOFFTController>(registry);
     registerKind<KOSpectralHistoryController>(registry);
 }
