@@ -73,6 +73,11 @@ QString VEString::stringFromFrequency(float hertz) {
     return qs(fmt::format("{}k", k));
 }
 
+koru::utility::HttpText
+VEString::stringFromHttpResponse(const QUrl& url, const koru::utility::HttpFetchOptions& options) {
+    return koru::utility::fetchHttpText(url, options);
+}
+
 QString VEString::hexStringFromBytes(const void* bytes, std::size_t length) {
     const auto* data = static_cast<const unsigned char*>(bytes);
     std::string text;

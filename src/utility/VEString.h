@@ -1,6 +1,7 @@
 #pragma once
 
 #include "utility/BundleInfo.h"
+#include "utility/HttpFetch.h"
 #include "utility/VETextAttributes.h"
 
 #include <QPointF>
@@ -34,6 +35,11 @@ public:
     // "440", "1k", "1k25", "12k50".
     static QString stringFromFrequency(float hertz);
     static QString hexStringFromBytes(const void* bytes, std::size_t length);
+    // One blocking GET of an http address (4 s to connect and per read, a size limit, the
+    // User-Agent "KORU <version>"): the body as text, or an error saying why not. A status
+    // outside 2xx is a failure, never a page to show.
+    static koru::utility::HttpText
+    stringFromHttpResponse(const QUrl& url, const koru::utility::HttpFetchOptions& options = {});
 
     static QString trim(const QString& text);
     static QString fileSystemFriendlyString(const QString& text);
