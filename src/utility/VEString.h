@@ -6,9 +6,11 @@
 
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QPainter;
@@ -44,6 +46,13 @@ public:
     static QString trim(const QString& text);
     static QString fileSystemFriendlyString(const QString& text);
     static QString sha1String(const QString& text);
+
+    // The pieces between "\n" characters; a final "\n" gives a last, empty piece, and an empty
+    // text one empty piece. A "\r" before the "\n" stays with its piece.
+    static QStringList lines(const QString& text);
+    static void eachLine(const QString& text, const std::function<void(const QString&)>& block);
+    // Each UTF-16 code unit in order (a character outside the BMP comes as its two halves).
+    static void eachCharacter(const QString& text, const std::function<void(char16_t)>& block);
 
     // Drawing works on the text's line box in the painter's (y-down) coordinates: `point` is the
     // left end of the box's bottom edge before alignment, as the plots lay out their labels.
