@@ -2,6 +2,7 @@
 
 #include "utility/VEString.h"
 
+#include "platform/fourcc/FourCC.h"
 #include "platform/log/Log.h"
 
 #include <QDir>
@@ -37,6 +38,46 @@ QString candidate(const SplitPath& split, quint64 n) {
 
 } // namespace
 
+std::optional<QString> VEFileManager::findSystemFolderType(std::uint32_t folderType,
+                                                           std::int16_t domain) {
+    using koru::platform::fourCC;
+    if (domain != kUserDomain)
+        return std::nullopt;
+    QString path;
+    switch (folderType) {
+    case fourCC("asup"):
+        return machineAppSupportDirectory();
+    case fourCC("temp"):
+        return tempDirectory();
+    case fourCC("cach"):
+        path = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        break;
+    case fourCC("docs"):
+        path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        break;
+    case fourCC("pdoc"):
+        path = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString>
+VEFileManager::firstURLInSearchPathDirectory(QStandardPaths::StandardLocation location) {
+    const QString path = QStandardPaths::writableLocation(location);
+    if (path.isEmpty())
+        return std::nullopt;
+    if (!QFileInfo(path).isDir() && !QDir().mkpath(path)) {
+        koru::log::error("failed to create folder {}", path.toStdString());
+        return std::nullopt;
+    }
+    return path;
+}
+
 QString VEFileManager::machineAppSupportDirectory() {
     const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
@@ -66,7 +107,7 @@ QString VEFileManager::pathToFileInSupportDirectory(const QString& name) {
 
 std::optional<QString>
 VEFileManager::urlInApplicationSupportDirectoyByAppendingPathComponent(const QString& component,
-                                                                        bool create) {
+                                                                       bool create) {
     const QString folder =
         machineAppSupportDirectory() + QLatin1Char('/') + VEString::stringWithBundleName();
     if (create && !createFolder(folder))

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QStandardPaths>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -10,6 +12,19 @@
 // $XDG_DATA_HOME/KORU. Paths are computed on each call, never cached, so the environment decides.
 class VEFileManager {
 public:
+    // The one domain there is here: the user's own folders.
+    static constexpr std::int16_t kUserDomain = -32763;
+
+    // A standard folder by its four-character type, without creating it: 'asup' (application
+    // support), 'cach' (caches), 'temp', 'docs' (documents), 'pdoc' (pictures). nullopt for any
+    // other type, for a domain other than the user's, or when the system names no such folder.
+    static std::optional<QString> findSystemFolderType(std::uint32_t folderType,
+                                                       std::int16_t domain);
+    // The user's folder of that kind, created when missing; nullopt when the system names none
+    // or it cannot be created.
+    static std::optional<QString>
+    firstURLInSearchPathDirectory(QStandardPaths::StandardLocation location);
+
     // $XDG_DATA_HOME, or ~/.local/share when it is unset or not absolute.
     static QString machineAppSupportDirectory();
     // The program's folder in it, created with its parents when missing (a failure is logged and
@@ -20,7 +35,7 @@ public:
     // first and a failure gives nullopt.
     static std::optional<QString>
     urlInApplicationSupportDirectoyByAppendingPathComponent(const QString& component,
-                                                             bool create = false);
+                                                            bool create = false);
     static std::optional<QString> myAppSupportDirectoryBundleIdentifier();
 
     static QString cachesDirectory();

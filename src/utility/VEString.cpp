@@ -73,6 +73,25 @@ QString VEString::stringFromFrequency(float hertz) {
     return qs(fmt::format("{}k", k));
 }
 
+QStringList VEString::lines(const QString& text) {
+    return text.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
+}
+
+void VEString::eachLine(const QString& text, const std::function<void(const QString&)>& block) {
+    for (const QString& line : lines(text))
+        block(line);
+}
+
+void VEString::eachCharacter(const QString& text, const std::function<void(char16_t)>& block) {
+    for (const QChar unit : text)
+        block(unit.unicode());
+}
+
+koru::utility::HttpText
+VEString::stringFromHttpResponse(const QUrl& url, const koru::utility::HttpFetchOptions& options) {
+    return koru::utility::fetchHttpText(url, options);
+}
+
 QString VEString::hexStringFromBytes(const void* bytes, std::size_t length) {
     const auto* data = static_cast<const unsigned char*>(bytes);
     std::string text;

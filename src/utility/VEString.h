@@ -1,13 +1,16 @@
 #pragma once
 
 #include "utility/BundleInfo.h"
+#include "utility/HttpFetch.h"
 #include "utility/VETextAttributes.h"
 
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QPainter;
@@ -34,10 +37,22 @@ public:
     // "440", "1k", "1k25", "12k50".
     static QString stringFromFrequency(float hertz);
     static QString hexStringFromBytes(const void* bytes, std::size_t length);
+    // One blocking GET of an http address (4 s to connect and per read, a size limit, the
+    // User-Agent "KORU <version>"): the body as text, or an error saying why not. A status
+    // outside 2xx is a failure, never a page to show.
+    static koru::utility::HttpText
+    stringFromHttpResponse(const QUrl& url, const koru::utility::HttpFetchOptions& options = {});
 
     static QString trim(const QString& text);
     static QString fileSystemFriendlyString(const QString& text);
     static QString sha1String(const QString& text);
+
+    // The pieces between "\n" characters; a final "\n" gives a last, empty piece, and an empty
+    // text one empty piece. A "\r" before the "\n" stays with its piece.
+    static QStringList lines(const QString& text);
+    static void eachLine(const QString& text, const std::function<void(const QString&)>& block);
+    // Each UTF-16 code unit in order (a character outside the BMP comes as its two halves).
+    static void eachCharacter(const QString& text, const std::function<void(char16_t)>& block);
 
     // Drawing works on the text's line box in the painter's (y-down) coordinates: `point` is the
     // left end of the box's bottom edge before alignment, as the plots lay out their labels.

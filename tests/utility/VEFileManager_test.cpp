@@ -2,11 +2,15 @@
 
 #include "utility/VEFileManager.h"
 
+#include "platform/fourcc/FourCC.h"
 #include "platform/paths/Paths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <string>
 
 namespace {
 
@@ -136,6 +140,74 @@ TEST_F(VEFileManagerWalk, FlatWalkReportsDirectItemsOnly) {
 TEST_F(VEFileManagerWalk, StoppingEndsOnlyTheCurrentFolder) {
     EXPECT_EQ(walk(true, "a.txt"), QStringList{"a.txt"});
     EXPECT_EQ(walk(true, "c.txt"), (QStringList{"a.txt", "b.txt", "sub/c.txt", "z.txt"}));
+}
+
+} // namespace
+
+namespace {
+
+using koru::platform::fourCC;
+
+// Points an XDG variable elsewhere for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value) : m_name(name), m_previous(qgetenv(name)) {
+        m_had = qEnvironmentVariableIsSet(name);
+        qputenv(name, value.toUtf8());
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_previous);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    QByteArray m_previous;
+    bool m_had = false;
+};
+
+TEST_F(VEFileManagerTest, SystemFoldersAreFoundByTypeInTheUserDomainWithoutBeingCreated) {
+    const ScopedEnv data("XDG_DATA_HOME", folder + "/data-missing");
+    const ScopedEnv cache("XDG_CACHE_HOME", folder + "/cache-missing");
+    const struct {
+        const char* type;
+        std::int16_t domain;
+        std::optional<QString> path;
+    } cases[] = {
+        {"asup", VEFileManager::kUserDomain, folder + "/data-missing"},
+        {"cach", VEFileManager::kUserDomain, folder + "/cache-missing"},
+        {"temp", VEFileManager::kUserDomain, QDir::tempPath()},
+        {"asup", -32764, std::nullopt}, // a machine-wide domain: none here
+        {"zzzz", VEFileManager::kUserDomain, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.domain));
+        char code[5] = {};
+        std::copy_n(c.type, 4, code);
+        EXPECT_EQ(VEFileManager::findSystemFolderType(fourCC(code), c.domain), c.path);
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder + "/data-missing"));
+    EXPECT_FALSE(QFileInfo::exists(folder + "/cache-missing"));
+    EXPECT_TRUE(VEFileManager::findSystemFolderType(fourCC("docs"), VEFileManager::kUserDomain)
+                    .has_value());
+}
+
+TEST_F(VEFileManagerTest, SearchPathDirectoryIsCreatedOrRefusedWhenItCannotBe) {
+    {
+        const ScopedEnv cache("XDG_CACHE_HOME", folder + "/a/b");
+        EXPECT_EQ(
+            VEFileManager::firstURLInSearchPathDirectory(QStandardPaths::GenericCacheLocation),
+            folder + "/a/b");
+        EXPECT_TRUE(QFileInfo(folder + "/a/b").isDir());
+    }
+    {
+        touch(folder + "/file");
+        const ScopedEnv cache("XDG_CACHE_HOME", folder + "/file/cache");
+        EXPECT_FALSE(
+            VEFileManager::firstURLInSearchPathDirectory(QStandardPaths::GenericCacheLocation));
+    }
 }
 
 } // namespace

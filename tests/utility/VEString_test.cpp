@@ -186,3 +186,35 @@ TEST(VEString, CentredTextStraddlesThePoint) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(VEStringLines, PiecesLieBetweenLineFeedsKeepingEmptyOnes) {
+    const struct {
+        const char* text;
+        QStringList pieces;
+    } cases[] = {
+        {"one", {"one"}},         {"a\nb", {"a", "b"}}, {"a\nb\n", {"a", "b", ""}},
+        {"\n\nx", {"", "", "x"}}, {"", {""}},           {"dos\r\nline", {"dos\r", "line"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(VEString::lines(QString::fromUtf8(c.text)), c.pieces);
+        QStringList seen;
+        VEString::eachLine(QString::fromUtf8(c.text), [&](const QString& line) { seen << line; });
+        EXPECT_EQ(seen, c.pieces);
+    }
+}
+
+TEST(VEStringLines, CharactersComeAsUtf16CodeUnits) {
+    std::u16string seen;
+    // "dB", a ±, and a character outside the BMP (two code units).
+    VEString::eachCharacter(QString::fromUtf8("dB\xc2\xb1\xf0\x9d\x84\x9e"),
+                            [&](char16_t unit) { seen.push_back(unit); });
+    EXPECT_EQ(seen, (std::u16string{u'd', u'B', u'\u00b1', char16_t(0xD834), char16_t(0xDD1E)}));
+    int calls = 0;
+    VEString::eachCharacter(QString(), [&](char16_t) { ++calls; });
+    EXPECT_EQ(calls, 0);
+}
+
+} // namespace
