@@ -3,6 +3,7 @@
 #include "analysers/KOSpectrumAnalyzerWrapper.h"
 #include "analysers/ui/KOFFTController.h"
 #include "analysers/ui/KOSpectralHistoryController.h"
+#include "analysers/ui/KOTransferController.h"
 #include "app/InstrumentRegistry.h"
 
 namespace koru {
@@ -29,6 +30,7 @@ void registerAnalyserInstruments(InstrumentRegistry& registry) {
     KOSpectrumAnalyzerWrapper::registerArchiveClasses();
     registerKind<KOFFTController>(registry);
     registerKind<KOSpectralHistoryController>(registry);
+    registerKind<KOTransferController>(registry);
 }
 
 } // namespace koru
