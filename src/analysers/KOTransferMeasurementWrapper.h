@@ -71,6 +71,12 @@ public:
     bool drawMagDetails() const;
     void setDrawMagDetails(bool draws);
     bool canDrawMagDetails() const { return drawModeTrace1() == 2; }
+    bool drawMag() const { return drawTrace1(); }
+    void setDrawMag(bool draws) { setDrawTrace1(draws); }
+    bool drawPhi() const { return drawTrace2(); }
+    void setDrawPhi(bool draws) { setDrawTrace2(draws); }
+    bool drawCoh() const { return drawTrace3(); }
+    void setDrawCoh(bool draws) { setDrawTrace3(draws); }
 
     // A copy of the results as they are now (under the model lock).
     virtual void copyTransferResult(KOTransferResults& destination);
