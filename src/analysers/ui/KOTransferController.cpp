@@ -64,6 +64,10 @@ std::unique_ptr<QMainWindow> KOTransferController::buildWindow(const QString&) {
     auto window = std::make_unique<KOInstrumentWindow>();
     auto* split = new QSplitter(Qt::Horizontal, window.get());
     auto* controls = new QWidget(split);
+    // The divider stays at its one position while the panel shows; the splitter may still
+    // collapse the panel entirely.
+    controls->setMinimumWidth(kDividerPosition);
+    controls->setMaximumWidth(kDividerPosition);
     auto* layout = new QVBoxLayout(controls);
     layout->setContentsMargins(4, 4, 4, 4);
 
@@ -138,7 +142,8 @@ void KOTransferController::awakeFromNib() {
     connect(mPauseButton, &QPushButton::clicked, this, [this] { togglePaused(); });
 
     mAddMenu = std::make_unique<QMenu>();
-    addAddItems(*mAddMenu);
+    addAddItems(*mAddMenu, true);
+    instrumentWindow()->addActions(mAddMenu->actions());
     connect(mAddMenu.get(), &QMenu::aboutToShow, this, [this] { updateAddItems(*mAddMenu); });
     mAddButton->setMenu(mAddMenu.get());
 
@@ -184,7 +189,18 @@ void KOTransferController::initWithWindowNibName(const QString& nibName,
     }
     instrumentWindow()->setWindowTitle(text(kWindowName));
     addToDataCollectorThread();
-    instrumentsTableView()->selectRow(0);
+    // Through the selection model: selectRow would toggle the row while Ctrl is held.
+    QTableView* table = instrumentsTableView();
+    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        updatePauseButton();
+        if (const auto live = selectedRealtimeInstrument()) {
+            const QSignalBlocker blocker(mAveragingSlider);
+            mAveragingSlider->setDoubleValue(live->averagingRate());
+        }
+    });
+    table->selectionModel()->select(table->model()->index(0, 0),
+                                    QItemSelectionModel::ClearAndSelect |
+                                        QItemSelectionModel::Rows);
     updatePauseButton();
 }
 
@@ -423,7 +439,7 @@ bool KOTransferController::shouldPatchToNextConsecutiveChannel(
 
 // --- Menus ---------------------------------------------------------------------------------------
 
-void KOTransferController::addAddItems(QMenu& menu) {
+void KOTransferController::addAddItems(QMenu& menu, bool withKeys) {
     const struct {
         const char* title;
         qint64 tag;
@@ -436,10 +452,16 @@ void KOTransferController::addAddItems(QMenu& menu) {
         {"New Average", kAverageTag, Qt::Key_V, &KOTransferController::createAverage},
         {"Push to Accu", kPushToAccuTag, Qt::Key_A, &KOTransferController::pushToAccu}};
     for (const auto& item : items) {
+        const auto act = [this, call = item.action](QAction*) { (this->*call)(); };
+        if (!withKeys) {
+            KOMenuAdditions::addItemWithTitle(menu, text(item.title), this, act, item.tag);
+            continue;
+        }
         QAction* action = KOMenuAdditions::addItemWithTitle(
-            menu, text(item.title), this, [this, call = item.action](QAction*) { (this->*call)(); },
-            QKeySequence(Qt::CTRL | Qt::ALT | item.key), item.tag);
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            menu, text(item.title), this, act, QKeySequence(Qt::CTRL | Qt::ALT | item.key),
+            item.tag);
+        // The keys work while this window is active, so two transfer windows never compete.
+        action->setShortcutContext(Qt::WindowShortcut);
     }
 }
 
@@ -468,7 +490,7 @@ QMenu* KOTransferController::instrumentMenu() {
     if (!mInstrumentMenu) {
         mInstrumentMenu = std::make_unique<QMenu>(name());
         QMenu& menu = *mInstrumentMenu;
-        addAddItems(menu);
+        addAddItems(menu, false);
         menu.addSeparator();
         KOMenuAdditions::addSubmenu(menu, std::make_unique<QMenu>(QStringLiteral("Analyzers")),
                                     kAnalyzersTag);

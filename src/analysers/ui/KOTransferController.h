@@ -125,7 +125,9 @@ protected:
 private:
     std::shared_ptr<KORTTransferMeasWrapper> newRealtime() const;
     void addMeasurement(const FFTModel& model);
-    void addAddItems(QMenu& menu);
+    // The window's add menu carries the Ctrl+Alt keys; the instrument menu shows the same items
+    // without them, so a key never means two actions at once.
+    void addAddItems(QMenu& menu, bool withKeys);
     void updatePauseButton();
 
     QPointer<QSplitter> mSplitView;
