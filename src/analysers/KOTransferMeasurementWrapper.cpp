@@ -267,8 +267,8 @@ KORTTransferMeasWrapper::~KORTTransferMeasWrapper() {
 void KORTTransferMeasWrapper::initWithFFTSize(std::uint32_t size) {
     const int number = gRealtimeMade.fetch_add(1) + 1;
     initWithName(QString::fromLatin1(kTitleFormat).arg(number), size);
-    const QColor magnitude = color1();
-    setColor(QColor::fromRgbF(magnitude.redF(), magnitude.greenF(), 0.0f, 0.6f), kCoherenceTrace);
+    const QColor coherence = color3();
+    setColor(QColor::fromRgbF(coherence.redF(), coherence.greenF(), 0.0f, 0.6f), kCoherenceTrace);
     setColor(KOColorAdditions::nextColor(), kPhaseTrace);
 }
 

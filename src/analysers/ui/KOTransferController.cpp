@@ -101,6 +101,13 @@ std::unique_ptr<QMainWindow> KOTransferController::buildWindow(const QString&) {
     layout->addWidget(drawMode);
     layout->addWidget(new QLabel(QStringLiteral("Averaging"), controls));
     layout->addWidget(averaging);
+    auto* delayRow = new QHBoxLayout;
+    auto* delay = new QLineEdit(controls);
+    auto* reference = new QPushButton(QStringLiteral("Set Ref"), controls);
+    delayRow->addWidget(new QLabel(QStringLiteral("Delay"), controls));
+    delayRow->addWidget(delay, 1);
+    delayRow->addWidget(reference);
+    layout->addLayout(delayRow);
 
     auto* view = new KOTransferView(split, nyquistFrequency());
     split->addWidget(controls);
@@ -123,6 +130,8 @@ std::unique_ptr<QMainWindow> KOTransferController::buildWindow(const QString&) {
     mAveragingSlider = averaging;
     mPauseButton = pause;
     mAddButton = add;
+    mDelayField = delay;
+    mReferenceButton = reference;
     return window;
 }
 
@@ -140,6 +149,15 @@ void KOTransferController::awakeFromNib() {
             live->setAveragingRate(float(value));
     });
     connect(mPauseButton, &QPushButton::clicked, this, [this] { togglePaused(); });
+    connect(mDelayField, &QLineEdit::editingFinished, this, [this] {
+        if (const auto live = selectedRealtimeInstrument())
+            live->setSourceDelayString(mDelayField->text());
+        updateDelayField();
+    });
+    connect(mReferenceButton, &QPushButton::clicked, this, [this] {
+        copyDelayToRef();
+        updateDelayField();
+    });
 
     mAddMenu = std::make_unique<QMenu>();
     addAddItems(*mAddMenu, true);
@@ -193,6 +211,7 @@ void KOTransferController::initWithWindowNibName(const QString& nibName,
     QTableView* table = instrumentsTableView();
     connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         updatePauseButton();
+        updateDelayField();
         if (const auto live = selectedRealtimeInstrument()) {
             const QSignalBlocker blocker(mAveragingSlider);
             mAveragingSlider->setDoubleValue(live->averagingRate());
@@ -202,6 +221,7 @@ void KOTransferController::initWithWindowNibName(const QString& nibName,
                                     QItemSelectionModel::ClearAndSelect |
                                         QItemSelectionModel::Rows);
     updatePauseButton();
+    updateDelayField();
 }
 
 KOTransferView* KOTransferController::transferView() const {
@@ -402,6 +422,16 @@ void KOTransferController::updatePauseButton() {
     mPauseButton->setChecked(live && live->isPaused());
     mPauseButton->setText(live && live->isPaused() ? QStringLiteral("Resume")
                                                    : QStringLiteral("Pause"));
+}
+
+void KOTransferController::updateDelayField() {
+    if (!mDelayField)
+        return;
+    const auto live = selectedRealtimeInstrument();
+    mDelayField->setEnabled(live != nullptr);
+    mReferenceButton->setEnabled(live != nullptr);
+    const QSignalBlocker blocker(mDelayField);
+    mDelayField->setText(live ? live->sourceDelayString() : QString());
 }
 
 void KOTransferController::setPause(bool paused) {

@@ -3,6 +3,7 @@
 #include "analysers/ui/DoubleSlider.h"
 #include "analysers/ui/KOFFTBase.h"
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
@@ -71,6 +72,9 @@ public:
     koru::analysers::DoubleSlider* averagingSlider() const { return mAveragingSlider; }
     QPushButton* pauseButton() const { return mPauseButton; }
     QToolButton* addButton() const { return mAddButton; }
+    // The selected live measurement's shown delay, in the distance formatter's unit.
+    QLineEdit* delayField() const { return mDelayField; }
+    QPushButton* referenceButton() const { return mReferenceButton; }
     void resetView();
 
     // ---- measurements ----
@@ -134,6 +138,9 @@ private:
     QPointer<koru::analysers::DoubleSlider> mAveragingSlider;
     QPointer<QPushButton> mPauseButton;
     QPointer<QToolButton> mAddButton;
+    QPointer<QLineEdit> mDelayField;
+    QPointer<QPushButton> mReferenceButton;
+    void updateDelayField();
     std::unique_ptr<QMenu> mAddMenu;
     std::atomic<unsigned> mIdlePasses{0};
 };

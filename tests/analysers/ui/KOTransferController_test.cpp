@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -196,6 +197,34 @@ TEST_F(TransferWindow, AddMenuKeysAndTableSelectionCreateMeasurements) {
     press(*window, Qt::Key_R);
     ASSERT_EQ(window->instrumentCount(), 6);
     EXPECT_NE(live(*window, 5), nullptr);
+}
+
+// A typed delay (a unit symbol picks the unit) is applied to the selected live measurement;
+// "Set Ref" makes the current delay the reference, so the shown delay reads 0.
+TEST_F(TransferWindow, TheDelayFieldAndTheReferenceButtonSetTheSelectedMeasurement) {
+    auto window = make();
+    show(*window);
+    const auto measurement = live(*window, 0);
+    QLineEdit* field = window->delayField();
+    field->clear();
+    QTest::keyClicks(field, "480 smp");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(measurement->sourceDelay(), 480);
+    EXPECT_EQ(measurement->analyzer()->Delay(), 480);
+    EXPECT_EQ(field->text(), measurement->sourceDelayString());
+
+    QTest::mouseClick(window->referenceButton(), Qt::LeftButton);
+    EXPECT_EQ(measurement->sourceDelay(), 0);
+    EXPECT_EQ(measurement->delayOffset(), 480);
+    field->clear();
+    QTest::keyClicks(field, "20 smp");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(measurement->analyzer()->Delay(), 500) << "the offset and the shown delay add up";
+
+    // A snapshot selected: nothing to set.
+    window->createSnapshot();
+    selectOnly(*window, 1);
+    EXPECT_FALSE(field->isEnabled());
 }
 
 TEST_F(TransferWindow, AChannelChosenWithAModifierMovesTheOtherToTheNextChannel) {
