@@ -318,8 +318,12 @@ void KORTTransferMeasWrapper::setFFTSize(std::uint32_t size) {
     KOTransferMeasurementWrapper::setFFTSize(size);
     setupAnalyzer();
     koru::platform::InternalInconsistencyException::check(mAnalyzer != nullptr, kAnalyzerIsNull);
-    const std::lock_guard lock(modelLock());
-    mAnalyzer->SetFFTSize(KOFFTInstrumentWrapperBase::FFTSize());
+    {
+        const std::lock_guard lock(modelLock());
+        mAnalyzer->SetFFTSize(KOFFTInstrumentWrapperBase::FFTSize());
+    }
+    // Again now that the analyser computes the new size: the window reads it from there.
+    notifyFFTSizeChanged();
 }
 
 std::uint32_t KORTTransferMeasWrapper::FFTSize() const {
