@@ -270,8 +270,10 @@ void KOTransferController::dataCollection() {
         redraw = true;
     for (const ModelPointer& each : models)
         each->collect();
-    if (redraw)
+    if (redraw) {
+        mRedrawRequests.fetch_add(1);
         transferView()->buildLayerWithTransferWrappers(models);
+    }
 }
 
 // --- Measurements --------------------------------------------------------------------------------

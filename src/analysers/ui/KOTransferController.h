@@ -66,6 +66,10 @@ public:
 
     void initWithWindowNibName(const QString& nibName, const QVariantMap* dictionary) override;
     void dataCollection() override;
+    // Collection passes without a running live measurement, and passes that asked the plot for
+    // a rebuild (a rebuild itself is skipped while the last frame has not been shown).
+    std::uint64_t idlePasses() const { return mIdlePasses.load(); }
+    std::uint64_t redrawRequests() const { return mRedrawRequests.load(); }
 
     KOTransferView* transferView() const;
     QSplitter* splitView() const { return mSplitView; }
@@ -142,5 +146,6 @@ private:
     QPointer<QPushButton> mReferenceButton;
     void updateDelayField();
     std::unique_ptr<QMenu> mAddMenu;
-    std::atomic<unsigned> mIdlePasses{0};
+    std::atomic<std::uint64_t> mIdlePasses{0};
+    std::atomic<std::uint64_t> mRedrawRequests{0};
 };

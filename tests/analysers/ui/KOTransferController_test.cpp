@@ -128,7 +128,7 @@ TEST_F(TransferWindow, TheSameChannelOnBothSidesReadsZeroDecibelsWithFullCoheren
     EXPECT_NEAR(row[0].toDouble(), 999.02, 0.01);
     EXPECT_EQ(row[1], "0.00");
     EXPECT_EQ(row[3], "1.00");
-    EXPECT_TRUE(window->transferView()->viewIsDirty()) << "the plot was never rebuilt";
+    EXPECT_GE(window->redrawRequests(), 2u) << "the plot was never asked to show the results";
 }
 
 // The add menu's keys and the table driven like a user: a difference needs two rows, snapshots
@@ -248,19 +248,25 @@ TEST_F(TransferWindow, AChannelChosenWithAModifierMovesTheOtherToTheNextChannel)
 
 TEST_F(TransferWindow, WithEveryLiveMeasurementPausedThePlotStillRefreshes) {
     auto window = make();
-    show(*window);
-    live(*window, 0)->setPaused(true);
-    // Each pass either rebuilds (a refresh) or finds the last frame not yet shown.
-    int rebuilt = 0;
-    for (int pass = 0; pass < 30; ++pass) {
-        const bool before = window->transferView()->viewIsDirty();
-        SineInput::shared().pump(1);
-        if (!before && window->transferView()->viewIsDirty())
-            ++rebuilt;
-        window->transferView()->repaint();
-    }
-    EXPECT_GE(rebuilt, 2);
-    EXPECT_LE(rebuilt, 4);
+    const auto measurement = live(*window, 0);
+    measurement->setSourceChannel(0);
+    measurement->setResponseChannel(0);
+    // Running: every pass with a new result asks for a redraw, and no pass is idle.
+    SineInput::shared().pump(48);
+    EXPECT_EQ(window->idlePasses(), 0u);
+    EXPECT_GE(window->redrawRequests(), 2u);
+
+    // Paused: nothing new, yet every 10th pass refreshes the plot.
+    measurement->setPaused(true);
+    SineInput::shared().pump(1);
+    const std::uint64_t idle = window->idlePasses();
+    const std::uint64_t requests = window->redrawRequests();
+    SineInput::shared().pump(30);
+    const std::uint64_t passes = window->idlePasses() - idle;
+    EXPECT_GE(passes, 20u) << "the collector ran too few passes to tell";
+    const std::uint64_t expected = window->idlePasses() / 10 - idle / 10;
+    EXPECT_EQ(window->redrawRequests() - requests, expected);
+    EXPECT_GE(expected, 2u);
 }
 
 // Sessions: the registry restores the window from what it saved; fixed measurements export the
