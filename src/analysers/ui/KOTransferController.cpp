@@ -159,11 +159,8 @@ void KOTransferController::awakeFromNib() {
         updateDelayField();
     });
 
-    mAddMenu = std::make_unique<QMenu>();
-    addAddItems(*mAddMenu, true);
-    instrumentWindow()->addActions(mAddMenu->actions());
-    connect(mAddMenu.get(), &QMenu::aboutToShow, this, [this] { updateAddItems(*mAddMenu); });
-    mAddButton->setMenu(mAddMenu.get());
+    instrumentWindow()->addActions(addMenu()->actions());
+    mAddButton->setMenu(addMenu());
 
     KOInstrumentControlView* panel = view->controlView();
     panel->setHeight(80.0);
@@ -190,6 +187,30 @@ void KOTransferController::awakeFromNib() {
             redisplayView();
         }
     });
+}
+
+QMenu* KOTransferController::addMenu() {
+    if (!mAddMenu) {
+        mAddMenu = std::make_unique<QMenu>();
+        addAddItems(*mAddMenu, true);
+        connect(mAddMenu.get(), &QMenu::aboutToShow, this, [this] { updateAddItems(*mAddMenu); });
+    }
+    return mAddMenu.get();
+}
+
+QStringList KOTransferController::toolbarItemIdentifiers() const {
+    return KOFFTBase::toolbarItemIdentifiers() << text(kAddItemIdentifier);
+}
+
+QAction* KOTransferController::toolbarItemForItemIdentifier(const QString& identifier,
+                                                            QObject* parent) {
+    if (identifier != QLatin1String(kAddItemIdentifier))
+        return KOFFTBase::toolbarItemForItemIdentifier(identifier, parent);
+    auto* item =
+        new QAction(QIcon::fromTheme(QStringLiteral("list-add")), QStringLiteral("Add"), parent);
+    item->setObjectName(text(kAddItemIdentifier));
+    item->setMenu(addMenu());
+    return item;
 }
 
 void KOTransferController::initWithWindowNibName(const QString& nibName,

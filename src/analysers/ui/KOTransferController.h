@@ -123,8 +123,16 @@ public:
     void changeParameterWithName(const QString& name, const QVariant& value) override;
     void viewDidChangeMagnitudeBounds(float lower, float upper) override;
 
-    void setControlPanelVisible(bool visible);
-    bool controlPanelVisible() const;
+    // The control area left of the plot: the divider at 199 points, or collapsed.
+    void setControlPanelVisible(bool visible) override;
+    bool controlPanelVisible() const override;
+
+    static constexpr const char* kAddItemIdentifier = "KOToolbarIdentifier_TransferAdd";
+    // The base's items and the add pop-up.
+    QStringList toolbarItemIdentifiers() const override;
+    QAction* toolbarItemForItemIdentifier(const QString& identifier, QObject* parent) override;
+    // The five add items with their keys (made on first use).
+    QMenu* addMenu();
 
 protected:
     std::unique_ptr<QMainWindow> buildWindow(const QString& nibName) override;

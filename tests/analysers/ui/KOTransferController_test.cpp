@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
+#include <QToolBar>
 
 #include <gtest/gtest.h>
 
@@ -225,6 +226,64 @@ TEST_F(TransferWindow, TheDelayFieldAndTheReferenceButtonSetTheSelectedMeasureme
     window->createSnapshot();
     selectOnly(*window, 1);
     EXPECT_FALSE(field->isEnabled());
+}
+
+// The add pop-up of the toolbar and the window menu: the items' enable rules and titles follow
+// the selection; each measurement's submenu acts on that measurement.
+TEST_F(TransferWindow, TheMenusFollowTheSelectionAndActOnTheirMeasurement) {
+    auto window = make();
+    QToolBar* toolbar = window->instrumentWindow()->findChild<QToolBar*>();
+    ASSERT_NE(toolbar, nullptr);
+    QAction* add = nullptr;
+    for (QAction* item : toolbar->actions())
+        if (item->objectName() == KOTransferController::kAddItemIdentifier)
+            add = item;
+    ASSERT_NE(add, nullptr);
+    ASSERT_EQ(add->menu(), window->addMenu());
+    QMenu& menu = *window->addMenu();
+    const auto item = [&menu](qint64 tag) { return KOMenuAdditions::itemWithTag(menu, tag); };
+    emit menu.aboutToShow();
+    const QString title = window->instrumentAt(0)->title();
+    EXPECT_EQ(item(KOTransferController::kSnapshotTag)->text(),
+              QStringLiteral("Snapshot of %1").arg(title));
+    EXPECT_TRUE(item(KOTransferController::kSnapshotTag)->isEnabled());
+    EXPECT_FALSE(item(KOTransferController::kDifferenceTag)->isEnabled());
+    EXPECT_FALSE(item(KOTransferController::kAverageTag)->isEnabled());
+    EXPECT_EQ(item(KOTransferController::kAddRealtimeTag)->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R));
+
+    window->createSnapshot();
+    selectOnly(*window, 1);
+    emit menu.aboutToShow();
+    EXPECT_FALSE(item(KOTransferController::kSnapshotTag)->isEnabled());
+
+    // The window menu: Analyzers > <measurement> > Source Channel > channel 1.
+    QMenu* windowMenu = window->instrumentMenu();
+    ASSERT_NE(windowMenu, nullptr);
+    emit windowMenu->aboutToShow();
+    QAction* analyzers =
+        KOMenuAdditions::itemWithTag(*windowMenu, KOTransferController::kAnalyzersTag);
+    ASSERT_NE(analyzers, nullptr);
+    ASSERT_EQ(analyzers->menu()->actions().size(), 2);
+    QMenu* first = analyzers->menu()->actions().front()->menu();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->title(), title);
+    QAction* source = KOMenuAdditions::itemWithTag(*first, KOTransferController::kSourceChannelTag);
+    ASSERT_NE(source, nullptr);
+    QAction* channel1 = KOMenuAdditions::itemWithTag(*source->menu(), 1);
+    ASSERT_NE(channel1, nullptr);
+    channel1->trigger();
+    EXPECT_EQ(live(*window, 0)->sourceChannel(), 1);
+    // The snapshot's submenu has no channels; its phase item shows the phase.
+    QMenu* second = analyzers->menu()->actions().back()->menu();
+    EXPECT_EQ(KOMenuAdditions::itemWithTag(*second, KOTransferController::kSourceChannelTag),
+              nullptr);
+    QAction* phase = KOMenuAdditions::itemWithTag(*second, KOTransferController::kPhaseTag);
+    ASSERT_NE(phase, nullptr);
+    EXPECT_FALSE(phase->isChecked());
+    phase->trigger();
+    EXPECT_TRUE(std::dynamic_pointer_cast<KOTransferMeasurementWrapper>(window->instrumentAt(1))
+                    ->drawPhi());
 }
 
 TEST_F(TransferWindow, AChannelChosenWithAModifierMovesTheOtherToTheNextChannel) {
