@@ -4,6 +4,9 @@
 #include "KOFloatBuffer.h"
 #include "KOMathException.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 std::unique_ptr<KOFloatBuffer> copyOf(const KOFloatBuffer* buffer) {
@@ -78,4 +81,33 @@ void KOTransferResults::ResizeTo(std::uint32_t length) {
     mMagnitude->ResizeTo(length);
     mPhase->ResizeTo(length);
     mCoherence->ResizeTo(length);
+}
+
+void KOTransferResults::difference(KOTransferResults& other) {
+    if (&other == this || !HasBuffers() || !other.HasBuffers())
+        return;
+    MagnitudeToDecibels();
+    other.MagnitudeToDecibels();
+    const std::uint32_t length = std::min(mMagnitude->Length(), other.mMagnitude->Length());
+    float* magnitude = mMagnitude->Data();
+    float* phase = mPhase->Data();
+    float* coherence = mCoherence->Data();
+    const float* otherMagnitude = other.mMagnitude->Data();
+    const float* otherPhase = other.mPhase->Data();
+    const float* otherCoherence = other.mCoherence->Data();
+    for (std::uint32_t i = 0; i < length; ++i) {
+        magnitude[i] -= otherMagnitude[i];
+        phase[i] -= otherPhase[i];
+        coherence[i] = (coherence[i] + otherCoherence[i]) * 0.5f;
+    }
+}
+
+void KOTransferResults::MagnitudeToDecibels() {
+    if (!HasBuffers() || mMagnitude->IsDecibel())
+        return;
+    mMagnitude->ToDecibels(0, 1.0f);
+    float* values = mMagnitude->Data();
+    for (std::uint32_t i = 0; i < mMagnitude->Length(); ++i)
+        if (!std::isfinite(values[i]))
+            values[i] = kDecibelFloor;
 }

@@ -40,6 +40,16 @@ public:
     void Stretch(double oldRate, double newRate);
     // Resamples all three buffers to length elements. Throws 'bxzl' for 0.
     void ResizeTo(std::uint32_t length);
+    // this = this - other: both magnitudes in decibels first (power form; a buffer already in
+    // decibels is left as it is, and the other's is converted in place), then magnitude and
+    // phase subtracted (the phase is not re-wrapped) and the coherence the mean of both. Over
+    // the shorter length; nothing with itself or without buffers.
+    void difference(KOTransferResults& other);
+    // 10·log10 of the magnitude unless it is already in decibels; silence (and any value that
+    // is not finite) lands on the floor, so stored and derived results never hold -inf or NaN.
+    void MagnitudeToDecibels();
+
+    static constexpr float kDecibelFloor = -144.0f;
 
 private:
     std::unique_ptr<KOFloatBuffer> mMagnitude;

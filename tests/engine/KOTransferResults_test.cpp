@@ -178,3 +178,43 @@ TEST(KOTransferResultsTest, StretchAndResizeTreatAllThreeBuffersAlike) {
 }
 
 } // namespace
+
+// this - other in decibels: each magnitude converted once (the other's in place), phases
+// subtracted without re-wrapping, coherence averaged; silence stays finite; self is a no-op.
+TEST(KOTransferResultsTest, DifferenceSubtractsDecibelsOnce) {
+    struct Case {
+        const char* name;
+        float mine;
+        bool mineInDecibels;
+        float theirs;
+        bool theirsInDecibels;
+        float expected;
+    };
+    const Case cases[] = {{"both linear", 0.25f, false, 1.0f, false, -6.0206f},
+                          {"mine already dB", -3.0f, true, 0.5f, false, 0.0103f},
+                          {"both dB", 6.0f, true, 1.0f, true, 5.0f},
+                          {"silent minuend", 0.0f, false, 1.0f, false, -144.0f}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KOTransferResults mine(4), theirs(4);
+        mine.magnitude()->Fill(c.mine);
+        mine.magnitude()->SetDecibel(c.mineInDecibels);
+        theirs.magnitude()->Fill(c.theirs);
+        theirs.magnitude()->SetDecibel(c.theirsInDecibels);
+        mine.phase()->Fill(3.0f);
+        theirs.phase()->Fill(-3.0f);
+        mine.coherence()->Fill(1.0f);
+        theirs.coherence()->Fill(0.5f);
+        mine.difference(theirs);
+        EXPECT_NEAR(mine.magnitude()->Data()[2], c.expected, 1e-3f);
+        EXPECT_TRUE(mine.magnitude()->IsDecibel());
+        EXPECT_TRUE(theirs.magnitude()->IsDecibel());
+        EXPECT_FLOAT_EQ(mine.phase()->Data()[2], 6.0f);
+        EXPECT_FLOAT_EQ(mine.coherence()->Data()[2], 0.75f);
+    }
+    KOTransferResults same(4);
+    same.magnitude()->Fill(0.5f);
+    same.difference(same);
+    EXPECT_FLOAT_EQ(same.magnitude()->Data()[1], 0.5f);
+    EXPECT_FALSE(same.magnitude()->IsDecibel());
+}

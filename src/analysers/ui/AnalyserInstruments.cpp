@@ -4,6 +4,7 @@
 #include "analysers/KOSpectrumAnalyzerWrapper.h"
 #include "analysers/ui/KOFFTController.h"
 #include "analysers/ui/KOSpectralHistoryController.h"
+#include "analysers/ui/KOTransferController.h"
 #include "app/InstrumentRegistry.h"
 
 namespace koru {
@@ -31,6 +32,7 @@ void registerAnalyserInstruments(InstrumentRegistry& registry) {
     KODelayFinderData::registerArchiveClasses();
     registerKind<KOFFTController>(registry);
     registerKind<KOSpectralHistoryController>(registry);
+    registerKind<KOTransferController>(registry);
 }
 
 } // namespace koru
