@@ -5,7 +5,10 @@
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
+#include "app/ui/KOInstrumentTables.h"
 #include "app/ui/KOPreferencesWindow.h"
+#include "app/ui/KOShortcutRecorder.h"
+#include "app/ui/KOWorkspaceEditor.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/KOInstrumentController.h"
 #include "inputpatch/ui/KOInputPatchController.h"
@@ -28,14 +31,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeySequence>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QVBoxLayout>
+#include <QTableView>
 
 #include <algorithm>
 #include <exception>
@@ -51,17 +51,6 @@ QString text(const char* latin1) {
 
 std::string utf8(const QString& value) {
     return value.toStdString();
-}
-
-// A key shortcut from the stored key ("1", "F5") and the Qt modifier mask; none without a key.
-QKeySequence workspaceShortcut(const QString& key, quint64 modifiers) {
-    if (key.isEmpty())
-        return {};
-    const QKeySequence keyOnly = QKeySequence::fromString(key, QKeySequence::PortableText);
-    if (keyOnly.isEmpty())
-        return {};
-    const auto mask = static_cast<int>(modifiers & quint64(Qt::KeyboardModifierMask));
-    return QKeySequence(QKeyCombination(Qt::KeyboardModifiers::fromInt(mask), keyOnly[0].key()));
 }
 
 constexpr std::array<qint64, 5> kFrequencyDetailsSizes{10, 12, 14, 18, 24};
@@ -143,20 +132,10 @@ void KOAppController::buildMainWindow() {
     mMainWindow->setWindowTitle(QStringLiteral("KORU"));
     mMainWindow->installEventFilter(this);
 
-    auto* central = new QWidget(mMainWindow.get());
-    auto* layout = new QHBoxLayout(central);
-    const auto table = [&](const QString& title, QListWidget*& list) {
-        auto* box = new QGroupBox(title, central);
-        auto* boxLayout = new QVBoxLayout(box);
-        list = new QListWidget(box);
-        boxLayout->addWidget(list);
-        layout->addWidget(box);
-    };
-    table(tr("Instruments"), mCurrentInstrumentsTable);
-    table(tr("History"), mRecentInstrumentsTable);
-    mCurrentInstrumentsTable->setObjectName(QStringLiteral("currentInstrumentsTable"));
-    mRecentInstrumentsTable->setObjectName(QStringLiteral("recentInstrumentsTable"));
-    mMainWindow->setCentralWidget(central);
+    KOInstrumentTables::Actions tableActions;
+    tableActions.restoreRecentInstrument = [this](qint64 row) { restoreRecentInstrument(row); };
+    mTables = new KOInstrumentTables(mInstrumentList, std::move(tableActions), mMainWindow.get());
+    mMainWindow->setCentralWidget(mTables);
     mMainWindow->resize(640, 400);
 }
 
@@ -482,7 +461,9 @@ void KOAppController::removeInstrument(KOInstrumentController* controller) {
     keepAWindowVisibleLater();
 }
 
-void KOAppController::instrumentDidHide(KOInstrumentController*) {
+void KOAppController::instrumentDidHide(KOInstrumentController* controller) {
+    // A hidden instrument's menu would act on a window nobody sees.
+    forgetCurrentInstrument(controller);
     reloadOpenInstrumentsTable();
     keepAWindowVisibleLater();
 }
@@ -512,20 +493,29 @@ void KOAppController::instrumentDidUnhide(KOInstrumentController*) {
 }
 
 void KOAppController::setCurrentInstrument(KOInstrumentController* controller) {
-    if (controller == mCurrentInstrument)
-        return;
+    if (controller) {
+        const auto& open = mInstrumentList.instruments();
+        const auto found = std::find_if(open.begin(), open.end(), [controller](const auto& each) {
+            return each.get() == controller;
+        });
+        if (found != open.end())
+            mInstrumentList.setCurrentInstrumentIndex(found - open.begin());
+        mTables->selectOpenInstrumentRow(mInstrumentList.currentInstrumentIndex());
+    }
     mCurrentInstrument = controller;
-    const auto& open = mInstrumentList.instruments();
-    const auto found = std::find_if(open.begin(), open.end(), [controller](const auto& each) {
-        return each.get() == controller;
-    });
-    if (found != open.end())
-        mInstrumentList.setCurrentInstrumentIndex(found - open.begin());
-    setInstrumentMenu(controller ? controller->instrumentMenu() : nullptr);
+    QMenu* menu = controller ? controller->instrumentMenu() : nullptr;
+    if (menu)
+        menu->setTitle(controller->name());
+    setInstrumentMenu(menu);
 }
 
-void KOAppController::instrumentDidResignCurrent(KOInstrumentController* controller) {
-    if (controller != mCurrentInstrument)
+// The menu bar sits on the main window, so reaching the instrument's menu by mouse makes the main
+// window key: the menu stays while the focus is elsewhere, until another instrument becomes
+// current or this one hides or closes.
+void KOAppController::instrumentDidResignCurrent(KOInstrumentController*) {}
+
+void KOAppController::forgetCurrentInstrument(KOInstrumentController* controller) {
+    if (!controller || controller != mCurrentInstrument)
         return;
     mCurrentInstrument = nullptr;
     setInstrumentMenu(nullptr);
@@ -570,7 +560,7 @@ void KOAppController::showInstrumentWindow(KOInstrumentController& instrument) {
 }
 
 void KOAppController::resignCurrentInstrument(KOInstrumentController& instrument) {
-    instrumentDidResignCurrent(&instrument);
+    forgetCurrentInstrument(&instrument);
 }
 
 void KOAppController::attachShortcutActions(QWidget& window) const {
@@ -579,23 +569,19 @@ void KOAppController::attachShortcutActions(QWidget& window) const {
 }
 
 void KOAppController::reloadOpenInstrumentsTable() {
-    mCurrentInstrumentsTable->clear();
-    for (const auto& instrument : mInstrumentList.instruments()) {
-        const QMainWindow* window = instrument->instrumentWindow();
-        const bool visible = window && window->isVisible();
-        auto* item = new QListWidgetItem(instrument->name(), mCurrentInstrumentsTable);
-        if (!visible)
-            item->setForeground(
-                mCurrentInstrumentsTable->palette().color(QPalette::Disabled, QPalette::Text));
-    }
+    mTables->reloadOpenInstrumentsTable();
 }
 
 void KOAppController::reloadTables() {
-    reloadOpenInstrumentsTable();
-    mRecentInstrumentsTable->clear();
-    for (const QVariant& entry : mInstrumentList.recentInstruments())
-        mRecentInstrumentsTable->addItem(
-            entry.toMap().value(text(KOInstrumentController::kNameKey)).toString());
+    mTables->reloadTables();
+}
+
+QTableView* KOAppController::currentInstrumentsTable() const {
+    return mTables->currentInstrumentsTable();
+}
+
+QTableView* KOAppController::recentInstrumentsTable() const {
+    return mTables->recentInstrumentsTable();
 }
 
 void KOAppController::switchToNextInstrument() {
@@ -826,9 +812,10 @@ void KOAppController::rebuildWorkspacesMenu() {
         item->setEnabled(entry.enabled);
         item->setCheckable(entry.checked);
         item->setChecked(entry.checked);
-        const QKeySequence shortcut = workspaceShortcut(entry.key, entry.modifiers);
-        if (!shortcut.isEmpty()) {
-            item->setShortcut(shortcut);
+        const QList<QKeySequence> shortcuts =
+            KORecordedShortcut::menuShortcuts(entry.key, entry.modifiers);
+        if (!shortcuts.isEmpty()) {
+            item->setShortcuts(shortcuts);
             item->setShortcutContext(Qt::ApplicationShortcut);
         }
         const std::int32_t tag = entry.tag;
@@ -843,6 +830,8 @@ void KOAppController::rebuildWorkspacesMenu() {
             connect(item, &QAction::triggered, this, [this, tag] { restoreWorkspace(tag); });
             break;
         case Workspaces::MenuAction::Edit:
+            connect(item, &QAction::triggered, this, [this] { editWorkspaces(); });
+            break;
         case Workspaces::MenuAction::None:
             item->setEnabled(false);
             break;
@@ -856,11 +845,22 @@ void KOAppController::rebuildWorkspacesMenu() {
 }
 
 void KOAppController::captureWorkspace() {
-    const QString name = QStringLiteral("Workspace %1").arg(mWorkspaces.numberOfWorkspaces() + 1);
-    mWorkspaces.captureWorkspace(name, QString(), 0, -1);
+    KOCaptureWorkspaceController sheet(std::int32_t(mWorkspaces.numberOfWorkspaces() + 1),
+                                       QApplication::activeWindow());
+    if (sheet.runModal() != 1)
+        return;
+    mWorkspaces.captureWorkspace(sheet.workspaceName(), sheet.keyChars(), sheet.modifierFlags(),
+                                 sheet.keyCode());
     // The menu is rebuilt from the menu's own action: leave the action alive until it returns.
     QMetaObject::invokeMethod(
         this, [this] { rebuildWorkspacesMenu(); }, Qt::QueuedConnection);
+}
+
+void KOAppController::editWorkspaces() {
+    // Every change rebuilds the commands at once; the editor's own window carries them too.
+    KOWorkspacesDataSource source(mWorkspaces, [this] { rebuildWorkspacesMenu(); });
+    KOWorkspaceEditor editor(source, QApplication::activeWindow());
+    editor.runModal();
 }
 
 void KOAppController::restoreWorkspace(std::int32_t tag) {

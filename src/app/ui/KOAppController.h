@@ -24,11 +24,12 @@
 class KOAudioDevice;
 class KOGrowlNotificationCenter;
 class KOInputPatchController;
+class KOInstrumentTables;
 class KOPreferences;
 class QAction;
-class QListWidget;
 class QMainWindow;
 class QMenu;
+class QTableView;
 class ZOAudioInputDeviceMenu;
 
 namespace koru {
@@ -131,7 +132,10 @@ public:
     // Rebuilds the workspace commands and their shortcuts; every change of the list or of the
     // current workspace calls it, since a shortcut only works once its command exists.
     void rebuildWorkspacesMenu();
+    // Asks for the name and shortcut in a sheet, then stores the current session under them.
     void captureWorkspace();
+    // The editor of names and shortcuts; changes apply as they are made.
+    void editWorkspaces();
     void restoreWorkspace(std::int32_t tag);
     void updateWorkspace();
 
@@ -157,8 +161,9 @@ public:
     QMenu* addInstrumentMenu() const { return mAddInstrumentMenu; }
     QMenu* distancesMenu() const { return mDistancesMenu; }
     QMenu* frequencyDetailsSizeMenu() const { return mFrequencyDetailsSizeMenu; }
-    QListWidget* currentInstrumentsTable() const { return mCurrentInstrumentsTable; }
-    QListWidget* recentInstrumentsTable() const { return mRecentInstrumentsTable; }
+    KOInstrumentTables* instrumentTables() const { return mTables; }
+    QTableView* currentInstrumentsTable() const;
+    QTableView* recentInstrumentsTable() const;
 
     // --- KOInstrumentControllerDelegate --------------------------------------------------------
     void removeInstrument(KOInstrumentController* controller) override;
@@ -215,6 +220,8 @@ private:
     // shortcut of its menus would not fire.
     void attachShortcutActions(QWidget& window) const;
     void setInstrumentMenu(QMenu* menu);
+    // Takes the instrument's menu out of the menu bar when it is the current one.
+    void forgetCurrentInstrument(KOInstrumentController* controller);
     void switchInstrument(int step);
     void keepAWindowVisibleLater();
     void quit();
@@ -224,8 +231,7 @@ private:
     koru::Session mSession;
     koru::Workspaces mWorkspaces;
     std::unique_ptr<QMainWindow> mMainWindow;
-    QListWidget* mCurrentInstrumentsTable = nullptr;
-    QListWidget* mRecentInstrumentsTable = nullptr;
+    KOInstrumentTables* mTables = nullptr;
     QMenu* mAddInstrumentMenu = nullptr;
     ZOAudioInputDeviceMenu* mAudioDeviceMenu = nullptr;
     QMenu* mWorkspacesMenu = nullptr;
