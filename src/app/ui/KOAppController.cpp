@@ -5,11 +5,16 @@
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
+#include "app/UserGuide.h"
+#include "app/ui/KOColourPanelCloser.h"
 #include "app/ui/KOInstrumentTables.h"
 #include "app/ui/KOPreferencesWindow.h"
 #include "app/ui/KOShortcutRecorder.h"
+#include "app/ui/KOWindowNavigation.h"
 #include "app/ui/KOWorkspaceEditor.h"
 #include "engine/KOAudioDevice.h"
+#include "framework/ColourWell.h"
+#include "framework/KOFullscreenWindow.h"
 #include "framework/KOInstrumentController.h"
 #include "inputpatch/ui/KOInputPatchController.h"
 #include "platform/defaults/UserDefaults.h"
@@ -24,6 +29,7 @@
 #include "utility/VEAppStatisticsHelper.h"
 #include "utility/VEString.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/VEColorWellCell.h"
 #include "utility/ui/WindowFrame.h"
 #include "zotools/ui/ZOAudioInputDeviceMenu.h"
 
@@ -102,6 +108,11 @@ KOAppController::KOAppController(Services services)
     }
     if (m.switcher)
         m.switcher->setDelegate(this);
+    mFullScreen = std::make_unique<KOFullScreenMode>([this] { return mMainWindow.get(); },
+                                                     [this] { bringFrontAllInstrumentWindows(); });
+    mColourPanelCloser = std::make_unique<KOColourPanelCloser>(*m.preferences);
+    mColourPanelCloser->watch(koru::framework::ColourWell::sharedColourPanel());
+    mColourPanelCloser->watch(VEColorWellCell::sharedColorPanel());
 
     // Started once start-up is over: before that there is nothing to save.
     mAutosaveTimer.setInterval(kAutosaveInterval);
@@ -123,6 +134,7 @@ KOAppController::~KOAppController() {
         m.audioDevice->setNotifier(nullptr);
     }
     setInstrumentMenu(nullptr);
+    mFullScreen->exitFullScreenMode();
 }
 
 // --- Start-up ------------------------------------------------------------------------------------
@@ -206,6 +218,21 @@ void KOAppController::buildMenus() {
         mMainWindow->raise();
         mMainWindow->activateWindow();
     });
+    addApplicationAction(window, tr("Info Panel"), {}, [] {
+        KOInfoPanel& panel = KOInfoPanel::sharedInfoPanel();
+        panel.show();
+        panel.raise();
+    });
+    window->addSeparator();
+    mFullScreenAction = addApplicationAction(window, tr("Full Screen"), QKeySequence::FullScreen,
+                                             [this] { toggleFullscreenMode(); });
+    mFullScreenAction->setCheckable(true);
+    addApplicationAction(window, tr("Bring All to Front"), {},
+                         [this] { bringFrontAllInstrumentWindows(); });
+
+    QMenu* help = bar->addMenu(tr("Help"));
+    addApplicationAction(help, tr("KORU User Guide"), QKeySequence::HelpContents,
+                         [this] { showUserManual(); });
 }
 
 void KOAppController::buildDisplaySettingMenus() {
@@ -592,20 +619,61 @@ void KOAppController::switchToPreviousInstrument() {
     switchInstrument(-1);
 }
 
-// Steps from the active instrument window to the next visible one, round the list.
+// Steps from the current instrument to the next visible one, round the list. The current index
+// itself follows when the window becomes key.
 void KOAppController::switchInstrument(int step) {
-    std::vector<QMainWindow*> windows;
-    for (const auto& instrument : mInstrumentList.instruments())
-        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
-            windows.push_back(window);
-    if (windows.empty())
+    std::vector<bool> visible;
+    for (const auto& instrument : mInstrumentList.instruments()) {
+        const QMainWindow* window = instrument->instrumentWindow();
+        visible.push_back(window && window->isVisible());
+    }
+    const std::optional<std::size_t> next = koru::windownavigation::instrumentToSwitchTo(
+        visible, mInstrumentList.currentInstrumentIndex(), step);
+    if (!next)
         return;
-    const auto active = std::find(windows.begin(), windows.end(), QApplication::activeWindow());
-    const auto count = static_cast<std::ptrdiff_t>(windows.size());
-    std::ptrdiff_t index = active == windows.end() ? (step > 0 ? -1 : 0) : active - windows.begin();
-    index = ((index + step) % count + count) % count;
-    windows[static_cast<std::size_t>(index)]->raise();
-    windows[static_cast<std::size_t>(index)]->activateWindow();
+    QMainWindow* window = mInstrumentList.instruments()[*next]->instrumentWindow();
+    window->raise();
+    window->activateWindow();
+}
+
+// --- User guide ---------------------------------------------------------------------------------
+
+void KOAppController::showUserManual() {
+    // Copied on the background queue; the viewer is asked for on the main thread.
+    m.backgroundQueue->async([this] {
+        const std::optional<QString> copy = koru::UserGuide::copyToPrivateFolder();
+        if (!copy)
+            return;
+        koru::platform::postToMainThread(this, [path = *copy] {
+            if (!koru::uiPrompter().openUrl(QUrl::fromLocalFile(path)))
+                koru::log::error("no program opened the user guide {}", utf8(path));
+        });
+    });
+}
+
+// --- Full screen ---------------------------------------------------------------------------------
+
+void KOAppController::toggleFullscreenMode() {
+    mFullScreen->toggleFullscreenMode();
+    mFullScreenAction->setChecked(isInFullscreenMode());
+}
+
+void KOAppController::enterFullScreenMode() {
+    mFullScreen->enterFullScreenMode();
+    mFullScreenAction->setChecked(true);
+}
+
+void KOAppController::exitFullScreenMode() {
+    mFullScreen->exitFullScreenMode();
+    mFullScreenAction->setChecked(false);
+}
+
+bool KOAppController::isInFullscreenMode() const {
+    return mFullScreen->isInFullscreenMode();
+}
+
+KOFullscreenWindow* KOAppController::fullscreenWindow() const {
+    return mFullScreen->fullscreenWindow();
 }
 
 // --- SessionHost ---------------------------------------------------------------------------------
@@ -918,19 +986,25 @@ void KOAppController::applicationStateChanged(Qt::ApplicationState state) {
         mDeactivationTimer.start();
 }
 
+// The backdrop would hide other programs' windows: it goes while KORU is in the background and
+// comes back with it.
 void KOAppController::applicationDidResignActive() {
     mActive = false;
-    mShouldContinueFullscreenWhenActiveAgain = false;
+    mShouldContinueFullscreenWhenActiveAgain = isInFullscreenMode();
+    if (mShouldContinueFullscreenWhenActiveAgain)
+        exitFullScreenMode();
 }
 
 void KOAppController::applicationDidBecomeActive() {
     mActive = true;
+    if (mShouldContinueFullscreenWhenActiveAgain) {
+        mShouldContinueFullscreenWhenActiveAgain = false;
+        enterFullScreenMode();
+    }
     if (m.defaults->boolForKey(KOPreferences::kShowAllWindowsWhenApplicationBecomesActiveKey))
         bringFrontAllInstrumentWindows();
 }
 
 void KOAppController::bringFrontAllInstrumentWindows() {
-    for (const auto& instrument : mInstrumentList.instruments())
-        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
-            window->raise();
+    koru::windownavigation::bringFrontAllWindows();
 }

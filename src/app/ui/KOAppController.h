@@ -23,6 +23,9 @@
 
 class KOAudioDevice;
 class KOGrowlNotificationCenter;
+class KOColourPanelCloser;
+class KOFullScreenMode;
+class KOFullscreenWindow;
 class KOInputPatchController;
 class KOInstrumentTables;
 class KOPreferences;
@@ -154,7 +157,19 @@ public:
     void applicationStateChanged(Qt::ApplicationState state);
     void applicationDidResignActive();
     void applicationDidBecomeActive();
+    // Every visible instrument window to front, the last one made key.
     void bringFrontAllInstrumentWindows();
+
+    // Opens a copy of the user guide kept in a private folder.
+    void showUserManual();
+
+    // --- Full screen and the colour panel ------------------------------------------------------
+    void toggleFullscreenMode();
+    void enterFullScreenMode();
+    void exitFullScreenMode();
+    bool isInFullscreenMode() const;
+    KOFullscreenWindow* fullscreenWindow() const;
+    KOColourPanelCloser& colourPanelCloser() const { return *mColourPanelCloser; }
 
     QMainWindow* mainWindow() const { return mMainWindow.get(); }
     QMenu* workspacesMenu() const { return mWorkspacesMenu; }
@@ -239,6 +254,9 @@ private:
     QMenu* mFrequencyDetailsSizeMenu = nullptr;
     QPointer<QMenu> mInstrumentMenu; // the current instrument's, while in the menu bar
     std::unique_ptr<KOInputPatchController> mInputPatchController;
+    std::unique_ptr<KOFullScreenMode> mFullScreen;
+    std::unique_ptr<KOColourPanelCloser> mColourPanelCloser;
+    QAction* mFullScreenAction = nullptr;
     QList<QAction*> mShortcutActions;
     QList<QAction*> mWorkspaceActions;
     KOInstrumentController* mCurrentInstrument = nullptr;
