@@ -62,8 +62,10 @@ void KOFullScreenMode::enterFullScreenMode() {
     mBackdrop = std::make_unique<KOFullscreenWindow>();
     mBackdrop->setObjectName(QStringLiteral("fullscreenWindow"));
     mBackdrop->setGeometry(backdropFrame(mMainWindow ? mMainWindow() : nullptr));
-    // Full screen rather than merely screen-sized: window managers hide their panels for it.
-    mBackdrop->showFullScreen();
+    // Full screen rather than merely screen-sized: window managers hide their panels for it. Not
+    // showFullScreen(), which would try to make the focus-less backdrop key.
+    mBackdrop->setWindowState(Qt::WindowFullScreen);
+    mBackdrop->show();
     if (mBringFrontAll)
         mBringFrontAll();
 }
