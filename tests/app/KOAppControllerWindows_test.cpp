@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -674,6 +675,18 @@ TEST_F(AppWindowsTest, FullScreenPutsABackdropBehindTheWindowsAndLeavesThemAsThe
     app->applicationDidBecomeActive();
     EXPECT_TRUE(app->isInFullscreenMode());
     app->exitFullScreenMode();
+}
+
+// The guide is opened from the private folder, never from a name in the shared temporary folder.
+TEST_F(AppWindowsTest, TheUserGuideOpensFromThePrivateFolder) {
+    app->showUserManual();
+    queue.waitUntilIdle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompter.prompter.openedUrls.empty(); }));
+    const QString opened = prompter.prompter.openedUrls.front().toLocalFile();
+    EXPECT_EQ(opened, koru::platform::privateTemporaryDirectory() + "/koru_user_guide.pdf");
+    QFile copy(opened);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll().startsWith("%PDF-"));
 }
 
 } // namespace
