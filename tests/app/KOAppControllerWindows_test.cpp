@@ -333,10 +333,12 @@ TEST_F(AppWindowsTest, TheKeyInstrumentsMenuStandsAloneAtIndexFiveTitledWithItsN
     EXPECT_EQ(menuBarTitles(), expected);
     EXPECT_EQ(app->instrumentList().currentInstrumentIndex(), 1);
     EXPECT_EQ(app->instrumentTables()->selectedOpenRow(), 1);
+    EXPECT_EQ(app->currentInstrument(), second);
 
     // The menu bar is on the main window: going there to open the menu keeps it.
     activate(app->mainWindow());
     EXPECT_EQ(menuBarTitles(), expected);
+    EXPECT_EQ(app->currentInstrument(), nullptr);
 
     // Hiding or closing the instrument takes its menu away.
     second->hideInstrument();

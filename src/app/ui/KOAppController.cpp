@@ -16,6 +16,7 @@
 #include "framework/ColourWell.h"
 #include "framework/KOFullscreenWindow.h"
 #include "framework/KOInstrumentController.h"
+#include "framework/KOInstrumentWindow.h"
 #include "inputpatch/ui/KOInputPatchController.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/MainThread.h"
@@ -540,6 +541,11 @@ void KOAppController::setCurrentInstrument(KOInstrumentController* controller) {
 // window key: the menu stays while the focus is elsewhere, until another instrument becomes
 // current or this one hides or closes.
 void KOAppController::instrumentDidResignCurrent(KOInstrumentController*) {}
+
+KOInstrumentController* KOAppController::currentInstrument() const {
+    const auto* window = qobject_cast<const KOInstrumentWindow*>(QApplication::activeWindow());
+    return window ? qobject_cast<KOInstrumentController*>(window->windowDelegate()) : nullptr;
+}
 
 void KOAppController::forgetCurrentInstrument(KOInstrumentController* controller) {
     if (!controller || controller != mCurrentInstrument)

@@ -119,7 +119,8 @@ public:
     void restoreRecentInstrument(qint64 row);
     void resetPPMClipIndicators();
     koru::InstrumentList& instrumentList() { return mInstrumentList; }
-    KOInstrumentController* currentInstrument() const { return mCurrentInstrument; }
+    // The instrument whose window is key; none while any other window is.
+    KOInstrumentController* currentInstrument() const;
 
     // --- Sessions ------------------------------------------------------------------------------
     void setAudioDeviceID(std::uint32_t deviceID);
