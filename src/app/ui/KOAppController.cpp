@@ -931,7 +931,7 @@ void KOAppController::captureWorkspace() {
 }
 
 void KOAppController::editWorkspaces() {
-    // Every change rebuilds the commands at once; the editor's own window carries them too.
+    // Every change rebuilds the commands at once, so the menu and its shortcuts follow the edits.
     KOWorkspacesDataSource source(mWorkspaces, [this] { rebuildWorkspacesMenu(); });
     KOWorkspaceEditor editor(source, QApplication::activeWindow());
     editor.runModal();
