@@ -302,6 +302,25 @@ TEST_F(AppWindowsTest, RowsPastTheEndAnswerEmptyValuesAndActionsWithoutARowDoNot
     EXPECT_EQ(openNames(), QStringList({"SPL Meter 1"}));
 }
 
+// An instrument that cannot be restored from its entry stays in the history.
+TEST_F(AppWindowsTest, AHistoryEntryThatFailsToRestoreStaysInTheHistory) {
+    add();
+    QVariantMap broken = instrument(0)->dictionaryRepresentation();
+    broken.insert(QStringLiteral("test.rejects"), true);
+    broken.insert(QStringLiteral("InstrumentController.Identifier"), QStringLiteral("other"));
+    app->instrumentList().appendRecentInstrument(broken);
+    app->reloadTables();
+    activate(app->mainWindow());
+    QTableView* history = app->recentInstrumentsTable();
+    const QPoint row = history->visualRect(history->model()->index(0, 0)).center();
+    QTest::mouseClick(history->viewport(), Qt::LeftButton, {}, row);
+    QTest::mouseDClick(history->viewport(), Qt::LeftButton, {}, row);
+    settle();
+    EXPECT_EQ(column(history), QStringList({"SPL Meter 1"}));
+    EXPECT_EQ(openNames(), QStringList({"SPL Meter 1"}));
+    EXPECT_EQ(column(app->currentInstrumentsTable()), openNames());
+}
+
 TEST_F(AppWindowsTest, TheFollowCellBringsTheWindowToFrontEvenWhenHidden) {
     add();
     add();
