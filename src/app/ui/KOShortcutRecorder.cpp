@@ -1,5 +1,9 @@
 #include "app/ui/KOShortcutRecorder.h"
 
+#include "platform/keyboard/X11KeyboardLayout.h"
+
+#include <QGuiApplication>
+
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFrame>
@@ -67,12 +71,26 @@ int KORecordedShortcut::unshiftedKey(int key) {
     return key;
 }
 
+std::optional<KORecordedShortcut> KORecordedShortcut::fromKeyEvent(const QKeyEvent& event) {
+    using koru::platform::X11KeyboardLayout;
+    if (isModifierKey(event.key()))
+        return std::nullopt;
+    if (const auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+        const std::optional<std::uint32_t> keysym = X11KeyboardLayout::unshiftedKeysym(
+            x11->connection(), event.nativeScanCode(), event.nativeModifiers());
+        if (const int key = keysym ? X11KeyboardLayout::qtKeyForKeysym(*keysym) : 0)
+            return fromKeyEvent(key, event.modifiers(), true);
+    }
+    return fromKeyEvent(event.key(), event.modifiers());
+}
+
 std::optional<KORecordedShortcut>
-KORecordedShortcut::fromKeyEvent(int key, Qt::KeyboardModifiers modifiers) {
+KORecordedShortcut::fromKeyEvent(int key, Qt::KeyboardModifiers modifiers, bool keyIsUnshifted) {
     if (isModifierKey(key))
         return std::nullopt;
     KORecordedShortcut shortcut;
-    shortcut.keyCode = unshiftedKey(key);
+    shortcut.keyCode = keyIsUnshifted ? key : unshiftedKey(key);
     shortcut.modifierFlags = quint64((modifiers & kRecordedModifiers).toInt());
     QString characters = QKeySequence(QKeyCombination(Qt::Key(shortcut.keyCode)))
                              .toString(QKeySequence::PortableText);
@@ -180,8 +198,7 @@ void KOShortcutRecorder::keyPressEvent(QKeyEvent* event) {
         finishRecording(cleared);
         return;
     }
-    const std::optional<KORecordedShortcut> shortcut =
-        KORecordedShortcut::fromKeyEvent(event->key(), event->modifiers());
+    const std::optional<KORecordedShortcut> shortcut = KORecordedShortcut::fromKeyEvent(*event);
     // A bare key or Shift+key would take over typing in every window.
     if (!shortcut || !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         event->accept();

@@ -21,9 +21,13 @@ struct KORecordedShortcut {
 
     bool operator==(const KORecordedShortcut&) const = default;
 
-    // The shortcut a key press records: the shifted symbol goes back to its key (US layout),
-    // letters read lower case. None for a lone modifier key.
-    static std::optional<KORecordedShortcut> fromKeyEvent(int key, Qt::KeyboardModifiers modifiers);
+    // The shortcut a key press records, letters read lower case; none for a lone modifier key.
+    // Under X the key is looked up in the server's keyboard map; elsewhere a shifted symbol goes
+    // back to its key as on a US keyboard.
+    static std::optional<KORecordedShortcut> fromKeyEvent(const QKeyEvent& event);
+    // `keyIsUnshifted`: the key was read from the keyboard map, so no symbol is taken back.
+    static std::optional<KORecordedShortcut> fromKeyEvent(int key, Qt::KeyboardModifiers modifiers,
+                                                          bool keyIsUnshifted = false);
     // The unshifted key of a US-layout shifted symbol ('!' -> '1', '_' -> '-'); other keys as
     // they are.
     static int unshiftedKey(int key);
