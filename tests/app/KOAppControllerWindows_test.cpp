@@ -359,6 +359,11 @@ TEST_F(AppWindowsTest, TheKeyInstrumentsMenuStandsAloneAtIndexFiveTitledWithItsN
     EXPECT_EQ(menuBarTitles(), expected);
     EXPECT_EQ(app->currentInstrument(), nullptr);
 
+    // A rename shows in the menu bar at once.
+    second->setName(QStringLiteral("Right Side"));
+    expected[KOAppController::kInstrumentMenuIndex] = QStringLiteral("Right Side");
+    EXPECT_EQ(menuBarTitles(), expected);
+
     // Hiding or closing the instrument takes its menu away.
     second->hideInstrument();
     EXPECT_EQ(menuBarTitles(), ownMenus);

@@ -570,7 +570,10 @@ void KOAppController::shouldSetSigGenMuteStatus(bool mute) {
     koru::log::debug("signal generator mute asked: {}", mute);
 }
 
-void KOAppController::instrumentControllerDidChangeName(KOInstrumentController*) {
+void KOAppController::instrumentControllerDidChangeName(KOInstrumentController* controller) {
+    // The menu in the menu bar is titled with the instrument's name.
+    if (controller && controller == mCurrentInstrument && mInstrumentMenu)
+        mInstrumentMenu->setTitle(controller->name());
     reloadTables();
 }
 
