@@ -2,7 +2,6 @@
 
 #include "platform/keyboard/X11KeyboardLayout.h"
 
-
 #include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
