@@ -62,6 +62,11 @@ public:
     const QVariantList& recentInstruments() const { return mRecentInstruments; }
     void appendRecentInstrument(const QVariantMap& dictionary);
     void clearRecentInstruments() { mRecentInstruments.clear(); }
+    // Removes the entry at `row`; a row outside the history is ignored.
+    void removeRecentInstrumentAt(qint64 row) {
+        if (row >= 0 && row < mRecentInstruments.size())
+            mRecentInstruments.removeAt(row);
+    }
     // Removes every history entry equal to `dictionary`.
     void removeRecentInstrument(const QVariantMap& dictionary) {
         mRecentInstruments.removeAll(QVariant(dictionary));

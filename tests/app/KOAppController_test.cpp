@@ -20,10 +20,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -126,10 +126,11 @@ protected:
             names << instrument->name();
         return names;
     }
-    QStringList tableRows(const QListWidget* table) const {
+    QStringList tableRows(const QTableView* table) const {
         QStringList rows;
-        for (int row = 0; row < table->count(); ++row)
-            rows << table->item(row)->text();
+        const QAbstractItemModel* model = table->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            rows << model->index(row, 0).data().toString();
         return rows;
     }
     KOInstrumentController* addMeter() {

@@ -3,11 +3,16 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace koru::platform;
 
@@ -85,6 +90,67 @@ TEST(Paths, Fnv1aKnownAnswers) {
     };
     for (const auto& [text, hash] : cases)
         EXPECT_EQ(fnv1a32(text), hash) << text.toStdString();
+}
+
+// The private folder: in the runtime folder only when that is ours and closed to others, and
+// never through a name someone else could have prepared.
+TEST(Paths, ThePrivateFolderIsOnlyEverOneNobodyElseCanEnter) {
+    const QString root = koru::test::testRoot() + "/private-folder";
+    QDir(root).removeRecursively();
+    struct Case {
+        const char* name;
+        std::function<QString()> prepare; // the runtime folder to use
+        bool inRuntime;
+    };
+    const auto folder = [&](const QString& name, QFile::Permissions permissions) {
+        const QString path = root + "/" + name;
+        QDir().mkpath(path);
+        QFile::setPermissions(path, permissions);
+        return path;
+    };
+    const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    const Case cases[] = {
+        {"private runtime folder", [&] { return folder("private", owner); }, true},
+        {"runtime folder others may enter",
+         [&] { return folder("open", owner | QFile::ReadOther | QFile::ExeOther); }, false},
+        {"KORU in it is a link to another folder",
+         [&] {
+             const QString runtime = folder("linked", owner);
+             folder("elsewhere", owner);
+             QFile::link(root + "/elsewhere", runtime + "/KORU");
+             return runtime;
+         },
+         false},
+        {"KORU in it is open to others",
+         [&] {
+             const QString runtime = folder("shared", owner);
+             folder("shared/KORU", owner | QFile::ReadOther | QFile::ExeOther);
+             return runtime;
+         },
+         false},
+        {"relative runtime folder", [] { return QStringLiteral("relative/run"); }, false},
+        {"no runtime folder", [] { return QString(); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString runtime = c.prepare();
+        const ScopedEnv env("XDG_RUNTIME_DIR",
+                            runtime.isEmpty() ? std::nullopt : std::optional<QString>(runtime));
+        const QString path = privateTemporaryDirectory();
+        ASSERT_FALSE(path.isEmpty());
+        EXPECT_EQ(path == runtime + "/KORU", c.inRuntime) << path.toStdString();
+        if (!c.inRuntime && !runtime.isEmpty()) {
+            EXPECT_FALSE(path.startsWith(runtime + "/")) << path.toStdString();
+        }
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(info.st_uid, ::getuid());
+    }
+    // The fallback folder stays the same for the process.
+    const ScopedEnv env("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_EQ(privateTemporaryDirectory(), privateTemporaryDirectory());
 }
 
 } // namespace

@@ -5,11 +5,20 @@
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
+#include "app/UserGuide.h"
 #include "app/ui/KOAudioSettingsWindow.h"
+#include "app/ui/KOColourPanelCloser.h"
+#include "app/ui/KOInstrumentTables.h"
 #include "app/ui/KOMainToolbar.h"
 #include "app/ui/KOPreferencesWindow.h"
+#include "app/ui/KOShortcutRecorder.h"
+#include "app/ui/KOWindowNavigation.h"
+#include "app/ui/KOWorkspaceEditor.h"
 #include "engine/KOAudioDevice.h"
+#include "framework/ColourWell.h"
+#include "framework/KOFullscreenWindow.h"
 #include "framework/KOInstrumentController.h"
+#include "framework/KOInstrumentWindow.h"
 #include "inputpatch/ui/KOInputPatchController.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/desktop/MainThread.h"
@@ -23,6 +32,7 @@
 #include "utility/VEAppStatisticsHelper.h"
 #include "utility/VEString.h"
 #include "utility/ui/KOInfoPanel.h"
+#include "utility/ui/VEColorWellCell.h"
 #include "utility/ui/WindowFrame.h"
 #include "zotools/ui/ZOAudioInputDeviceMenu.h"
 
@@ -30,14 +40,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeySequence>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QVBoxLayout>
+#include <QTableView>
 
 #include <algorithm>
 #include <exception>
@@ -53,17 +60,6 @@ QString text(const char* latin1) {
 
 std::string utf8(const QString& value) {
     return value.toStdString();
-}
-
-// A key shortcut from the stored key ("1", "F5") and the Qt modifier mask; none without a key.
-QKeySequence workspaceShortcut(const QString& key, quint64 modifiers) {
-    if (key.isEmpty())
-        return {};
-    const QKeySequence keyOnly = QKeySequence::fromString(key, QKeySequence::PortableText);
-    if (keyOnly.isEmpty())
-        return {};
-    const auto mask = static_cast<int>(modifiers & quint64(Qt::KeyboardModifierMask));
-    return QKeySequence(QKeyCombination(Qt::KeyboardModifiers::fromInt(mask), keyOnly[0].key()));
 }
 
 constexpr std::array<qint64, 5> kFrequencyDetailsSizes{10, 12, 14, 18, 24};
@@ -115,6 +111,11 @@ KOAppController::KOAppController(Services services)
     }
     if (m.switcher)
         m.switcher->setDelegate(this);
+    mFullScreen = std::make_unique<KOFullScreenMode>([this] { return mMainWindow.get(); },
+                                                     [this] { bringFrontAllInstrumentWindows(); });
+    mColourPanelCloser = std::make_unique<KOColourPanelCloser>(*m.preferences);
+    mColourPanelCloser->watch(koru::framework::ColourWell::sharedColourPanel());
+    mColourPanelCloser->watch(VEColorWellCell::sharedColorPanel());
 
     // Started once start-up is over: before that there is nothing to save.
     mAutosaveTimer.setInterval(kAutosaveInterval);
@@ -136,6 +137,7 @@ KOAppController::~KOAppController() {
         m.audioDevice->setNotifier(nullptr);
     }
     setInstrumentMenu(nullptr);
+    mFullScreen->exitFullScreenMode();
 }
 
 // --- Start-up ------------------------------------------------------------------------------------
@@ -145,20 +147,10 @@ void KOAppController::buildMainWindow() {
     mMainWindow->setWindowTitle(QStringLiteral("KORU"));
     mMainWindow->installEventFilter(this);
 
-    auto* central = new QWidget(mMainWindow.get());
-    auto* layout = new QHBoxLayout(central);
-    const auto table = [&](const QString& title, QListWidget*& list) {
-        auto* box = new QGroupBox(title, central);
-        auto* boxLayout = new QVBoxLayout(box);
-        list = new QListWidget(box);
-        boxLayout->addWidget(list);
-        layout->addWidget(box);
-    };
-    table(tr("Instruments"), mCurrentInstrumentsTable);
-    table(tr("History"), mRecentInstrumentsTable);
-    mCurrentInstrumentsTable->setObjectName(QStringLiteral("currentInstrumentsTable"));
-    mRecentInstrumentsTable->setObjectName(QStringLiteral("recentInstrumentsTable"));
-    mMainWindow->setCentralWidget(central);
+    KOInstrumentTables::Actions tableActions;
+    tableActions.restoreRecentInstrument = [this](qint64 row) { restoreRecentInstrument(row); };
+    mTables = new KOInstrumentTables(mInstrumentList, std::move(tableActions), mMainWindow.get());
+    mMainWindow->setCentralWidget(mTables);
     mMainWindow->resize(640, 400);
 }
 
@@ -241,6 +233,21 @@ void KOAppController::buildMenus() {
         mMainWindow->raise();
         mMainWindow->activateWindow();
     });
+    addApplicationAction(window, tr("Info Panel"), {}, [] {
+        KOInfoPanel& panel = KOInfoPanel::sharedInfoPanel();
+        panel.show();
+        panel.raise();
+    });
+    window->addSeparator();
+    mFullScreenAction = addApplicationAction(window, tr("Full Screen"), QKeySequence::FullScreen,
+                                             [this] { toggleFullscreenMode(); });
+    mFullScreenAction->setCheckable(true);
+    addApplicationAction(window, tr("Bring All to Front"), {},
+                         [this] { bringFrontAllInstrumentWindows(); });
+
+    QMenu* help = bar->addMenu(tr("Help"));
+    addApplicationAction(help, tr("KORU User Guide"), QKeySequence::HelpContents,
+                         [this] { showUserManual(); });
 }
 
 void KOAppController::buildDisplaySettingMenus() {
@@ -519,7 +526,9 @@ void KOAppController::removeInstrument(KOInstrumentController* controller) {
     keepAWindowVisibleLater();
 }
 
-void KOAppController::instrumentDidHide(KOInstrumentController*) {
+void KOAppController::instrumentDidHide(KOInstrumentController* controller) {
+    // A hidden instrument's menu would act on a window nobody sees.
+    forgetCurrentInstrument(controller);
     reloadOpenInstrumentsTable();
     keepAWindowVisibleLater();
 }
@@ -549,20 +558,34 @@ void KOAppController::instrumentDidUnhide(KOInstrumentController*) {
 }
 
 void KOAppController::setCurrentInstrument(KOInstrumentController* controller) {
-    if (controller == mCurrentInstrument)
-        return;
+    if (controller) {
+        const auto& open = mInstrumentList.instruments();
+        const auto found = std::find_if(open.begin(), open.end(), [controller](const auto& each) {
+            return each.get() == controller;
+        });
+        if (found != open.end())
+            mInstrumentList.setCurrentInstrumentIndex(found - open.begin());
+        mTables->selectOpenInstrumentRow(mInstrumentList.currentInstrumentIndex());
+    }
     mCurrentInstrument = controller;
-    const auto& open = mInstrumentList.instruments();
-    const auto found = std::find_if(open.begin(), open.end(), [controller](const auto& each) {
-        return each.get() == controller;
-    });
-    if (found != open.end())
-        mInstrumentList.setCurrentInstrumentIndex(found - open.begin());
-    setInstrumentMenu(controller ? controller->instrumentMenu() : nullptr);
+    QMenu* menu = controller ? controller->instrumentMenu() : nullptr;
+    if (menu)
+        menu->setTitle(controller->name());
+    setInstrumentMenu(menu);
 }
 
-void KOAppController::instrumentDidResignCurrent(KOInstrumentController* controller) {
-    if (controller != mCurrentInstrument)
+// The menu bar sits on the main window, so reaching the instrument's menu by mouse makes the main
+// window key: the menu stays while the focus is elsewhere, until another instrument becomes
+// current or this one hides or closes.
+void KOAppController::instrumentDidResignCurrent(KOInstrumentController*) {}
+
+KOInstrumentController* KOAppController::currentInstrument() const {
+    const auto* window = qobject_cast<const KOInstrumentWindow*>(QApplication::activeWindow());
+    return window ? qobject_cast<KOInstrumentController*>(window->windowDelegate()) : nullptr;
+}
+
+void KOAppController::forgetCurrentInstrument(KOInstrumentController* controller) {
+    if (!controller || controller != mCurrentInstrument)
         return;
     mCurrentInstrument = nullptr;
     setInstrumentMenu(nullptr);
@@ -584,7 +607,10 @@ void KOAppController::shouldSetSigGenMuteStatus(bool mute) {
     mAudioSettingsWindow->shouldSetSigGenMuteStatus(mute);
 }
 
-void KOAppController::instrumentControllerDidChangeName(KOInstrumentController*) {
+void KOAppController::instrumentControllerDidChangeName(KOInstrumentController* controller) {
+    // The menu in the menu bar is titled with the instrument's name.
+    if (controller && controller == mCurrentInstrument && mInstrumentMenu)
+        mInstrumentMenu->setTitle(controller->name());
     reloadTables();
 }
 
@@ -607,7 +633,7 @@ void KOAppController::showInstrumentWindow(KOInstrumentController& instrument) {
 }
 
 void KOAppController::resignCurrentInstrument(KOInstrumentController& instrument) {
-    instrumentDidResignCurrent(&instrument);
+    forgetCurrentInstrument(&instrument);
 }
 
 void KOAppController::attachShortcutActions(QWidget& window) const {
@@ -616,23 +642,19 @@ void KOAppController::attachShortcutActions(QWidget& window) const {
 }
 
 void KOAppController::reloadOpenInstrumentsTable() {
-    mCurrentInstrumentsTable->clear();
-    for (const auto& instrument : mInstrumentList.instruments()) {
-        const QMainWindow* window = instrument->instrumentWindow();
-        const bool visible = window && window->isVisible();
-        auto* item = new QListWidgetItem(instrument->name(), mCurrentInstrumentsTable);
-        if (!visible)
-            item->setForeground(
-                mCurrentInstrumentsTable->palette().color(QPalette::Disabled, QPalette::Text));
-    }
+    mTables->reloadOpenInstrumentsTable();
 }
 
 void KOAppController::reloadTables() {
-    reloadOpenInstrumentsTable();
-    mRecentInstrumentsTable->clear();
-    for (const QVariant& entry : mInstrumentList.recentInstruments())
-        mRecentInstrumentsTable->addItem(
-            entry.toMap().value(text(KOInstrumentController::kNameKey)).toString());
+    mTables->reloadTables();
+}
+
+QTableView* KOAppController::currentInstrumentsTable() const {
+    return mTables->currentInstrumentsTable();
+}
+
+QTableView* KOAppController::recentInstrumentsTable() const {
+    return mTables->recentInstrumentsTable();
 }
 
 void KOAppController::switchToNextInstrument() {
@@ -643,20 +665,61 @@ void KOAppController::switchToPreviousInstrument() {
     switchInstrument(-1);
 }
 
-// Steps from the active instrument window to the next visible one, round the list.
+// Steps from the current instrument to the next visible one, round the list. The current index
+// itself follows when the window becomes key.
 void KOAppController::switchInstrument(int step) {
-    std::vector<QMainWindow*> windows;
-    for (const auto& instrument : mInstrumentList.instruments())
-        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
-            windows.push_back(window);
-    if (windows.empty())
+    std::vector<bool> visible;
+    for (const auto& instrument : mInstrumentList.instruments()) {
+        const QMainWindow* window = instrument->instrumentWindow();
+        visible.push_back(window && window->isVisible());
+    }
+    const std::optional<std::size_t> next = koru::windownavigation::instrumentToSwitchTo(
+        visible, mInstrumentList.currentInstrumentIndex(), step);
+    if (!next)
         return;
-    const auto active = std::find(windows.begin(), windows.end(), QApplication::activeWindow());
-    const auto count = static_cast<std::ptrdiff_t>(windows.size());
-    std::ptrdiff_t index = active == windows.end() ? (step > 0 ? -1 : 0) : active - windows.begin();
-    index = ((index + step) % count + count) % count;
-    windows[static_cast<std::size_t>(index)]->raise();
-    windows[static_cast<std::size_t>(index)]->activateWindow();
+    QMainWindow* window = mInstrumentList.instruments()[*next]->instrumentWindow();
+    window->raise();
+    window->activateWindow();
+}
+
+// --- User guide ---------------------------------------------------------------------------------
+
+void KOAppController::showUserManual() {
+    // Copied on the background queue; the viewer is asked for on the main thread.
+    m.backgroundQueue->async([this] {
+        const std::optional<QString> copy = koru::UserGuide::copyToPrivateFolder();
+        if (!copy)
+            return;
+        koru::platform::postToMainThread(this, [path = *copy] {
+            if (!koru::uiPrompter().openUrl(QUrl::fromLocalFile(path)))
+                koru::log::error("no program opened the user guide {}", utf8(path));
+        });
+    });
+}
+
+// --- Full screen ---------------------------------------------------------------------------------
+
+void KOAppController::toggleFullscreenMode() {
+    mFullScreen->toggleFullscreenMode();
+    mFullScreenAction->setChecked(isInFullscreenMode());
+}
+
+void KOAppController::enterFullScreenMode() {
+    mFullScreen->enterFullScreenMode();
+    mFullScreenAction->setChecked(true);
+}
+
+void KOAppController::exitFullScreenMode() {
+    mFullScreen->exitFullScreenMode();
+    mFullScreenAction->setChecked(false);
+}
+
+bool KOAppController::isInFullscreenMode() const {
+    return mFullScreen->isInFullscreenMode();
+}
+
+KOFullscreenWindow* KOAppController::fullscreenWindow() const {
+    return mFullScreen->fullscreenWindow();
 }
 
 // --- SessionHost ---------------------------------------------------------------------------------
@@ -869,9 +932,10 @@ void KOAppController::rebuildWorkspacesMenu() {
         item->setEnabled(entry.enabled);
         item->setCheckable(entry.checked);
         item->setChecked(entry.checked);
-        const QKeySequence shortcut = workspaceShortcut(entry.key, entry.modifiers);
-        if (!shortcut.isEmpty()) {
-            item->setShortcut(shortcut);
+        const QList<QKeySequence> shortcuts =
+            KORecordedShortcut::menuShortcuts(entry.key, entry.modifiers);
+        if (!shortcuts.isEmpty()) {
+            item->setShortcuts(shortcuts);
             item->setShortcutContext(Qt::ApplicationShortcut);
         }
         const std::int32_t tag = entry.tag;
@@ -886,6 +950,8 @@ void KOAppController::rebuildWorkspacesMenu() {
             connect(item, &QAction::triggered, this, [this, tag] { restoreWorkspace(tag); });
             break;
         case Workspaces::MenuAction::Edit:
+            connect(item, &QAction::triggered, this, [this] { editWorkspaces(); });
+            break;
         case Workspaces::MenuAction::None:
             item->setEnabled(false);
             break;
@@ -899,11 +965,22 @@ void KOAppController::rebuildWorkspacesMenu() {
 }
 
 void KOAppController::captureWorkspace() {
-    const QString name = QStringLiteral("Workspace %1").arg(mWorkspaces.numberOfWorkspaces() + 1);
-    mWorkspaces.captureWorkspace(name, QString(), 0, -1);
+    KOCaptureWorkspaceController sheet(std::int32_t(mWorkspaces.numberOfWorkspaces() + 1),
+                                       QApplication::activeWindow());
+    if (sheet.runModal() != 1)
+        return;
+    mWorkspaces.captureWorkspace(sheet.workspaceName(), sheet.keyChars(), sheet.modifierFlags(),
+                                 sheet.keyCode());
     // The menu is rebuilt from the menu's own action: leave the action alive until it returns.
     QMetaObject::invokeMethod(
         this, [this] { rebuildWorkspacesMenu(); }, Qt::QueuedConnection);
+}
+
+void KOAppController::editWorkspaces() {
+    // Every change rebuilds the commands at once, so the menu and its shortcuts follow the edits.
+    KOWorkspacesDataSource source(mWorkspaces, [this] { rebuildWorkspacesMenu(); });
+    KOWorkspaceEditor editor(source, QApplication::activeWindow());
+    editor.runModal();
 }
 
 void KOAppController::restoreWorkspace(std::int32_t tag) {
@@ -961,19 +1038,25 @@ void KOAppController::applicationStateChanged(Qt::ApplicationState state) {
         mDeactivationTimer.start();
 }
 
+// The backdrop would hide other programs' windows: it goes while KORU is in the background and
+// comes back with it.
 void KOAppController::applicationDidResignActive() {
     mActive = false;
-    mShouldContinueFullscreenWhenActiveAgain = false;
+    mShouldContinueFullscreenWhenActiveAgain = isInFullscreenMode();
+    if (mShouldContinueFullscreenWhenActiveAgain)
+        exitFullScreenMode();
 }
 
 void KOAppController::applicationDidBecomeActive() {
     mActive = true;
+    if (mShouldContinueFullscreenWhenActiveAgain) {
+        mShouldContinueFullscreenWhenActiveAgain = false;
+        enterFullScreenMode();
+    }
     if (m.defaults->boolForKey(KOPreferences::kShowAllWindowsWhenApplicationBecomesActiveKey))
         bringFrontAllInstrumentWindows();
 }
 
 void KOAppController::bringFrontAllInstrumentWindows() {
-    for (const auto& instrument : mInstrumentList.instruments())
-        if (QMainWindow* window = instrument->instrumentWindow(); window && window->isVisible())
-            window->raise();
+    koru::windownavigation::bringFrontAllWindows();
 }

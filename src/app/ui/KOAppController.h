@@ -25,12 +25,16 @@ class KOAudioDevice;
 class KOAudioSettingsWindow;
 class KOMainToolbar;
 class KOGrowlNotificationCenter;
+class KOColourPanelCloser;
+class KOFullScreenMode;
+class KOFullscreenWindow;
 class KOInputPatchController;
+class KOInstrumentTables;
 class KOPreferences;
 class QAction;
-class QListWidget;
 class QMainWindow;
 class QMenu;
+class QTableView;
 class ZOAudioInputDeviceMenu;
 
 namespace koru {
@@ -117,7 +121,8 @@ public:
     void restoreRecentInstrument(qint64 row);
     void resetPPMClipIndicators();
     koru::InstrumentList& instrumentList() { return mInstrumentList; }
-    KOInstrumentController* currentInstrument() const { return mCurrentInstrument; }
+    // The instrument whose window is key; none while any other window is.
+    KOInstrumentController* currentInstrument() const;
 
     // --- Sessions ------------------------------------------------------------------------------
     void setAudioDeviceID(std::uint32_t deviceID);
@@ -133,7 +138,10 @@ public:
     // Rebuilds the workspace commands and their shortcuts; every change of the list or of the
     // current workspace calls it, since a shortcut only works once its command exists.
     void rebuildWorkspacesMenu();
+    // Asks for the name and shortcut in a sheet, then stores the current session under them.
     void captureWorkspace();
+    // The editor of names and shortcuts; changes apply as they are made.
+    void editWorkspaces();
     void restoreWorkspace(std::int32_t tag);
     void updateWorkspace();
 
@@ -158,15 +166,28 @@ public:
     void applicationStateChanged(Qt::ApplicationState state);
     void applicationDidResignActive();
     void applicationDidBecomeActive();
+    // Every visible instrument window to front, the last one made key.
     void bringFrontAllInstrumentWindows();
+
+    // Opens a copy of the user guide kept in a private folder.
+    void showUserManual();
+
+    // --- Full screen and the colour panel ------------------------------------------------------
+    void toggleFullscreenMode();
+    void enterFullScreenMode();
+    void exitFullScreenMode();
+    bool isInFullscreenMode() const;
+    KOFullscreenWindow* fullscreenWindow() const;
+    KOColourPanelCloser& colourPanelCloser() const { return *mColourPanelCloser; }
 
     QMainWindow* mainWindow() const { return mMainWindow.get(); }
     QMenu* workspacesMenu() const { return mWorkspacesMenu; }
     QMenu* addInstrumentMenu() const { return mAddInstrumentMenu; }
     QMenu* distancesMenu() const { return mDistancesMenu; }
     QMenu* frequencyDetailsSizeMenu() const { return mFrequencyDetailsSizeMenu; }
-    QListWidget* currentInstrumentsTable() const { return mCurrentInstrumentsTable; }
-    QListWidget* recentInstrumentsTable() const { return mRecentInstrumentsTable; }
+    KOInstrumentTables* instrumentTables() const { return mTables; }
+    QTableView* currentInstrumentsTable() const;
+    QTableView* recentInstrumentsTable() const;
 
     // --- KOInstrumentControllerDelegate --------------------------------------------------------
     void removeInstrument(KOInstrumentController* controller) override;
@@ -224,6 +245,8 @@ private:
     // shortcut of its menus would not fire.
     void attachShortcutActions(QWidget& window) const;
     void setInstrumentMenu(QMenu* menu);
+    // Takes the instrument's menu out of the menu bar when it is the current one.
+    void forgetCurrentInstrument(KOInstrumentController* controller);
     void switchInstrument(int step);
     void keepAWindowVisibleLater();
     void quit();
@@ -233,8 +256,7 @@ private:
     koru::Session mSession;
     koru::Workspaces mWorkspaces;
     std::unique_ptr<QMainWindow> mMainWindow;
-    QListWidget* mCurrentInstrumentsTable = nullptr;
-    QListWidget* mRecentInstrumentsTable = nullptr;
+    KOInstrumentTables* mTables = nullptr;
     QMenu* mAddInstrumentMenu = nullptr;
     ZOAudioInputDeviceMenu* mAudioDeviceMenu = nullptr;
     QMenu* mWorkspacesMenu = nullptr;
@@ -245,6 +267,9 @@ private:
     std::unique_ptr<KOAudioSettingsWindow> mAudioSettingsWindow;
     KOMainToolbar* mMainToolbar = nullptr;
     QMenu* mAudioSettingsTBMenu = nullptr;
+    std::unique_ptr<KOFullScreenMode> mFullScreen;
+    std::unique_ptr<KOColourPanelCloser> mColourPanelCloser;
+    QAction* mFullScreenAction = nullptr;
     QList<QAction*> mShortcutActions;
     QList<QAction*> mWorkspaceActions;
     KOInstrumentController* mCurrentInstrument = nullptr;

@@ -1,6 +1,14 @@
 #include "platform/paths/Paths.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace koru::platform {
 
@@ -20,7 +28,41 @@ QString koruFolder(const char* variable, const QString& homeRelativeDefault) {
     return folder;
 }
 
+// A real folder (not a link) owned by this user that nobody else may enter.
+bool isPrivateFolder(const QByteArray& path) {
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+QString privateFolderIn(const QString& parent) {
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(parent + "/KORU"));
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    return isPrivateFolder(folder) ? QFile::decodeName(folder) : QString();
+}
+
 } // namespace
+
+QString privateTemporaryDirectory() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) &&
+        isPrivateFolder(QFile::encodeName(runtime))) {
+        const QString folder = privateFolderIn(runtime);
+        if (!folder.isEmpty())
+            return folder;
+    }
+    // mkdtemp makes a fresh folder with mode 0700 under a name nobody could have taken first.
+    static std::mutex lock;
+    static QString fallback;
+    std::lock_guard guard(lock);
+    if (fallback.isEmpty() || !isPrivateFolder(QFile::encodeName(fallback))) {
+        QByteArray pattern = QFile::encodeName(QDir::tempPath() + "/KORU-XXXXXX");
+        fallback = ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+    }
+    return fallback;
+}
 
 QString applicationSupportDirectory() {
     return koruFolder("XDG_DATA_HOME", QStringLiteral(".local/share"));
