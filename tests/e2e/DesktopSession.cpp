@@ -106,6 +106,34 @@ void WindowWatcher::close(xcb_window_t window) {
     xcb_flush(m_connection);
 }
 
+QImage WindowWatcher::grab(xcb_window_t window) {
+    auto* geometry =
+        xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
+    if (geometry == nullptr)
+        return {};
+    const int width = geometry->width;
+    const int height = geometry->height;
+    const int depth = geometry->depth;
+    std::free(geometry);
+    auto* reply =
+        xcb_get_image_reply(m_connection,
+                            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0,
+                                          std::uint16_t(width), std::uint16_t(height), ~0u),
+                            nullptr);
+    if (reply == nullptr)
+        return {};
+    QImage image;
+    // A 24-bit visual comes as 32 bits per pixel, blue first: Qt's RGB32 on a little-endian host.
+    if (depth == 24 || depth == 32) {
+        const auto* data = xcb_get_image_data(reply);
+        const int length = xcb_get_image_data_length(reply);
+        if (length >= width * height * 4)
+            image = QImage(data, width, height, width * 4, QImage::Format_RGB32).copy();
+    }
+    std::free(reply);
+    return image;
+}
+
 xcb_atom_t WindowWatcher::atom(const char* name) {
     auto* reply = xcb_intern_atom_reply(
         m_connection, xcb_intern_atom(m_connection, 0, std::strlen(name), name), nullptr);

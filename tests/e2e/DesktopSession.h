@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -43,6 +44,8 @@ public:
     // Whether the window asks to be treated as a dialogue (message boxes, panels).
     bool isDialog(xcb_window_t window);
     void close(xcb_window_t window);
+    // The window's pixels as the X server holds them (null when it cannot be read).
+    QImage grab(xcb_window_t window);
 
 private:
     xcb_atom_t atom(const char* name);

@@ -599,6 +599,41 @@ TEST(StreamPaceWatch, TellsADeadStreamFromBurstsDriftAndCatchUp) {
     }
 }
 
+TEST(StreamStallWatch, CallsAStreamStalledOnlyAfterItsDeliveriesStopForLong) {
+    struct Check {
+        std::uint64_t deliveries;
+        double seconds; // since the first check
+    };
+    struct Case {
+        const char* label;
+        std::vector<Check> checks;
+        int stalledAt; // the check that calls it stalled, or -1
+    };
+    using Watch = koru::platform::StreamStallWatch;
+    const double limit = Watch::kStallSeconds;
+    const Case cases[] = {
+        {"delivering", {{0, 0.0}, {5, 0.1}, {9, 0.2}, {14, limit + 1.0}}, -1},
+        {"a slow device: two-second periods", {{0, 0.0}, {1, 2.0}, {2, 4.0}, {3, 6.0}}, -1},
+        {"stops after delivering", {{0, 0.0}, {7, 0.5}, {7, 0.6}, {7, 0.5 + limit + 0.01}}, 3},
+        {"never delivers", {{0, 0.0}, {0, limit}, {0, limit + 0.01}}, 2},
+        {"resumes just in time", {{3, 0.0}, {3, limit}, {4, limit + 1.0}, {4, 2 * limit}}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Watch watch;
+        int stalled = -1;
+        for (std::size_t i = 0; i < c.checks.size() && stalled < 0; ++i)
+            if (watch.stalled(c.checks[i].deliveries, std::int64_t(c.checks[i].seconds * 1e9)))
+                stalled = int(i);
+        EXPECT_EQ(stalled, c.stalledAt);
+    }
+    // After a reset the silence counts from the next check.
+    Watch watch;
+    EXPECT_FALSE(watch.stalled(1, 0));
+    watch.reset();
+    EXPECT_FALSE(watch.stalled(1, std::int64_t((limit + 1.0) * 1e9)));
+}
+
 TEST(OutputUnit, NullOutputPullsWholeBlocksAndAppliesTheVolume) {
     DeviceRegistry registry{AudioBackend::Virtual};
     koru::platform::AudioOutputUnit unit{registry};

@@ -46,6 +46,10 @@ public:
         return reason ? reason : kStoppedDelivering;
     }
 
+    // Main thread, at each device check while the stream exists: a stream that can stop
+    // delivering without an error marks itself failed here once it has been silent too long.
+    virtual void checkProgress(std::int64_t /*nowNanoseconds*/) noexcept {}
+
     // Blocks the device dropped before we read them (an overflow it reported): a gap in the audio.
     std::uint64_t overflows() const noexcept { return m_overflows.load(std::memory_order_relaxed); }
 

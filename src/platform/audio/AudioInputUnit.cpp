@@ -1,6 +1,7 @@
 #include "platform/audio/AudioInputUnit.h"
 
 #include "platform/audio/AudioStreamError.h"
+#include "platform/audio/MonotonicClock.h"
 #include "platform/log/Log.h"
 
 #include <QCoreApplication>
@@ -454,6 +455,8 @@ void AudioInputUnit::checkDevice() {
         failOver(reason);
         return;
     }
+    if (m_stream)
+        m_stream->checkProgress(MonotonicClock::system().nowNanoseconds());
     if (m_stream && m_stream->failed()) {
         failOver(QString::fromUtf8(m_stream->failureReason()));
         return;

@@ -44,6 +44,17 @@ void RtAudioInputStream::start() {
 
 void RtAudioInputStream::stop() noexcept {
     m_stream->stop();
+    // A stopped stream is silent by intent, not stalled.
+    m_started.store(false, std::memory_order_release);
+}
+
+void RtAudioInputStream::checkProgress(std::int64_t nowNanoseconds) noexcept {
+    if (!m_started.load(std::memory_order_acquire) || failed()) {
+        m_stall.reset();
+        return;
+    }
+    if (m_stall.stalled(m_deliveries.load(std::memory_order_relaxed), nowNanoseconds))
+        markFailed(kStoppedDelivering);
 }
 
 int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double,
@@ -52,6 +63,7 @@ int RtAudioInputStream::callback(void*, void* input, unsigned int frames, double
     if (!self->m_started.load(std::memory_order_acquire))
         return 0;
     self->m_stream->noteAudioThread();
+    self->m_deliveries.fetch_add(1, std::memory_order_relaxed);
     self->deliver(static_cast<const float*>(input), frames, status);
     return self->m_stream->callbackResult();
 }

@@ -27,6 +27,7 @@ public:
     std::uint32_t channels() const override { return m_channels; }
     double sampleRate() const override { return m_sampleRate; }
     std::uint32_t periodFrames() const override { return m_frames; }
+    void checkProgress(std::int64_t nowNanoseconds) noexcept override;
 
 private:
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
@@ -39,6 +40,8 @@ private:
     unsigned int m_frames;
     std::vector<const float*> m_pointers;
     StreamPaceWatch m_pace;
+    StreamStallWatch m_stall;                   // main thread
+    std::atomic<std::uint64_t> m_deliveries{0}; // callbacks, counted on the audio thread
     // Set before the back-end is told to start, read first by every callback: the back-end may
     // check its running state without its lock, so this publishes the stream to the audio thread.
     // Declared before the stream, which may call back as soon as it is open.

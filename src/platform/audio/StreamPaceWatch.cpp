@@ -22,4 +22,14 @@ bool StreamPaceWatch::admit(std::uint32_t frames) noexcept {
     return m_lead <= m_tolerance;
 }
 
+bool StreamStallWatch::stalled(std::uint64_t deliveries, std::int64_t nowNanoseconds) noexcept {
+    if (!m_started || deliveries != m_deliveries) {
+        m_started = true;
+        m_deliveries = deliveries;
+        m_since = nowNanoseconds;
+        return false;
+    }
+    return double(nowNanoseconds - m_since) > kStallSeconds * 1e9;
+}
+
 } // namespace koru::platform

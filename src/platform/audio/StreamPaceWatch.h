@@ -36,4 +36,21 @@ private:
     double m_lead = 0.0;
 };
 
+// The other way a stream dies: its deliveries stop and no error ever comes. A sound server that
+// dies under a capture can leave the stream's thread waiting inside the client library for good.
+// Main thread: fed the stream's delivery count at each check, it answers true once that count
+// has not moved for longer than any period a device grants.
+class StreamStallWatch {
+public:
+    static constexpr double kStallSeconds = 4.0;
+
+    bool stalled(std::uint64_t deliveries, std::int64_t nowNanoseconds) noexcept;
+    void reset() noexcept { m_started = false; }
+
+private:
+    bool m_started = false;
+    std::uint64_t m_deliveries = 0;
+    std::int64_t m_since = 0;
+};
+
 } // namespace koru::platform
