@@ -1,0 +1,769 @@
+#include "spl/ui/KOSplController.h"
+
+#include "app/KOGrowlNotificationCenter.h"
+#include "engine/KOAudioDevice.h"
+#include "framework/KOInstrumentWindow.h"
+#include "framework/KOMenuAdditions.h"
+#include "framework/ZOSuppressableAlert.h"
+#include "platform/desktop/MainThread.h"
+#include "platform/dispatch/KOBackgroundQueue.h"
+#include "platform/fourcc/FourCC.h"
+#include "platform/log/Log.h"
+#include "spl/KOSPLLog.h"
+#include "spl/KOSplInstrument.h"
+#include "spl/ui/KOSPLHistoryView.h"
+#include "utility/KOString.h"
+#include "utility/VEDate.h"
+#include "utility/VEString.h"
+#include "utility/ZODictionary.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+using koru::platform::fourCC;
+
+namespace {
+
+constexpr std::uint32_t kSlow = fourCC("slow");
+constexpr std::uint32_t kFast = fourCC("fast");
+constexpr std::uint32_t kAWeighting = fourCC("a_wt");
+constexpr std::uint32_t kBWeighting = fourCC("b_wt");
+constexpr std::uint32_t kCWeighting = fourCC("c_wt");
+constexpr qint64 kExportTag = fourCC("expo");
+constexpr double kNoLeqPeriod = -1.0;
+constexpr double kMaximumLeqDuration = 1800.0;
+
+struct TimeItem {
+    unsigned number;
+    const char* unit;
+    qint64 seconds;
+};
+constexpr std::array<TimeItem, 11> kAverageTimes{{{1, "sec", 1},
+                                                  {2, "sec", 2},
+                                                  {5, "sec", 5},
+                                                  {10, "sec", 10},
+                                                  {30, "sec", 30},
+                                                  {1, "min", 60},
+                                                  {2, "min", 120},
+                                                  {5, "min", 300},
+                                                  {10, "min", 600},
+                                                  {15, "min", 900},
+                                                  {30, "min", 1800}}};
+constexpr std::array<TimeItem, 7> kLeqTimes{{{30, "sec", 30},
+                                             {1, "min", 60},
+                                             {2, "min", 120},
+                                             {5, "min", 300},
+                                             {10, "min", 600},
+                                             {15, "min", 900},
+                                             {30, "min", 1800}}};
+
+QString key(const char* name) {
+    return QString::fromLatin1(name);
+}
+
+double now() {
+    return VEDate::timeIntervalSinceReferenceDate(QDateTime::currentDateTime());
+}
+
+bool isWeighting(std::uint32_t code) {
+    return code == kAWeighting || code == kBWeighting || code == kCWeighting;
+}
+
+QString timeTitle(const TimeItem& item) {
+    return QStringLiteral("%1 %2").arg(item.number).arg(QString::fromLatin1(item.unit));
+}
+
+void selectTag(QComboBox* box, qint64 tag) {
+    if (!box)
+        return;
+    const int index = box->findData(tag);
+    if (index >= 0) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(index);
+    }
+}
+
+// A number from the session, or nothing when it is missing or of another type.
+std::optional<double> numberFor(const QVariantMap& dictionary, const char* name) {
+    const QVariant value = dictionary.value(key(name));
+    if (!ZODictionary::isNumber(value))
+        return std::nullopt;
+    return value.toDouble();
+}
+
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
+
+KOSplController::KOSplController(KOInstrumentControllerDelegate* delegate) {
+    setDelegate(delegate);
+    mLEQResetTimer.setTimerType(Qt::PreciseTimer);
+    connect(&mLEQResetTimer, &QTimer::timeout, this, [this] { resetLEQ(); });
+    mSPLLoggingTimer.setInterval(1000);
+    connect(&mSPLLoggingTimer, &QTimer::timeout, this, [this] { logSPLLevelsToHistoryView(); });
+}
+
+KOSplController::~KOSplController() {
+    mLEQResetTimer.stop();
+    mSPLLoggingTimer.stop();
+}
+
+// --- Creation and persistence ---------------------------------------------------------------------
+
+std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibName*/) {
+    auto window = std::make_unique<KOInstrumentWindow>();
+    auto* content = new QWidget(window.get());
+    auto* row = new QHBoxLayout(content);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    auto* view = new KOSplView(content);
+    view->setMinimumWidth(kReadoutWidth);
+    view->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    view->setFixedWidth(kReadoutWidth);
+    row->addWidget(view);
+    auto* area = new QScrollArea(content);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidgetResizable(false);
+    auto* history = new KOSPLHistoryView;
+    history->resize(180, kWindowHeight);
+    area->setWidget(history);
+    area->hide();
+    row->addWidget(area, 1);
+    window->setCentralWidget(content);
+    window->resize(kReadoutWidth, kWindowHeight);
+    mSPLView = view;
+    mSPLHistoryView = history;
+    mLogArea = area;
+    view->setInstrumentController(this);
+
+    // The control panel.
+    auto* panel = new QWidget(window.get());
+    panel->hide();
+    panel->resize(180, 165);
+    auto* form = new QFormLayout(panel);
+    auto* speed = new QComboBox(panel);
+    speed->addItem(QStringLiteral("Slow"), qint64(kSlow));
+    speed->addItem(QStringLiteral("Fast"), qint64(kFast));
+    connect(speed, &QComboBox::activated, this,
+            [this, speed](int index) { setInstrumentSpeed(speed->itemData(index).toUInt()); });
+    auto* channel = new QComboBox(panel);
+    auto* weightingBox = new QComboBox(panel);
+    for (std::uint32_t code : {kAWeighting, kBWeighting, kCWeighting})
+        weightingBox->addItem(KOString::stringWithWeightingType(code), qint64(code));
+    connect(weightingBox, &QComboBox::activated, this, [this, weightingBox](int index) {
+        setWeighting(weightingBox->itemData(index).toUInt());
+    });
+    auto* average = new QComboBox(panel);
+    for (const TimeItem& item : kAverageTimes)
+        average->addItem(timeTitle(item), item.seconds);
+    connect(average, &QComboBox::activated, this, [this, average](int index) {
+        setAvgTime(average->itemData(index).toDouble());
+    });
+    auto* leq = new QComboBox(panel);
+    for (const TimeItem& item : kLeqTimes)
+        leq->addItem(timeTitle(item), item.seconds);
+    leq->addItem(QStringLiteral("inf"), qint64(-1));
+    connect(leq, &QComboBox::activated, this,
+            [this, leq](int index) { setLeqTimerDuration(leq->itemData(index).toDouble()); });
+    form->addRow(QStringLiteral("Speed"), speed);
+    form->addRow(QStringLiteral("Channel"), channel);
+    form->addRow(QStringLiteral("Weighting"), weightingBox);
+    form->addRow(QStringLiteral("Average"), average);
+    form->addRow(QStringLiteral("LEQ Reset"), leq);
+    auto* buttons = new QHBoxLayout;
+    auto* logButton = new QPushButton(QStringLiteral("Show Log"), panel);
+    connect(logButton, &QPushButton::clicked, this, [this] { toggleVisibilityOfLoggingView(); });
+    buttons->addWidget(logButton);
+    form->addRow(buttons);
+    mSpeedMenu = speed;
+    mWeightingMenu = weightingBox;
+    mAvgTimeMenu = average;
+    mResetLEQTimeMenu = leq;
+    mToggleLoggingVisibilityButton = logButton;
+    setMInputMenu(channel);
+    setControlViewController(panel);
+    history->setDelegate(this);
+    return window;
+}
+
+void KOSplController::initWithWindowNibName(const QString& nibName,
+                                            const QVariantMap* dictionary) {
+    KOInstrumentController::initWithWindowNibName(nibName, dictionary);
+    restoreSettings(dictionary);
+    if (!dictionary) {
+        // A new meter.
+        if (QWidget* window = instrumentWindow())
+            ZOSuppressableAlert::goForAlertWithMessageText(
+                key(kLegalMessage), key(kLegalInformative), key(kLegalIdentifier), window);
+        setSplAlertLevel(kNewAlertLevel);
+        setLeqTimerDuration(kDefaultLeqDuration);
+    }
+}
+
+void KOSplController::restoreSettings(const QVariantMap* dictionary) {
+    const double rate = currentSampleRate();
+    mSPLInstrument = std::make_unique<KOSplInstrument>(std::uint32_t(std::max(rate, 0.0)), kSlow,
+                                                       kAWeighting, 44100.0);
+    resetLEQ();
+    setLeqTimerDuration(kDefaultLeqDuration);
+
+    double avg = kNewAvgTime;
+    std::uint32_t weightingCode = kAWeighting;
+    std::uint32_t speed = kSlow;
+    qint64 channel = 0;
+    if (dictionary) {
+        const QVariantMap& d = *dictionary;
+        avg = numberFor(d, kAvgTimeKey).value_or(kRestoredAvgTime);
+        if (!(avg > 0.0) || !std::isfinite(avg)) {
+            koru::log::warn("{}: averaging time {} replaced by {} s", utf8(name()), avg,
+                            kRestoredAvgTime);
+            avg = kRestoredAvgTime;
+        }
+        weightingCode = std::uint32_t(numberFor(d, kWeightingKey).value_or(kAWeighting));
+        if (!isWeighting(weightingCode)) {
+            koru::log::warn("{}: unknown weighting {} replaced by A-weighting", utf8(name()),
+                            weightingCode);
+            weightingCode = kAWeighting;
+        }
+        channel = qint64(std::max(0.0, numberFor(d, kInputChannelKey).value_or(0.0)));
+        speed = std::uint32_t(numberFor(d, kSpeedKey).value_or(kSlow));
+        if (speed != kSlow && speed != kFast)
+            speed = kFast; // anything but 'slow' measures fast
+        const QVariant logVisible = d.value(key(kLogViewVisibleKey));
+        setLoggingViewVisible(ZODictionary::isNumber(logVisible) && logVisible.toBool());
+        double calibration = numberFor(d, kCalibKey).value_or(0.0);
+        if (calibration != 0.0 && !KOCalibrationDictionary::isAcceptableValue(calibration)) {
+            koru::log::warn("{}: a calibration of {} dB is outside {}..{} dB; the meter is "
+                            "uncalibrated",
+                            utf8(name()), calibration, KOCalibrationDictionary::kMinimumValue,
+                            KOCalibrationDictionary::kMaximumValue);
+            calibration = 0.0;
+        }
+        mCalValue.store(float(calibration));
+        emit calibrationValueChanged(float(calibration));
+        setCalibrationSliderLevel(float(calibration));
+        setLeqTimerDuration(numberFor(d, kLeqDurationKey).value_or(kDefaultLeqDuration));
+        const QVariant device = d.value(key(kCalibratedDeviceKey));
+        if (device.typeId() == QMetaType::QString)
+            mCalibratedDeviceName = device.toString();
+        const QVariant uid = d.value(key(kCalibratedDeviceUUIDKey));
+        if (uid.typeId() == QMetaType::QString)
+            mCalibratedDeviceUID = uid.toString();
+    }
+    setAvgTime(avg);
+    setWeighting(weightingCode);
+    // Applied below once the instrument has its host (the channel count comes with it).
+    KOAudioDevice::sharedAudioDevice().addInputClient(mSPLInstrument.get());
+    setInputChannel(channel);
+    setInstrumentSpeed(speed);
+    if (mSPLView) {
+        mSPLView->setInstrumentSpeed(instrumentSpeed());
+        mSPLView->setWeightingType(weighting());
+    }
+    addToDataCollectorThread();
+    audioPropertiesChanged();
+
+    if (dictionary) {
+        const QVariantMap& d = *dictionary;
+        const QVariant alert = d.value(key(kShouldAlertKey));
+        setShouldAlert(ZODictionary::isNumber(alert) && alert.toBool());
+        const double level = numberFor(d, kAlertLevelKey).value_or(0.0);
+        setSplAlertLevel(std::isfinite(level) ? float(level) : 0.0f);
+        if (mSPLHistoryView) {
+            const QVariant settings = d.value(key(kHistoryViewSettingsKey));
+            if (settings.typeId() == QMetaType::QVariantMap)
+                mSPLHistoryView->loadSettingsFromDictionary(settings.toMap());
+        }
+    }
+    mSPLLoggingTimer.start();
+}
+
+QVariantMap KOSplController::dictionaryRepresentation() const {
+    QVariantMap d = KOInstrumentController::dictionaryRepresentation();
+    d.insert(key(kInputChannelKey), qint64(std::max<qint64>(inputChannel(), 0)));
+    d.insert(key(kWeightingKey), qint64(weighting()));
+    d.insert(key(kSpeedKey), qint64(instrumentSpeed()));
+    d.insert(key(kAvgTimeKey), mAvgTimeSeconds);
+    d.insert(key(kCalibrationFlagKey), mCalibrationFlag);
+    d.insert(key(kCalibKey), double(mCalValue.load()));
+    d.insert(key(kShouldAlertKey), shouldAlert());
+    d.insert(key(kAlertLevelKey), double(splAlertLevel()));
+    d.insert(key(kLeqDurationKey), mLEQ_Duration);
+    d.insert(key(kLogViewVisibleKey), mLogViewVisible);
+    if (!mCalibratedDeviceName.isEmpty())
+        d.insert(key(kCalibratedDeviceKey), mCalibratedDeviceName);
+    if (!mCalibratedDeviceUID.isEmpty())
+        d.insert(key(kCalibratedDeviceUUIDKey), mCalibratedDeviceUID);
+    if (mSPLHistoryView)
+        d.insert(key(kHistoryViewSettingsKey), mSPLHistoryView->settingsDictionary());
+    d.insert(key(kBigWindowControllersKey), QVariantList());
+    return d;
+}
+
+// --- Measuring -----------------------------------------------------------------------------------
+
+void KOSplController::dataCollection() {
+    if (!mSPLInstrument || !mSPLInstrument->HasNewData() ||
+        mSPLInstrument->Analyses() < kFirstCountedSpectrum)
+        return;
+    const float level = mSPLInstrument->GetLevel();
+    mCurrentTempLevel.store(mCalibrationSliderLevel.load() + level);
+    mSPLData.Add(mCalValue.load() + level);
+    if (mSPLView)
+        mSPLView->setData(mSPLData);
+    const float current = mSPLData.Current();
+    const float avg = mSPLData.Avg();
+    const float leq = mSPLData.Leq();
+    mLEQ_log = std::max(mLEQ_log, leq);
+    mSPL_log = std::max(mSPL_log, current);
+    mAVG_log = std::max(mAVG_log, avg);
+    if (mAlarm.update(shouldAlert(), current, splAlertLevel()))
+        postAlarm();
+    publish(current, avg, leq);
+}
+
+void KOSplController::postAlarm() {
+    KOGrowlNotificationCenter* center = mNotificationCenter.load();
+    const QString text = QString::asprintf("SPL exceeded %.0fdB", double(splAlertLevel()));
+    const void* sender = this;
+    KODispatchBackground([center, text, sender] {
+        KOGrowlNotificationCenter& target =
+            center ? *center : KOGrowlNotificationCenter::sharedGrowlCenter();
+        target.postSPLExceededGrowlNotification(sender, text);
+    });
+}
+
+void KOSplController::publish(float current, float avg, float leq) {
+    QPointer<KOSplController> self(this);
+    koru::platform::postToMainThread(this, [self, current, avg, leq] {
+        if (!self)
+            return;
+        self->mCurrentSPL.store(current);
+        self->mCurrentLEQ.store(leq);
+        self->mCurrentAVG.store(avg);
+        emit self->publishedValuesChanged();
+    });
+}
+
+KOSplViewBase::Values KOSplController::statisticsSnapshot() const {
+    const std::lock_guard lock(dataCollectionLock());
+    KOSplViewBase::Values values;
+    mSPLData.GetValues(values.primary, values.avg, values.peak, values.leq);
+    values.prediction = mSPLData.PredictedLeq();
+    return values;
+}
+
+void KOSplController::resetAll() {
+    const std::lock_guard lock(dataCollectionLock());
+    mSPLData.ResetMax();
+}
+
+qint64 KOSplController::inputChannel() const {
+    return mSPLInstrument ? qint64(mSPLInstrument->Channel()) : qint64(0xFFFFFFFF);
+}
+
+void KOSplController::setInputChannel(qint64 channel) {
+    if (!mSPLInstrument || mInChannelChange)
+        return;
+    mInChannelChange = true;
+    mSPLInstrument->SetChannel(std::uint32_t(std::max<qint64>(channel, 0)));
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        mSPLData.ResetLEQ();
+        mSPLData.ClearAverage();
+    }
+    audioPropertiesChanged();
+    mInChannelChange = false;
+}
+
+void KOSplController::audioPropertiesChanged() {
+    if (!mSPLInstrument)
+        return;
+    setAvgTime(mAvgTimeSeconds);
+    mSPLInstrument->SampleRateChanged(currentSampleRate());
+    if (mSPLView) {
+        mSPLView->setInstrumentSpeed(instrumentSpeed());
+        mSPLView->setWeightingType(weighting());
+    }
+    selectTag(mWeightingMenu, weighting());
+    selectTag(mSpeedMenu, instrumentSpeed());
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        mSPLData.ClearAverage();
+        mSPLData.ResetLEQ();
+        mSPLData.ClearAverage();
+    }
+    resetLEQ();
+    applyCalibrationFlag();
+    const bool changing = mInChannelChange;
+    mInChannelChange = true; // the base rebinds the channel pop-up
+    KOInstrumentController::audioPropertiesChanged();
+    mInChannelChange = changing;
+}
+
+void KOSplController::applyCalibrationFlag() {
+    mCalibrationFlag = mCalValue.load() != 0.0f && currentDeviceMatchesStoredDevice();
+    if (mCalValue.load() != 0.0f && !mCalibrationFlag)
+        koru::log::info("{}: calibrated for \"{}\", not for the current device \"{}\"",
+                        utf8(name()), utf8(mCalibratedDeviceName),
+                        utf8(currentAudioDeviceName()));
+    if (mSPLView)
+        mSPLView->setCalibrated(mCalibrationFlag);
+}
+
+// --- Speed, weighting, averaging, LEQ ------------------------------------------------------------
+
+std::uint32_t KOSplController::instrumentSpeed() const {
+    return mSPLInstrument ? mSPLInstrument->Speed() : 0;
+}
+
+void KOSplController::setInstrumentSpeed(std::uint32_t speed) {
+    if (!mSPLInstrument || speed == mSPLInstrument->Speed())
+        return;
+    if (mIsLogging) {
+        setLogging(false);
+        setLogging(true);
+        resetLEQ();
+    }
+    mSPLInstrument->SetSpeed(speed);
+    setAvgTime(mAvgTimeSeconds);
+    if (mSPLView)
+        mSPLView->setInstrumentSpeed(instrumentSpeed());
+    selectTag(mSpeedMenu, instrumentSpeed());
+}
+
+std::uint32_t KOSplController::weighting() const {
+    return mSPLInstrument ? mSPLInstrument->Weighting() : 0;
+}
+
+void KOSplController::setWeighting(std::uint32_t code) {
+    if (!mSPLInstrument || code == mSPLInstrument->Weighting())
+        return;
+    if (mIsLogging) {
+        setLogging(false);
+        setLogging(true);
+        resetLEQ();
+    }
+    mSPLInstrument->SetWeighting(code);
+    if (mSPLView)
+        mSPLView->setWeightingType(weighting());
+    selectTag(mWeightingMenu, weighting());
+}
+
+void KOSplController::setAvgTime(double seconds) {
+    const std::uint32_t cycles = instrumentCyclesFromSeconds(seconds);
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        mSPLData.SetAverageLength(cycles);
+    }
+    selectTag(mAvgTimeMenu, qint64(seconds));
+    mAvgTimeSeconds = seconds;
+}
+
+void KOSplController::setLeqTimerDuration(double seconds) {
+    resetLEQ();
+    mLEQResetTimer.stop();
+    if (seconds > 1.0) {
+        mLEQ_Duration = std::clamp(seconds, 1.0, kMaximumLeqDuration);
+        mLEQResetTimer.start(int(mLEQ_Duration * 1000.0));
+        const std::uint32_t target = leqDurationInInstrumentCycles() + 1;
+        const std::uint32_t shortLength = instrumentCyclesFromSeconds(kShortAverageSeconds);
+        const std::lock_guard lock(dataCollectionLock());
+        mSPLData.SetTargetCount(target);
+        mSPLData.SetShortAverageLength(shortLength);
+    } else {
+        mLEQ_Duration = kNoLeqPeriod;
+        const std::lock_guard lock(dataCollectionLock());
+        mSPLData.SetTargetCount(0);
+    }
+    selectTag(mResetLEQTimeMenu, qint64(mLEQ_Duration));
+}
+
+void KOSplController::resetLEQ() {
+    mLastLEQResetTime = now();
+    const std::uint32_t target = mLEQ_Duration > 0.0 ? leqDurationInInstrumentCycles() + 1 : 0;
+    const std::lock_guard lock(dataCollectionLock());
+    mSPLData.ResetLEQ();
+    mSPLData.SetTargetCount(target);
+}
+
+std::uint32_t KOSplController::instrumentCyclesFromSeconds(double seconds) {
+    const double rate = currentSampleRate();
+    const std::uint32_t size = mSPLInstrument ? mSPLInstrument->FFTSize() : 0;
+    if (!(rate > 0.0) || size / 8 == 0)
+        koru::log::warn("{}: sample rate {} Hz or FFT size {} unusable; counting with 44100 Hz",
+                        utf8(name()), rate, size);
+    return splInstrumentCycles(rate, size, seconds);
+}
+
+std::uint32_t KOSplController::leqDurationInInstrumentCycles() {
+    return instrumentCyclesFromSeconds(mLEQ_Duration);
+}
+
+double KOSplController::currentLeqRunTime() const {
+    return now() - mLastLEQResetTime;
+}
+
+void KOSplController::updateViewLEQRunTime() {
+    if (!mSPLView)
+        return;
+    const double second = std::floor(now());
+    mSPLView->setLeqRunTimeString(VEString::stringFromSecondsWithoutLead(
+        std::uint32_t(std::max(0.0, std::trunc(second - mLastLEQResetTime)))));
+    if (mLEQ_Duration > 0.0)
+        mSPLView->setNextLEQResetTimeString(
+            QStringLiteral("(%1)").arg(VEString::stringFromSecondsWithoutLead(std::uint32_t(
+                std::max(0.0, std::ceil(mLEQ_Duration + mLastLEQResetTime - second))))));
+    else
+        mSPLView->setNextLEQResetTimeString(std::nullopt);
+}
+
+// --- Logging -------------------------------------------------------------------------------------
+
+void KOSplController::setLogging(bool logging) {
+    if (logging == mIsLogging)
+        return;
+    mIsLogging = logging;
+    if (mSPLHistoryView)
+        mSPLHistoryView->controllerDidChangeLoggingStatus(logging);
+    if (!logging) {
+        if (mSPLLog)
+            mFinishedLogs.push_back(mSPLLog);
+        return;
+    }
+    auto log = std::make_shared<KOSPLLog>();
+    log->setWeight(weighting());
+    log->setSpeed(instrumentSpeed());
+    log->setName(QStringLiteral("New SPL Log, %1")
+                     .arg(VEDate::shortDateTimeString(QDateTime::currentDateTime())));
+    mSPLLog = log;
+    if (mSPLHistoryView)
+        mSPLHistoryView->setSplLog(log);
+}
+
+std::shared_ptr<KOSPLLog> KOSplController::currentSPLLog() const {
+    if (!mSPLInstrument || !mSPLHistoryView || !mSPLHistoryView->hasSPLData())
+        return nullptr;
+    return mSPLLog;
+}
+
+void KOSplController::logSPLLevelsToHistoryView() {
+    updateViewLEQRunTime();
+    bool added = false;
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        if (mSPL_log < kLogThreshold || mAVG_log < kLogThreshold || mLEQ_log < kLogThreshold)
+            return;
+        if (mIsLogging && mSPLLog) {
+            mSPLLog->addSPL(mSPL_log, mAVG_log, mLEQ_log);
+            added = true;
+        }
+        mSPL_log = mAVG_log = mLEQ_log = 0.0f;
+    }
+    if (added && mSPLHistoryView)
+        mSPLHistoryView->splLogDidAddData();
+}
+
+void KOSplController::applicationWillStop() {
+    setLogging(false);
+    KOInstrumentController::applicationWillStop();
+}
+
+// --- Calibration ---------------------------------------------------------------------------------
+
+KOCalibrationStore& KOSplController::calibrationStore() const {
+    return mCalibrationStore ? *mCalibrationStore : KOCalibrationStore::sharedStore();
+}
+
+bool KOSplController::setCalibrationValue(float value) {
+    if (!KOCalibrationDictionary::isAcceptableValue(value) || value == 0.0f) {
+        koru::log::warn("{}: a calibration of {} dB is outside {}..{} dB and was not applied",
+                        utf8(name()), value, KOCalibrationDictionary::kMinimumValue,
+                        KOCalibrationDictionary::kMaximumValue);
+        return false;
+    }
+    mCalValue.store(value);
+    emit calibrationValueChanged(value);
+    mCalibrationFlag = true;
+    if (mSPLView)
+        mSPLView->setCalibrated(true);
+    const QString notes =
+        mCalibrationNotes == key(kNotesPlaceholder) ? key(kNoNotes) : mCalibrationNotes;
+    setCalibrationSliderLevel(value);
+    mCalibratedDeviceName = currentAudioDeviceName();
+    mCalibratedDeviceUID = currentAudioDeviceUID();
+    if (mSaveInCalibrationDatabase)
+        calibrationStore().addCalibration(value, mCalibratedDeviceName, mCalibratedDeviceUID,
+                                          notes);
+    return true;
+}
+
+bool KOSplController::performCalibrationWithPreselectedValue() {
+    const int reference = mSelectedSPLCalibrationValue != 0 ? mSelectedSPLCalibrationValue
+                                                            : mSelectedSPLCalibrationTextValue;
+    const float level = mSPLInstrument ? mSPLInstrument->GetLevel() : -INFINITY;
+    closeControlPanel();
+    if (!std::isfinite(level)) {
+        koru::log::warn("{}: no signal to calibrate against (level {})", utf8(name()), level);
+        return false;
+    }
+    return setCalibrationValue(float(reference) - level);
+}
+
+bool KOSplController::performCalibrationToSliderLevel() {
+    closeControlPanel();
+    return setCalibrationValue(calibrationSliderLevel());
+}
+
+void KOSplController::performCalibrationFromDictionary(
+    const KOCalibrationStore::Calibration& calibration) {
+    if (!calibration)
+        return;
+    mCalValue.store(calibration->calibrationValue());
+    emit calibrationValueChanged(calibration->calibrationValue());
+    mCalibratedDeviceUID = calibration->deviceUUID();
+    mCalibratedDeviceName = calibration->audioDeviceName();
+    applyCalibrationFlag();
+    closeControlPanel();
+}
+
+bool KOSplController::currentDeviceMatchesStoredDevice() const {
+    if (currentAudioDeviceName() == mCalibratedDeviceName && !mCalibratedDeviceName.isEmpty())
+        return true;
+    const QString uid = currentAudioDeviceUID();
+    return !uid.isEmpty() && uid == mCalibratedDeviceUID;
+}
+
+// --- Window ----------------------------------------------------------------------------------------
+
+void KOSplController::setLoggingViewVisible(bool visible) {
+    if (visible == mLogViewVisible)
+        return;
+    mLogViewVisible = visible;
+    QMainWindow* window = instrumentWindow();
+    if (!window || !mLogArea)
+        return;
+    QRect frame = window->geometry();
+    if (visible) {
+        const double width = mOldLogViewWidth < 80.0 ? 150.0 : mOldLogViewWidth;
+        window->setMinimumSize(kMinimumWidthWithLog, kWindowHeight);
+        window->setMaximumSize(kMaximumWidthWithLog, kWindowHeight);
+        mLogArea->show();
+        frame.setLeft(frame.left() - int(width));
+        frame.setWidth(std::clamp(frame.width(), kMinimumWidthWithLog, kMaximumWidthWithLog));
+        if (mToggleLoggingVisibilityButton)
+            mToggleLoggingVisibilityButton->setText(QStringLiteral("Hide Log"));
+    } else {
+        mOldLogViewWidth = mLogArea->viewport()->width();
+        mLogArea->hide();
+        window->setMinimumSize(kReadoutWidth, kWindowHeight);
+        window->setMaximumSize(kReadoutWidth, kWindowHeight);
+        frame.setLeft(frame.left() + int(mOldLogViewWidth));
+        frame.setWidth(kReadoutWidth);
+        if (mToggleLoggingVisibilityButton)
+            mToggleLoggingVisibilityButton->setText(QStringLiteral("Show Log"));
+    }
+    frame.setHeight(kWindowHeight);
+    window->setGeometry(frame);
+}
+
+void KOSplController::setLoggingZoom(double sliderValue) {
+    if (mSPLHistoryView && sliderValue > 0.0)
+        mSPLHistoryView->setSpeed(1.0 / sliderValue);
+}
+
+void KOSplController::historyViewDidChangeSpeed(float speed) {
+    if (speed > 0.0f)
+        mZoomSliderValue = 1.0 / double(speed);
+}
+
+bool KOSplController::validateMenuItem(qint64 tag) const {
+    if (tag == kExportTag)
+        return mSPLHistoryView && mSPLHistoryView->hasSPLData() && mSPLInstrument;
+    return true;
+}
+
+QMenu* KOSplController::instrumentMenu() {
+    if (!mInstrumentMenu) {
+        mInstrumentMenu = std::make_unique<QMenu>(name());
+        QMenu& menu = *mInstrumentMenu;
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Start Log"), this, [this](QAction*) { toggleLogging(); },
+            QKeySequence(Qt::CTRL | Qt::Key_L), kLoggingTag);
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Show Log Area"), this,
+            [this](QAction*) { toggleVisibilityOfLoggingView(); },
+            QKeySequence(Qt::CTRL | Qt::Key_K), kLogAreaTag);
+        menu.addSeparator();
+        auto weightingMenu = std::make_unique<QMenu>(QStringLiteral("Weighting"));
+        for (std::uint32_t code : {kAWeighting, kBWeighting, kCWeighting})
+            KOMenuAdditions::addItemWithTitle(
+                *weightingMenu, KOString::stringWithWeightingType(code), this,
+                [this](QAction* item) { setWeighting(item->data().toUInt()); }, qint64(code));
+        KOMenuAdditions::addSubmenu(menu, std::move(weightingMenu), kWeightingSubmenuTag);
+        auto averageMenu = std::make_unique<QMenu>(QStringLiteral("Average"));
+        for (const TimeItem& item : kAverageTimes)
+            KOMenuAdditions::addItemWithTitle(
+                *averageMenu, timeTitle(item), this,
+                [this](QAction* action) { setAvgTime(action->data().toDouble()); },
+                item.seconds);
+        KOMenuAdditions::addSubmenu(menu, std::move(averageMenu), kAverageSubmenuTag);
+        auto leqMenu = std::make_unique<QMenu>(QStringLiteral("LEQ Reset"));
+        for (const TimeItem& item : kLeqTimes)
+            KOMenuAdditions::addItemWithTitle(
+                *leqMenu, timeTitle(item), this,
+                [this](QAction* action) { setLeqTimerDuration(action->data().toDouble()); },
+                item.seconds);
+        KOMenuAdditions::addItemWithTitle(
+            *leqMenu, QStringLiteral("inf"), this,
+            [this](QAction*) { setLeqTimerDuration(kNoLeqPeriod); }, qint64(-1));
+        KOMenuAdditions::addSubmenu(menu, std::move(leqMenu), kLeqSubmenuTag);
+        menu.addSeparator();
+        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Slow"), this,
+                                          [this](QAction*) { setInstrumentSpeed(kSlow); },
+                                          qint64(kSlow));
+        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Fast"), this,
+                                          [this](QAction*) { setInstrumentSpeed(kFast); },
+                                          qint64(kFast));
+        menu.addSeparator();
+        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Export Log Data..."), kExportTag);
+        menu.addSeparator();
+        connect(&menu, &QMenu::aboutToShow, this, [this, m = &menu] { updateInstrumentMenu(m); });
+    }
+    return KOInstrumentController::instrumentMenu();
+}
+
+void KOSplController::updateInstrumentMenu(QMenu* menu) {
+    if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kLoggingTag))
+        item->setText(mIsLogging ? QStringLiteral("Stop Logging") : QStringLiteral("Start Logging"));
+    if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kLogAreaTag))
+        item->setText(mLogViewVisible ? QStringLiteral("Hide Log Area")
+                                      : QStringLiteral("Show Log Area"));
+    if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kWeightingSubmenuTag))
+        KOMenuAdditions::checkItemWithTag(*item->menu(), weighting());
+    if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kAverageSubmenuTag))
+        KOMenuAdditions::checkItemWithTag(*item->menu(), qint64(mAvgTimeSeconds));
+    if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kLeqSubmenuTag))
+        KOMenuAdditions::checkItemWithTag(*item->menu(), qint64(mLEQ_Duration));
+    for (QAction* item : menu->actions()) {
+        const qint64 tag = item->data().toLongLong();
+        if (tag == qint64(kSlow) || tag == qint64(kFast)) {
+            item->setCheckable(true);
+            item->setChecked(tag == qint64(instrumentSpeed()));
+        }
+        item->setEnabled(validateMenuItem(tag));
+    }
+    menuNeedsUpdate(menu);
+}
