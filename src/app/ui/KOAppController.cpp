@@ -2,6 +2,7 @@
 
 #include "app/BuildStamp.h"
 #include "app/InstrumentRegistry.h"
+#include "spl/KOCalibrationStore.h"
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
@@ -90,6 +91,7 @@ KOAppController::Services KOAppController::programServices() {
     services.backgroundQueue = KOBackgroundQueue();
     services.notifications = &KOGrowlNotificationCenter::sharedGrowlCenter();
     services.switcher = &KOInstrumentSwitcher::sharedInstrumentSwitcher();
+    services.calibrations = &KOCalibrationStore::sharedStore();
     return services;
 }
 
@@ -338,6 +340,9 @@ QString KOAppController::automaticSessionPath() const {
 
 void KOAppController::autosave() {
     keepSystemAlive();
+    // The store locks itself; its own failures are logged where they happen.
+    if (KOCalibrationStore* calibrations = m.calibrations)
+        m.backgroundQueue->async([calibrations] { calibrations->saveCalibrationRepo(); });
     if (mInstrumentList.instruments().empty() && mInstrumentList.recentInstruments().isEmpty())
         return;
     koru::AutomaticSession snapshot;
@@ -417,6 +422,8 @@ void KOAppController::applicationWillTerminate() {
     } catch (const std::exception& error) {
         koru::log::error("the session could not be saved at quit: {}", error.what());
     }
+    if (m.calibrations)
+        m.calibrations->saveCalibrationRepo();
     koru::log::info("successfully saved the current session to {}\nSee you soon, KORU.",
                     utf8(path));
     koru::log::logger().flush();

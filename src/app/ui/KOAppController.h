@@ -22,6 +22,7 @@
 #include <memory>
 
 class KOAudioDevice;
+class KOCalibrationStore;
 class KOGrowlNotificationCenter;
 class KOInputPatchController;
 class KOPreferences;
@@ -79,6 +80,7 @@ public:
         koru::platform::SerialQueue* backgroundQueue = nullptr;
         KOGrowlNotificationCenter* notifications = nullptr; // none: not wired
         KOInstrumentSwitcher* switcher = nullptr;           // none: not wired
+        KOCalibrationStore* calibrations = nullptr;         // none: not saved
         QDBusConnection bus = QDBusConnection::sessionBus();
         // Ends the event loop once the quit sequence has run; empty: QCoreApplication::quit.
         std::function<void()> quit;
