@@ -287,6 +287,7 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
                 mSPLHistoryView->loadSettingsFromDictionary(settings.toMap());
         }
     }
+    applyLogAreaLimits();
     mSPLLoggingTimer.start();
 }
 
@@ -648,6 +649,22 @@ bool KOSplController::currentDeviceMatchesStoredDevice() const {
 
 // --- Window ----------------------------------------------------------------------------------------
 
+void KOSplController::applyLogAreaLimits() {
+    QMainWindow* window = instrumentWindow();
+    if (!window)
+        return;
+    if (mLogViewVisible) {
+        window->setMinimumSize(kMinimumWidthWithLog, kWindowHeight);
+        window->setMaximumSize(kMaximumWidthWithLog, kWindowHeight);
+    } else {
+        window->setMinimumSize(kReadoutWidth, kWindowHeight);
+        window->setMaximumSize(kReadoutWidth, kWindowHeight);
+    }
+    if (mToggleLoggingVisibilityButton)
+        mToggleLoggingVisibilityButton->setText(mLogViewVisible ? QStringLiteral("Hide Log")
+                                                                : QStringLiteral("Show Log"));
+}
+
 void KOSplController::setLoggingViewVisible(bool visible) {
     if (visible == mLogViewVisible)
         return;
@@ -658,23 +675,17 @@ void KOSplController::setLoggingViewVisible(bool visible) {
     QRect frame = window->geometry();
     if (visible) {
         const double width = mOldLogViewWidth < 80.0 ? 150.0 : mOldLogViewWidth;
-        window->setMinimumSize(kMinimumWidthWithLog, kWindowHeight);
-        window->setMaximumSize(kMaximumWidthWithLog, kWindowHeight);
         mLogArea->show();
         frame.setLeft(frame.left() - int(width));
-        frame.setWidth(std::clamp(frame.width(), kMinimumWidthWithLog, kMaximumWidthWithLog));
-        if (mToggleLoggingVisibilityButton)
-            mToggleLoggingVisibilityButton->setText(QStringLiteral("Hide Log"));
+        frame.setWidth(
+            std::clamp(kReadoutWidth + int(width), kMinimumWidthWithLog, kMaximumWidthWithLog));
     } else {
         mOldLogViewWidth = mLogArea->viewport()->width();
         mLogArea->hide();
-        window->setMinimumSize(kReadoutWidth, kWindowHeight);
-        window->setMaximumSize(kReadoutWidth, kWindowHeight);
         frame.setLeft(frame.left() + int(mOldLogViewWidth));
         frame.setWidth(kReadoutWidth);
-        if (mToggleLoggingVisibilityButton)
-            mToggleLoggingVisibilityButton->setText(QStringLiteral("Show Log"));
     }
+    applyLogAreaLimits();
     frame.setHeight(kWindowHeight);
     window->setGeometry(frame);
 }

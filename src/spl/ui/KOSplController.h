@@ -201,6 +201,8 @@ protected:
 private:
     void restoreSettings(const QVariantMap* dictionary);
     void applyCalibrationFlag();
+    // Window size limits and button title for the log area's visibility.
+    void applyLogAreaLimits();
     void postAlarm();
     void publish(float current, float avg, float leq);
 

@@ -26,9 +26,11 @@ bool isReddish(QRgb pixel) {
     return colour.red() > colour.green() + 40 && colour.red() > colour.blue() + 40;
 }
 
+// Also a one-point line straddling two pixel rows, each at half strength.
 bool isYellow(QRgb pixel) {
     const QColor colour(pixel);
-    return colour.red() > 200 && colour.green() > 200 && colour.blue() < 80;
+    return colour.red() > colour.blue() + 80 && colour.green() > colour.blue() + 80 &&
+           std::abs(colour.red() - colour.green()) < 30;
 }
 
 int countIn(const QImage& image, const QRect& area, bool (*test)(QRgb)) {
@@ -70,8 +72,9 @@ TEST(SplReadout, TextsStandWhereTheLayoutPutsThemAndUncalibratedShowsInRed) {
         const int w = image.width();
         const int h = image.height();
         const double cx = w / 2.0 + 30;
-        // The big digits: their line box ends 58 points above the bottom edge.
-        const QRect digits(int(cx) - 60, h - 58 - 40, 120, 38);
+        // The layout counts upwards from the bottom: the big digits' line box ends at
+        // y0 = H - 58, which is 58 rows from the top.
+        const QRect digits(int(cx) - 60, 58 - 40, 120, 38);
         EXPECT_GT(countIn(image, digits, isBlue), 200);
         // Centred on cx: about as much ink left of it as right of it.
         const int left = countIn(image, QRect(int(cx) - 80, digits.top(), 80, digits.height()),
@@ -79,8 +82,10 @@ TEST(SplReadout, TextsStandWhereTheLayoutPutsThemAndUncalibratedShowsInRed) {
         const int right = countIn(image, QRect(int(cx), digits.top(), 80, digits.height()),
                                   isBlue);
         EXPECT_LT(std::abs(left - right), (left + right) / 3);
-        // Nothing above the digits' line but the gauge at the left.
-        EXPECT_EQ(countIn(image, QRect(60, 0, w - 60, h - 58 - 48), isBlue), 0);
+        // The AVG line 58 points further down.
+        EXPECT_GT(countIn(image, QRect(int(cx) - 60, 116 - 18, 120, 18), isBlue), 50);
+        // Below the last line (the next-reset text ends at y0 - 130) only the gauge draws.
+        EXPECT_EQ(countIn(image, QRect(60, 58 + 130 + 4, w - 60, h - 58 - 130 - 4), isBlue), 0);
         // "UNCALIBRATED" in red across the middle.
         const QRect mark(int(w / 2.0) - 110, h / 2 - 18, 220, 34);
         if (calibrated) {
