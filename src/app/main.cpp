@@ -1,5 +1,4 @@
 #include "analysers/ui/AnalyserInstruments.h"
-#include "spl/ui/SplInstruments.h"
 #include "app/InstrumentRegistry.h"
 #include "app/KOPreferences.h"
 #include "app/ZOAppDelegate.h"
@@ -11,6 +10,7 @@
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
+#include "spl/ui/SplInstruments.h"
 #include "utility/ui/KOScrollWheelFilter.h"
 
 #include <QApplication>

@@ -49,10 +49,8 @@ bool KOCalibrationDictionary::isAcceptableValue(double value) {
 KOCalibrationDictionary::KOCalibrationDictionary()
     : mIdentifier(VEString::uuidString()), mTimestamp(QDateTime::currentDateTime()) {}
 
-std::shared_ptr<KOCalibrationDictionary>
-KOCalibrationDictionary::dictionaryWithCalibrationValue(float value, const QString& deviceName,
-                                                        const QString& deviceUUID,
-                                                        const QString& notes) {
+std::shared_ptr<KOCalibrationDictionary> KOCalibrationDictionary::dictionaryWithCalibrationValue(
+    float value, const QString& deviceName, const QString& deviceUUID, const QString& notes) {
     auto calibration = std::make_shared<KOCalibrationDictionary>();
     calibration->mCalibrationValue = value;
     calibration->mAudioDeviceName = deviceName;
@@ -67,8 +65,8 @@ namespace {
 std::shared_ptr<KOCalibrationDictionary>
 build(const std::function<QVariant(const char*)>& valueFor, QString* why,
       const std::function<std::shared_ptr<KOCalibrationDictionary>(
-          float, const QString&, const QString&, const QString&, const QDateTime&,
-          const QString&, const QString&)>& make) {
+          float, const QString&, const QString&, const QString&, const QDateTime&, const QString&,
+          const QString&)>& make) {
     const QVariant value = valueFor(KOCalibrationDictionary::kValueKey);
     if (!isNumber(value)) {
         fail(why, QStringLiteral("a calibration without a numeric value"));
@@ -93,8 +91,8 @@ build(const std::function<QVariant(const char*)>& valueFor, QString* why,
 
 } // namespace
 
-std::shared_ptr<KOCalibrationDictionary>
-KOCalibrationDictionary::fromCoder(KeyedUnarchiver& coder, QString* why) {
+std::shared_ptr<KOCalibrationDictionary> KOCalibrationDictionary::fromCoder(KeyedUnarchiver& coder,
+                                                                            QString* why) {
     return build([&coder](const char* name) { return coder.decodeValue(key(name)); }, why,
                  [](float value, const QString& device, const QString& uuid, const QString& notes,
                     const QDateTime& timestamp, const QString& identifier, const QString& menu) {
@@ -108,8 +106,8 @@ KOCalibrationDictionary::fromCoder(KeyedUnarchiver& coder, QString* why) {
                  });
 }
 
-std::shared_ptr<KOCalibrationDictionary> KOCalibrationDictionary::fromDictionary(
-    const QVariant& element, QString* why) {
+std::shared_ptr<KOCalibrationDictionary>
+KOCalibrationDictionary::fromDictionary(const QVariant& element, QString* why) {
     if (element.typeId() != QMetaType::QVariantMap) {
         fail(why, QStringLiteral("a calibration that is not a dictionary"));
         return nullptr;
@@ -120,16 +118,16 @@ std::shared_ptr<KOCalibrationDictionary> KOCalibrationDictionary::fromDictionary
 }
 
 void KOCalibrationDictionary::registerArchiveClass() {
-    KeyedUnarchiver::registerClass(
-        key(kClassName), [](KeyedUnarchiver& coder) -> std::unique_ptr<Archivable> {
-            QString why;
-            auto made = fromCoder(coder, &why);
-            if (!made) {
-                coder.failWith(why);
-                return nullptr;
-            }
-            return std::make_unique<KOCalibrationDictionary>(*made);
-        });
+    KeyedUnarchiver::registerClass(key(kClassName),
+                                   [](KeyedUnarchiver& coder) -> std::unique_ptr<Archivable> {
+                                       QString why;
+                                       auto made = fromCoder(coder, &why);
+                                       if (!made) {
+                                           coder.failWith(why);
+                                           return nullptr;
+                                       }
+                                       return std::make_unique<KOCalibrationDictionary>(*made);
+                                   });
 }
 
 void KOCalibrationDictionary::encodeWithCoder(KeyedArchiver& coder) const {

@@ -97,9 +97,9 @@ void KOCalibrationStore::doLegacyDictionaryMigration() {
     const auto read = PropertyList::read(legacy);
     QString why = read.error;
     const QVariantMap root = read.value.toMap();
-    if (read.ok() && (read.value.typeId() != QMetaType::QVariantMap ||
-                      root.value(QString::fromLatin1(kLegacyArrayKey)).typeId() !=
-                          QMetaType::QVariantList))
+    if (read.ok() &&
+        (read.value.typeId() != QMetaType::QVariantMap ||
+         root.value(QString::fromLatin1(kLegacyArrayKey)).typeId() != QMetaType::QVariantList))
         why = QStringLiteral("it holds no \"calibration\" array");
     if (!why.isEmpty()) {
         const QString aside = keepAside(legacy);
@@ -179,8 +179,8 @@ KOCalibrationStore::Calibration KOCalibrationStore::addCalibration(float value,
                                                                    const QString& deviceName,
                                                                    const QString& deviceUID,
                                                                    const QString& notes) {
-    Calibration made =
-        KOCalibrationDictionary::dictionaryWithCalibrationValue(value, deviceName, deviceUID, notes);
+    Calibration made = KOCalibrationDictionary::dictionaryWithCalibrationValue(value, deviceName,
+                                                                               deviceUID, notes);
     insertObjectInCalibrationsAtIndex(made, countOfCalibrations());
     return made;
 }

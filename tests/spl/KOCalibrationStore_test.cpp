@@ -78,8 +78,8 @@ TEST_F(CalibrationStore, CalibrationsReadBackAsTheyWereSavedInEveryLocale) {
             written.push_back(store.addCalibration(94.375f, QStringLiteral("Scarlett 2i2"),
                                                    QStringLiteral("alsa:usb-Focusrite-00"),
                                                    QStringLiteral("Mikrofon MM1, Gain 3,5 dB")));
-            written.push_back(store.addCalibration(
-                121.5f, QStringLiteral("Virtual"), QString(), QStringLiteral("No information given.")));
+            written.push_back(store.addCalibration(121.5f, QStringLiteral("Virtual"), QString(),
+                                                   QStringLiteral("No information given.")));
             auto named = KOCalibrationDictionary::dictionaryWithCalibrationValue(
                 100.25f, QStringLiteral("Studio"), QStringLiteral("uid-3"), QString());
             named->setMenuName(QStringLiteral("Studio, Rack 2"));
@@ -149,11 +149,11 @@ TEST_F(CalibrationStore, TheOlderStoreIsMigratedIntoTheNewOneBeforeItIsRemoved) 
 
 // A disk that refuses the new store must not cost the old one.
 TEST_F(CalibrationStore, AFailedMigrationKeepsTheOlderStore) {
-    ASSERT_TRUE(PropertyList::write(
-        legacyPath(),
-        QVariantMap{{KOCalibrationStore::kLegacyArrayKey,
-                     QVariantList{legacyElement(97.5, QStringLiteral("Old"))}}},
-        PlistFormat::Xml));
+    ASSERT_TRUE(
+        PropertyList::write(legacyPath(),
+                            QVariantMap{{KOCalibrationStore::kLegacyArrayKey,
+                                         QVariantList{legacyElement(97.5, QStringLiteral("Old"))}}},
+                            PlistFormat::Xml));
     const QByteArray legacy = contents(legacyPath());
     LogCapture log;
     {

@@ -48,12 +48,9 @@ TEST(SplAlarm, InstrumentCyclesFollowRateAndHop) {
         std::uint32_t cycles;
     } cases[] = {
         {44100, 8192, 1800, 77519}, // asks more than the average ring holds
-        {44100, 8192, 60, 2583},
-        {48000, 65536, 5, 29},
-        {48000, 8192, 0.5, 23},
-        {0, 8192, 60, 2583},   // no rate: counted at 44.1 kHz
-        {-1, 8192, 60, 2583},
-        {44100, 0, 1, 44100},  // no hop: one frame
+        {44100, 8192, 60, 2583},    {48000, 65536, 5, 29},
+        {48000, 8192, 0.5, 23},     {0, 8192, 60, 2583},  // no rate: counted at 44.1 kHz
+        {-1, 8192, 60, 2583},       {44100, 0, 1, 44100}, // no hop: one frame
         {44100, 8192, 0, 0},
     };
     for (const auto& c : cases) {

@@ -2,7 +2,6 @@
 
 #include "app/BuildStamp.h"
 #include "app/InstrumentRegistry.h"
-#include "spl/KOCalibrationStore.h"
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/KOPreferences.h"
 #include "app/UiPrompter.h"
@@ -17,6 +16,7 @@
 #include "platform/log/Log.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/paths/Paths.h"
+#include "spl/KOCalibrationStore.h"
 #include "utility/BundleInfo.h"
 #include "utility/KODistanceFormatter.h"
 #include "utility/VEAppStatisticsHelper.h"

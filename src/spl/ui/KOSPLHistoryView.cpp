@@ -38,7 +38,8 @@ QScrollArea* enclosingScrollArea(const QWidget* view) {
 
 KOSPLHistoryView::KOSPLHistoryView(QWidget* parent)
     : KOInstrumentBackgroundView(parent), mLEQColor(Qt::yellow),
-      mSPLColor(KOColorAdditions::noBlueColor()), mAVGColor(QColor::fromRgbF(0.8f, 0.2f, 0.4f, 0.7f)) {
+      mSPLColor(KOColorAdditions::noBlueColor()),
+      mAVGColor(QColor::fromRgbF(0.8f, 0.2f, 0.4f, 0.7f)) {
     setRedrawRate(0);
 }
 
@@ -130,8 +131,7 @@ double KOSPLHistoryView::xForDataPosition(std::uint64_t index) const {
 }
 
 std::uint64_t KOSPLHistoryView::dataPositionAtX(double x) const {
-    const double position =
-        double(recordCount()) - std::floor((double(width()) - x) / mSpeed);
+    const double position = double(recordCount()) - std::floor((double(width()) - x) / mSpeed);
     return position <= 0.0 ? 0 : std::uint64_t(position);
 }
 
@@ -262,7 +262,8 @@ void KOSPLHistoryView::createPaths() {
     const QRectF visible = visibleRect();
     const double s = mSpeed;
     const double count = double(mSPLLog->length());
-    const auto last = std::uint64_t(std::min(count, (visible.x() + visible.width() - kPathInset) / s));
+    const auto last =
+        std::uint64_t(std::min(count, (visible.x() + visible.width() - kPathInset) / s));
     const auto first = std::uint64_t(
         std::max(0.0, double(last) - std::min(count, (visible.width() - kPathInset) / s)));
     const std::uint64_t n = last - first;

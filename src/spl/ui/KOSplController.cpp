@@ -119,7 +119,8 @@ KOSplController::~KOSplController() {
     mSPLLoggingTimer.stop();
 }
 
-// --- Creation and persistence ---------------------------------------------------------------------
+// --- Creation and persistence
+// ---------------------------------------------------------------------
 
 std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibName*/) {
     auto window = std::make_unique<KOInstrumentWindow>();
@@ -168,9 +169,8 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     auto* average = new QComboBox(panel);
     for (const TimeItem& item : kAverageTimes)
         average->addItem(timeTitle(item), item.seconds);
-    connect(average, &QComboBox::activated, this, [this, average](int index) {
-        setAvgTime(average->itemData(index).toDouble());
-    });
+    connect(average, &QComboBox::activated, this,
+            [this, average](int index) { setAvgTime(average->itemData(index).toDouble()); });
     auto* leq = new QComboBox(panel);
     for (const TimeItem& item : kLeqTimes)
         leq->addItem(timeTitle(item), item.seconds);
@@ -198,8 +198,7 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     return window;
 }
 
-void KOSplController::initWithWindowNibName(const QString& nibName,
-                                            const QVariantMap* dictionary) {
+void KOSplController::initWithWindowNibName(const QString& nibName, const QVariantMap* dictionary) {
     KOInstrumentController::initWithWindowNibName(nibName, dictionary);
     restoreSettings(dictionary);
     if (!dictionary) {
@@ -418,8 +417,7 @@ void KOSplController::applyCalibrationFlag() {
     mCalibrationFlag = mCalValue.load() != 0.0f && currentDeviceMatchesStoredDevice();
     if (mCalValue.load() != 0.0f && !mCalibrationFlag)
         koru::log::info("{}: calibrated for \"{}\", not for the current device \"{}\"",
-                        utf8(name()), utf8(mCalibratedDeviceName),
-                        utf8(currentAudioDeviceName()));
+                        utf8(name()), utf8(mCalibratedDeviceName), utf8(currentAudioDeviceName()));
     if (mSPLView)
         mSPLView->setCalibrated(mCalibrationFlag);
 }
@@ -647,7 +645,8 @@ bool KOSplController::currentDeviceMatchesStoredDevice() const {
     return !uid.isEmpty() && uid == mCalibratedDeviceUID;
 }
 
-// --- Window ----------------------------------------------------------------------------------------
+// --- Window
+// ----------------------------------------------------------------------------------------
 
 void KOSplController::applyLogAreaLimits() {
     QMainWindow* window = instrumentWindow();
@@ -728,8 +727,7 @@ QMenu* KOSplController::instrumentMenu() {
         for (const TimeItem& item : kAverageTimes)
             KOMenuAdditions::addItemWithTitle(
                 *averageMenu, timeTitle(item), this,
-                [this](QAction* action) { setAvgTime(action->data().toDouble()); },
-                item.seconds);
+                [this](QAction* action) { setAvgTime(action->data().toDouble()); }, item.seconds);
         KOMenuAdditions::addSubmenu(menu, std::move(averageMenu), kAverageSubmenuTag);
         auto leqMenu = std::make_unique<QMenu>(QStringLiteral("LEQ Reset"));
         for (const TimeItem& item : kLeqTimes)
@@ -742,12 +740,12 @@ QMenu* KOSplController::instrumentMenu() {
             [this](QAction*) { setLeqTimerDuration(kNoLeqPeriod); }, qint64(-1));
         KOMenuAdditions::addSubmenu(menu, std::move(leqMenu), kLeqSubmenuTag);
         menu.addSeparator();
-        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Slow"), this,
-                                          [this](QAction*) { setInstrumentSpeed(kSlow); },
-                                          qint64(kSlow));
-        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Fast"), this,
-                                          [this](QAction*) { setInstrumentSpeed(kFast); },
-                                          qint64(kFast));
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Slow"), this, [this](QAction*) { setInstrumentSpeed(kSlow); },
+            qint64(kSlow));
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Fast"), this, [this](QAction*) { setInstrumentSpeed(kFast); },
+            qint64(kFast));
         menu.addSeparator();
         KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Export Log Data..."), kExportTag);
         menu.addSeparator();
@@ -758,7 +756,8 @@ QMenu* KOSplController::instrumentMenu() {
 
 void KOSplController::updateInstrumentMenu(QMenu* menu) {
     if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kLoggingTag))
-        item->setText(mIsLogging ? QStringLiteral("Stop Logging") : QStringLiteral("Start Logging"));
+        item->setText(mIsLogging ? QStringLiteral("Stop Logging")
+                                 : QStringLiteral("Start Logging"));
     if (QAction* item = KOMenuAdditions::itemWithTag(*menu, kLogAreaTag))
         item->setText(mLogViewVisible ? QStringLiteral("Hide Log Area")
                                       : QStringLiteral("Show Log Area"));

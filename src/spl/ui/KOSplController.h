@@ -27,9 +27,6 @@ class KOInstrumentControllerDelegate;
 class KOSPLLog;
 class KOSplInstrument;
 
-
-
-
 // One SPL meter window. On every collector pass with a new spectrum it turns the instrument's
 // level into a calibrated one (offset + weighted level), feeds the statistics, the read-out and
 // the alarm, and publishes current, AVG and LEQ on the main thread; once a second it hands the
@@ -133,7 +130,8 @@ public:
     // Under the data-collection lock, for tests and the read-outs.
     KOSplViewBase::Values statisticsSnapshot() const;
 
-    // --- Alarm -------------------------------------------------------------------------------------
+    // --- Alarm
+    // -------------------------------------------------------------------------------------
     void setShouldAlert(bool alert) { mShouldAlert.store(alert); }
     bool shouldAlert() const { return mShouldAlert.load(); }
     void setSplAlertLevel(float level) { mSplAlertLevel.store(level); }
@@ -141,7 +139,8 @@ public:
     // Where alarms go; the program's notification centre when none was set.
     void setNotificationCenter(KOGrowlNotificationCenter* center) { mNotificationCenter = center; }
 
-    // --- Logging -------------------------------------------------------------------------------------
+    // --- Logging
+    // -------------------------------------------------------------------------------------
     void setLogging(bool logging);
     bool logging() const { return mIsLogging; }
     void toggleLogging() { setLogging(!mIsLogging); }

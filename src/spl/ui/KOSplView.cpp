@@ -78,9 +78,8 @@ void KOSplViewBase::createInfoCacheString() {
 // --- KOSplView -----------------------------------------------------------------------------------
 
 KOSplView::KOSplView(QWidget* parent)
-    : KOSplViewBase(parent),
-      mTextDictionary_Main(ZODictionary::fontAttributesDictionaryForSize(
-          kMainSize, KOColorAdditions::noBlueColor())),
+    : KOSplViewBase(parent), mTextDictionary_Main(ZODictionary::fontAttributesDictionaryForSize(
+                                 kMainSize, KOColorAdditions::noBlueColor())),
       mTextDictionary_Small(ZODictionary::fontAttributesDictionaryForSize(
           kSmallSize, KOColorAdditions::noBlueColor())),
       mTextDictionary_Cal(
@@ -194,11 +193,10 @@ void KOSplView::paintEvent(QPaintEvent* event) {
             painter,
             QStringLiteral("%1 (%2)").arg(leqLevel, QString::asprintf("%.0f", shown.prediction)),
             at(y0 - 102), mTextDictionary_Small);
-        VEString::drawCenteredAtPoint(painter, *nextReset, at(y0 - 130),
-                                      mTextDictionary_VerySmall);
+        VEString::drawCenteredAtPoint(painter, *nextReset, at(y0 - 130), mTextDictionary_VerySmall);
     } else {
-        VEString::drawCenteredAtPoint(painter, QStringLiteral("%1 (-)").arg(leqLevel),
-                                      at(y0 - 102), mTextDictionary_Small);
+        VEString::drawCenteredAtPoint(painter, QStringLiteral("%1 (-)").arg(leqLevel), at(y0 - 102),
+                                      mTextDictionary_Small);
     }
     if (runTime)
         VEString::drawCenteredAtPoint(painter, *runTime, at(y0 - 118), mTextDictionary_VerySmall);

@@ -13,7 +13,6 @@
 
 class KOSPLData;
 
-
 // What an SPL read-out shows: the current level, AVG, peak, LEQ and the predicted LEQ, the
 // weighting and speed, and a bar gauge of the current level.
 //
@@ -98,7 +97,7 @@ private:
     VETextAttributes mTextDictionary_Small;
     VETextAttributes mTextDictionary_Cal;
     VETextAttributes mTextDictionary_VerySmall;
-    std::optional<QString> mLEQRunTime;        // mValueLock
+    std::optional<QString> mLEQRunTime;            // mValueLock
     std::optional<QString> mNextLEQRestTimeString; // mValueLock
-    bool mCalibrated = false;                  // mValueLock
+    bool mCalibrated = false;                      // mValueLock
 };

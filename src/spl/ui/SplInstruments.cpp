@@ -15,8 +15,7 @@ void registerSplInstruments(InstrumentRegistry& registry) {
         },
         [nibName](const QVariantMap& dictionary,
                   KOInstrumentControllerDelegate* delegate) -> InstrumentRegistry::Instrument {
-            return KOInstrumentController::create<KOSplController>(nibName, &dictionary,
-                                                                   delegate);
+            return KOInstrumentController::create<KOSplController>(nibName, &dictionary, delegate);
         });
 }
 

@@ -49,8 +49,8 @@ protected:
         return std::unique_ptr<KOSplController>(meter);
     }
     std::unique_ptr<KOSplController> make() {
-        return KOInstrumentController::create<KOSplController>(KOSplController::kNibName,
-                                                               nullptr, &delegate);
+        return KOInstrumentController::create<KOSplController>(KOSplController::kNibName, nullptr,
+                                                               &delegate);
     }
     static QVariantMap settings(std::uint32_t weighting, std::uint32_t speed, qint64 channel,
                                 double calibration) {
@@ -131,8 +131,7 @@ TEST_F(SplMeter, CalibrationToAReferenceAppliesToEveryLevel) {
     } cases[] = {
         {"reference", 94, 80, 0, false, std::nan(""), 94.0},
         {"typed value", 0, 80, 0, false, std::nan(""), 80.0},
-        {"slider", 94, 80, 50, true, 50.0,
-         50.0 + SplInput::weightedLevel(SplInput::kTones[0], kA)},
+        {"slider", 94, 80, 50, true, 50.0, 50.0 + SplInput::weightedLevel(SplInput::kTones[0], kA)},
     };
     const QString device = KOAudioDevice::sharedAudioDevice().name();
     for (const auto& c : cases) {

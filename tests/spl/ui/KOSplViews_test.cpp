@@ -52,7 +52,7 @@ QImage render(QWidget& view) {
 TEST(SplReadout, TextsStandWhereTheLayoutPutsThemAndUncalibratedShowsInRed) {
     KOSplView view;
     view.resize(281, 221);
-    view.setWeightingType(0x635f7774); // 'c_wt'
+    view.setWeightingType(0x635f7774);   // 'c_wt'
     view.setInstrumentSpeed(0x66617374); // 'fast'
     EXPECT_EQ(view.infoString(), "C-Weighted, Fast");
     view.setValues({94.3f, 92.0f, 97.0f, 93.0f, 83.4f});
@@ -77,10 +77,9 @@ TEST(SplReadout, TextsStandWhereTheLayoutPutsThemAndUncalibratedShowsInRed) {
         const QRect digits(int(cx) - 60, 58 - 40, 120, 38);
         EXPECT_GT(countIn(image, digits, isBlue), 200);
         // Centred on cx: about as much ink left of it as right of it.
-        const int left = countIn(image, QRect(int(cx) - 80, digits.top(), 80, digits.height()),
-                                 isBlue);
-        const int right = countIn(image, QRect(int(cx), digits.top(), 80, digits.height()),
-                                  isBlue);
+        const int left =
+            countIn(image, QRect(int(cx) - 80, digits.top(), 80, digits.height()), isBlue);
+        const int right = countIn(image, QRect(int(cx), digits.top(), 80, digits.height()), isBlue);
         EXPECT_LT(std::abs(left - right), (left + right) / 3);
         // The AVG line 58 points further down.
         EXPECT_GT(countIn(image, QRect(int(cx) - 60, 116 - 18, 120, 18), isBlue), 50);

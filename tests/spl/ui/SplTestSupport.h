@@ -65,9 +65,8 @@ public:
         double amplitude;
     };
     // Channel i carries kTones[i]; the last channel is silent.
-    static constexpr Tone kTones[] = {{170 * kRate / 8192, 0.5},
-                                      {17 * kRate / 8192, 0.1},
-                                      {684 * kRate / 8192, 0.05}};
+    static constexpr Tone kTones[] = {
+        {170 * kRate / 8192, 0.5}, {17 * kRate / 8192, 0.1}, {684 * kRate / 8192, 0.05}};
     static constexpr std::uint32_t kSilentChannel = 3;
 
     static SplInput& shared() {
