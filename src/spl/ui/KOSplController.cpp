@@ -1,6 +1,7 @@
 #include "spl/ui/KOSplController.h"
 
 #include "app/KOGrowlNotificationCenter.h"
+#include "app/ui/KOExporterPanelViewController.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/KOInstrumentWindow.h"
 #include "framework/KOMenuAdditions.h"
@@ -12,6 +13,7 @@
 #include "spl/KOSPLLog.h"
 #include "spl/KOSplInstrument.h"
 #include "spl/ui/KOSPLHistoryView.h"
+#include "spl/ui/KOSPLLogExportSource.h"
 #include "utility/KOString.h"
 #include "utility/VEDate.h"
 #include "utility/VEString.h"
@@ -575,6 +577,21 @@ void KOSplController::logSPLLevelsToHistoryView() {
         mSPLHistoryView->splLogDidAddData();
 }
 
+std::shared_ptr<KOSPLLogExportSource> KOSplController::exportSourceForCurrentLog() const {
+    const std::shared_ptr<KOSPLLog> log = currentSPLLog();
+    if (!log)
+        return nullptr;
+    const auto [start, length] = mSPLHistoryView->selectionRange();
+    log->setSelectionRange(start, length);
+    return std::make_shared<KOSPLLogExportSource>(log);
+}
+
+void KOSplController::exportSPLLogData() {
+    if (auto source = exportSourceForCurrentLog())
+        KOExporterPanelViewController::runExporterSheetInWindow(instrumentWindow(),
+                                                                std::move(source));
+}
+
 void KOSplController::applicationWillStop() {
     setLogging(false);
     KOInstrumentController::applicationWillStop();
@@ -747,7 +764,8 @@ QMenu* KOSplController::instrumentMenu() {
             menu, QStringLiteral("Fast"), this, [this](QAction*) { setInstrumentSpeed(kFast); },
             qint64(kFast));
         menu.addSeparator();
-        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Export Log Data..."), kExportTag);
+        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Export Log Data..."), this,
+                                          [this](QAction*) { exportSPLLogData(); }, kExportTag);
         menu.addSeparator();
         connect(&menu, &QMenu::aboutToShow, this, [this, m = &menu] { updateInstrumentMenu(m); });
     }

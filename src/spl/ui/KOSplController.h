@@ -25,6 +25,7 @@ class KOGrowlNotificationCenter;
 class KOInstrumentControllerDelegate;
 
 class KOSPLLog;
+class KOSPLLogExportSource;
 class KOSplInstrument;
 
 // One SPL meter window. On every collector pass with a new spectrum it turns the instrument's
@@ -149,6 +150,11 @@ public:
     // Finished logs of this run, oldest first (the shared log store takes them once it exists).
     const std::vector<std::shared_ptr<KOSPLLog>>& finishedLogs() const { return mFinishedLogs; }
     void logSPLLevelsToHistoryView();
+    // The current log's selection (the whole log when nothing is selected) as the exporter's
+    // source; null while there is no current log.
+    std::shared_ptr<KOSPLLogExportSource> exportSourceForCurrentLog() const;
+    // Runs the exporter sheet on the window.
+    void exportSPLLogData();
 
     // --- Calibration ---------------------------------------------------------------------------
     // False (and nothing changed, with a log line) for an offset outside 0..200 dB.

@@ -9,6 +9,7 @@
 #include "spl/KOCalibrationStore.h"
 #include "spl/KOSPLLog.h"
 #include "spl/ui/KOSPLHistoryView.h"
+#include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
 
 #include <QCoreApplication>
@@ -381,6 +382,8 @@ TEST_F(SplMeter, LoggingRecordsTheSecondsMaximaAndRestartsOnChanges) {
     EXPECT_TRUE(log->name().startsWith("New SPL Log, "));
     EXPECT_EQ(log->weight(), kA);
     EXPECT_TRUE(meter->validateMenuItem(fourCC("expo")));
+    ASSERT_NE(meter->exportSourceForCurrentLog(), nullptr);
+    EXPECT_EQ(meter->exportSourceForCurrentLog()->unitForHeader("SPL"), "dB(A)");
 
     meter->setWeighting(kA);
     EXPECT_TRUE(meter->finishedLogs().empty()); // the same weighting changes nothing
@@ -389,6 +392,7 @@ TEST_F(SplMeter, LoggingRecordsTheSecondsMaximaAndRestartsOnChanges) {
     EXPECT_EQ(meter->finishedLogs()[0], log);
     EXPECT_EQ(meter->currentSPLLog(), nullptr);
     EXPECT_FALSE(meter->validateMenuItem(fourCC("expo")));
+    EXPECT_EQ(meter->exportSourceForCurrentLog(), nullptr);
     meter->setInstrumentSpeed(kSlow);
     EXPECT_EQ(meter->finishedLogs().size(), 2u);
     EXPECT_FALSE(meter->canBeClosed());
