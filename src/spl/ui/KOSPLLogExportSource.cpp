@@ -72,8 +72,8 @@ void KOSPLLogExportSource::exportFinished(KODataExporter& /*exporter*/) {
 std::shared_ptr<koru::ValueFormatter> KOSPLLogExportSource::formatterForHeader(const QString& key) {
     if (key != kTime)
         return nullptr;
-    return std::make_shared<DateValueFormatter>(QLocale(), DateValueFormatter::NoStyle,
-                                                DateValueFormatter::LongStyle);
+    return std::make_shared<koru::DateValueFormatter>(QLocale(), koru::DateValueFormatter::NoStyle,
+                                                koru::DateValueFormatter::LongStyle);
 }
 
 std::optional<QString> KOSPLLogExportSource::unitForHeader(const QString& key) const {

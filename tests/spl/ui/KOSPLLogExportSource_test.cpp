@@ -29,7 +29,7 @@ TEST(SplLogExport, RowsAreGroupMaximaOfTheSelectionInTheLogsWeighting) {
     log->setWeight(0x635f7774); // 'c_wt'
     const QDateTime start(QDate(2026, 5, 6), QTime(7, 8, 9), QTimeZone::systemTimeZone());
     for (int i = 0; i < 25; ++i)
-        log->addSPL(float(70 + i % 10) + 0.25f, 60.5f, float(90 - i), start.addSecs(i));
+        log->addSPL(float(70 + i % 10) + 0.375f, 60.5f, float(90 - i), start.addSecs(i));
     auto source = std::make_shared<KOSPLLogExportSource>(log);
     EXPECT_TRUE(source->canExportData());
     EXPECT_EQ(source->exportOptions()->value("exportRange").toUInt(), 1u);
@@ -41,14 +41,14 @@ TEST(SplLogExport, RowsAreGroupMaximaOfTheSelectionInTheLogsWeighting) {
     ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], "Time,SPL [dB(C)],AVG [dB(C)],LEQ [dB(C)]");
     const QString firstTime = QLocale().toString(start.addSecs(9).time(), QLocale::LongFormat);
-    EXPECT_TRUE(lines[1].startsWith(firstTime + ",79.2,60.5,90.0")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[3].endsWith(",74.2,60.5,70.0")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(firstTime + ",79.4,60.5,90.0")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[3].endsWith(",74.4,60.5,70.0")) << lines[3].toStdString();
 
     log->setSelectionRange(20, 3);
     source->setExportOptions({{"exportRange", 1}});
     const QStringList selected = csvOf(source).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(selected.size(), 4);
-    EXPECT_TRUE(selected[1].endsWith(",70.2,60.5,70.0")) << selected[1].toStdString();
+    EXPECT_TRUE(selected[1].endsWith(",70.4,60.5,70.0")) << selected[1].toStdString();
 }
 
 } // namespace
