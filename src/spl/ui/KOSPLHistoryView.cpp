@@ -82,7 +82,11 @@ void KOSPLHistoryView::setSpeed(double speed) {
                 area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
         }
     }
-    setLoggingPeriod(1.0 / mSpeed);
+    // The time axis only changes with the period: a new record needs new paths, not new layers.
+    if (1.0 / mSpeed != mLoggingPeriod || !mBackingLayer)
+        setLoggingPeriod(1.0 / mSpeed);
+    else
+        setNeedsPaths();
     if (mDelegate)
         mDelegate->historyViewDidChangeSpeed(float(mSpeed));
 }
