@@ -19,6 +19,7 @@
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -590,6 +591,20 @@ void KOSplController::exportSPLLogData() {
     if (auto source = exportSourceForCurrentLog())
         KOExporterPanelViewController::runExporterSheetInWindow(instrumentWindow(),
                                                                 std::move(source));
+}
+
+bool KOSplController::windowShouldClose() const {
+    return !mIsLogging;
+}
+
+bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == instrumentWindow() && event->type() == QEvent::Close && !windowShouldClose()) {
+        // A meter that is logging keeps running: closing only hides it.
+        event->ignore();
+        hideInstrument();
+        return true;
+    }
+    return KOInstrumentController::eventFilter(watched, event);
 }
 
 void KOSplController::applicationWillStop() {

@@ -194,6 +194,8 @@ public:
     double loggingZoomSliderValue() const { return mZoomSliderValue; }
     void historyViewDidChangeSpeed(float speed) override;
     bool validateMenuItem(qint64 tag) const;
+    // Closing the window while logging only hides it.
+    bool windowShouldClose() const;
     void updateInstrumentMenu(QMenu* menu);
 
 signals:
@@ -202,6 +204,7 @@ signals:
 
 protected:
     std::unique_ptr<QMainWindow> buildWindow(const QString& nibName) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void restoreSettings(const QVariantMap* dictionary);

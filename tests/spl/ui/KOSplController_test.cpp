@@ -396,6 +396,12 @@ TEST_F(SplMeter, LoggingRecordsTheSecondsMaximaAndRestartsOnChanges) {
     meter->setInstrumentSpeed(kSlow);
     EXPECT_EQ(meter->finishedLogs().size(), 2u);
     EXPECT_FALSE(meter->canBeClosed());
+    // Closing while logging only hides the window; the meter goes on.
+    meter->instrumentWindow()->show();
+    EXPECT_FALSE(meter->instrumentWindow()->close());
+    EXPECT_FALSE(meter->instrumentWindow()->isVisible());
+    EXPECT_TRUE(meter->logging());
+    EXPECT_TRUE(meter->isInDataCollectorThread());
     meter->applicationWillStop();
     EXPECT_FALSE(meter->logging());
     EXPECT_EQ(meter->finishedLogs().size(), 3u);
