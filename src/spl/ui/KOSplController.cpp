@@ -1,6 +1,7 @@
 #include "spl/ui/KOSplController.h"
 
 #include "app/KOGrowlNotificationCenter.h"
+#include "app/UiPrompter.h"
 #include "app/ui/KOExporterPanelViewController.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/KOInstrumentWindow.h"
@@ -12,6 +13,7 @@
 #include "platform/log/Log.h"
 #include "spl/KOSPLLog.h"
 #include "spl/KOSplInstrument.h"
+#include "spl/ui/KOCalibrationController.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "utility/KOString.h"
@@ -19,7 +21,12 @@
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -190,6 +197,80 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     connect(logButton, &QPushButton::clicked, this, [this] { toggleVisibilityOfLoggingView(); });
     buttons->addWidget(logButton);
     form->addRow(buttons);
+
+    // Calibration: against a reference tone, by the slider, or from the store.
+    auto* reference = new QComboBox(panel);
+    for (int value : {94, 104, 114})
+        reference->addItem(QStringLiteral("%1 dB").arg(value), value);
+    reference->addItem(QStringLiteral("Other"), 0);
+    connect(reference, &QComboBox::activated, this, [this, reference](int index) {
+        setSelectedSPLCalibrationValue(reference->itemData(index).toInt());
+    });
+    auto* typed = new QSpinBox(panel);
+    typed->setRange(30, 130);
+    typed->setSuffix(QStringLiteral(" dB"));
+    connect(typed, &QSpinBox::valueChanged, this,
+            [this](int value) { setSelectedSPLCalibrationTextValue(value); });
+    auto* calibrate = new QPushButton(QStringLiteral("Calibrate"), panel);
+    connect(calibrate, &QPushButton::clicked, this, [this] {
+        if (!performCalibrationWithPreselectedValue())
+            reportCalibrationFailure();
+    });
+    auto* slider = new QSlider(Qt::Horizontal, panel);
+    slider->setRange(0, int(KOCalibrationDictionary::kMaximumValue) * 10);
+    connect(slider, &QSlider::valueChanged, this,
+            [this](int tenths) { setCalibrationSliderLevel(float(tenths) / 10.0f); });
+    auto* live = new QLabel(panel);
+    connect(this, &KOSplController::publishedValuesChanged, live, [this, live] {
+        live->setText(KOString::stringFromSpLevel(currentTempSPL()));
+    });
+    auto* applySlider = new QPushButton(QStringLiteral("Apply"), panel);
+    connect(applySlider, &QPushButton::clicked, this, [this] {
+        if (!performCalibrationToSliderLevel())
+            reportCalibrationFailure();
+    });
+    auto* stored = new QComboBox(panel);
+    auto* useStored = new QPushButton(QStringLiteral("Use"), panel);
+    connect(useStored, &QPushButton::clicked, this, [this, stored] {
+        const qsizetype index = stored->currentData().toLongLong();
+        performCalibrationFromDictionary(
+            calibrationStore().objectInCalibrationsAtIndex(stored->currentIndex() < 0 ? -1
+                                                                                    : index));
+    });
+    auto* save = new QCheckBox(QStringLiteral("Save in calibration database"), panel);
+    connect(save, &QCheckBox::toggled, this,
+            [this](bool on) { setSaveInCalibrationDatabase(on); });
+    auto* notes = new QPlainTextEdit(panel);
+    notes->setPlaceholderText(QString::fromLatin1(kNotesPlaceholder));
+    notes->setMaximumHeight(60);
+    connect(notes, &QPlainTextEdit::textChanged, this, [this, notes] {
+        const QString text = notes->toPlainText();
+        setCalibrationNotes(text.isEmpty() ? QString::fromLatin1(kNotesPlaceholder) : text);
+    });
+    auto* storeWindow = new QPushButton(QStringLiteral("Calibrations..."), panel);
+    connect(storeWindow, &QPushButton::clicked, this, [this] { showCalibrationController(); });
+    auto* referenceRow = new QHBoxLayout;
+    referenceRow->addWidget(reference);
+    referenceRow->addWidget(typed);
+    referenceRow->addWidget(calibrate);
+    form->addRow(QStringLiteral("Reference"), referenceRow);
+    auto* sliderRow = new QHBoxLayout;
+    sliderRow->addWidget(slider, 1);
+    sliderRow->addWidget(live);
+    sliderRow->addWidget(applySlider);
+    form->addRow(QStringLiteral("Offset"), sliderRow);
+    auto* storedRow = new QHBoxLayout;
+    storedRow->addWidget(stored, 1);
+    storedRow->addWidget(useStored);
+    storedRow->addWidget(storeWindow);
+    form->addRow(QStringLiteral("Stored"), storedRow);
+    form->addRow(save);
+    form->addRow(notes);
+    mReferenceMenu = reference;
+    mTypedValueField = typed;
+    mCalibrationSlider = slider;
+    mStoredCalibrationsMenu = stored;
+    mSaveInDatabaseBox = save;
     mSpeedMenu = speed;
     mWeightingMenu = weightingBox;
     mAvgTimeMenu = average;
@@ -290,7 +371,56 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
         }
     }
     applyLogAreaLimits();
+    updateCalibrationControls();
+    connect(&calibrationStore(), &KOCalibrationStore::calibrationsChanged, this,
+            &KOSplController::updateCalibrationControls, Qt::QueuedConnection);
     mSPLLoggingTimer.start();
+}
+
+void KOSplController::updateCalibrationControls() {
+    if (mReferenceMenu)
+        selectTag(mReferenceMenu, mSelectedSPLCalibrationValue);
+    if (mTypedValueField) {
+        const QSignalBlocker quiet(mTypedValueField);
+        mTypedValueField->setValue(mSelectedSPLCalibrationTextValue);
+    }
+    if (mCalibrationSlider) {
+        const QSignalBlocker quiet(mCalibrationSlider);
+        mCalibrationSlider->setValue(int(std::lround(calibrationSliderLevel() * 10.0f)));
+    }
+    if (mSaveInDatabaseBox) {
+        const QSignalBlocker quiet(mSaveInDatabaseBox);
+        mSaveInDatabaseBox->setChecked(mSaveInCalibrationDatabase);
+    }
+    if (mStoredCalibrationsMenu) {
+        const QSignalBlocker quiet(mStoredCalibrationsMenu);
+        mStoredCalibrationsMenu->clear();
+        const auto calibrations = calibrationStore().calibrations();
+        for (std::size_t i = 0; i < calibrations.size(); ++i)
+            mStoredCalibrationsMenu->addItem(calibrations[i]->menuName(), qint64(i));
+    }
+}
+
+void KOSplController::reportCalibrationFailure() {
+    koru::Alert alert;
+    alert.messageText = QStringLiteral("Calibration failed");
+    alert.informativeText =
+        QStringLiteral("The meter measured no usable level, or the offset would lie outside "
+                       "%1 to %2 dB. Play the reference tone on the selected channel and try "
+                       "again.")
+            .arg(double(KOCalibrationDictionary::kMinimumValue))
+            .arg(double(KOCalibrationDictionary::kMaximumValue));
+    koru::uiPrompter().runModal(alert);
+}
+
+void KOSplController::showCalibrationController() {
+    closeControlPanel();
+    KOCalibrationController& window =
+        mCalibrationStore ? *new KOCalibrationController(*mCalibrationStore)
+                          : KOCalibrationController::sharedController();
+    if (mCalibrationStore)
+        window.setAttribute(Qt::WA_DeleteOnClose);
+    window.showWindow();
 }
 
 QVariantMap KOSplController::dictionaryRepresentation() const {
@@ -633,6 +763,7 @@ bool KOSplController::setCalibrationValue(float value) {
     const QString notes =
         mCalibrationNotes == key(kNotesPlaceholder) ? key(kNoNotes) : mCalibrationNotes;
     setCalibrationSliderLevel(value);
+    updateCalibrationControls();
     mCalibratedDeviceName = currentAudioDeviceName();
     mCalibratedDeviceUID = currentAudioDeviceUID();
     if (mSaveInCalibrationDatabase)

@@ -8,7 +8,10 @@
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSplView.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QSlider>
+#include <QSpinBox>
 #include <QPushButton>
 #include <QScrollArea>
 
@@ -169,7 +172,15 @@ public:
     bool currentDeviceMatchesStoredDevice() const;
     QString calibratedDeviceName() const { return mCalibratedDeviceName; }
     QString calibratedDeviceUID() const { return mCalibratedDeviceUID; }
-    void setCalibrationStore(KOCalibrationStore* store) { mCalibrationStore = store; }
+    // Tests point a meter at a store of their own; the program's shared one otherwise.
+    void setCalibrationStore(KOCalibrationStore* store) {
+        mCalibrationStore = store;
+        updateCalibrationControls();
+    }
+    // Shows the window of the stored calibrations.
+    void showCalibrationController();
+    // The panel's controls follow the calibration properties and the store.
+    void updateCalibrationControls();
     KOCalibrationStore& calibrationStore() const;
 
     float calibrationSliderLevel() const { return mCalibrationSliderLevel.load(); }
@@ -209,6 +220,8 @@ protected:
 private:
     void restoreSettings(const QVariantMap* dictionary);
     void applyCalibrationFlag();
+    // The alert after a calibration the meter refused.
+    void reportCalibrationFailure();
     // Window size limits and button title for the log area's visibility.
     void applyLogAreaLimits();
     void postAlarm();
@@ -258,4 +271,9 @@ private:
     QPointer<QComboBox> mAvgTimeMenu;
     QPointer<QComboBox> mResetLEQTimeMenu;
     QPointer<QPushButton> mToggleLoggingVisibilityButton;
+    QPointer<QComboBox> mReferenceMenu;
+    QPointer<QSpinBox> mTypedValueField;
+    QPointer<QSlider> mCalibrationSlider;
+    QPointer<QComboBox> mStoredCalibrationsMenu;
+    QPointer<QCheckBox> mSaveInDatabaseBox;
 };
