@@ -2,6 +2,7 @@
 
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/LogCapture.h"
+#include "app/ScriptedUiPrompter.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/fourcc/FourCC.h"
@@ -13,6 +14,7 @@
 #include "spl/ui/KOSplController.h"
 
 #include <QCoreApplication>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -176,7 +178,19 @@ TEST_F(SplMeter, CalibrationToAReferenceAppliesToEveryLevel) {
     EXPECT_FALSE(meter->setCalibrationValue(250.0f));
     EXPECT_FALSE(meter->setCalibrationValue(std::nanf("")));
     EXPECT_EQ(meter->calibrationValue(), before);
-    EXPECT_EQ(log.count("no signal to calibrate against"), 1);
+    // From the panel, the refusal is an alert.
+    koru::test::ScriptedUiPrompter prompter;
+    koru::setUiPrompter(&prompter);
+    QPushButton* calibrate = nullptr;
+    for (QPushButton* button : meter->controlViewController()->findChildren<QPushButton*>())
+        if (button->text() == "Calibrate")
+            calibrate = button;
+    ASSERT_NE(calibrate, nullptr);
+    calibrate->click();
+    koru::setUiPrompter(nullptr);
+    ASSERT_EQ(prompter.alerts.size(), 1u);
+    EXPECT_EQ(prompter.alerts[0].messageText, "Calibration failed");
+    EXPECT_EQ(log.count("no signal to calibrate against"), 2);
     EXPECT_EQ(log.count("was not applied"), 2);
     EXPECT_EQ(store.countOfCalibrations(), 3);
 
