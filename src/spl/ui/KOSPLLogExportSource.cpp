@@ -53,8 +53,8 @@ void KOSPLLogExportSource::enumerateRows(const RowVisitor& visitor) {
     koru::ExportRow row;
     for (const KOSPLRecord& record : mCopy) {
         row.clear();
-        const auto ms = std::llround(
-            (record.time + double(VEDate::kReferenceDateUnixSeconds)) * 1000.0);
+        const auto ms =
+            std::llround((record.time + double(VEDate::kReferenceDateUnixSeconds)) * 1000.0);
         row.set(kTime, koru::ExportTime{} + std::chrono::milliseconds(ms));
         row.set(kSPL, double(record.spl));
         row.set(kAVG, double(record.avg));
@@ -73,7 +73,7 @@ std::shared_ptr<koru::ValueFormatter> KOSPLLogExportSource::formatterForHeader(c
     if (key != kTime)
         return nullptr;
     return std::make_shared<koru::DateValueFormatter>(QLocale(), koru::DateValueFormatter::NoStyle,
-                                                koru::DateValueFormatter::LongStyle);
+                                                      koru::DateValueFormatter::LongStyle);
 }
 
 std::optional<QString> KOSPLLogExportSource::unitForHeader(const QString& key) const {

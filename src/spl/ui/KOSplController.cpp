@@ -23,16 +23,16 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QSlider>
-#include <QSpinBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -221,9 +221,8 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     connect(slider, &QSlider::valueChanged, this,
             [this](int tenths) { setCalibrationSliderLevel(float(tenths) / 10.0f); });
     auto* live = new QLabel(panel);
-    connect(this, &KOSplController::publishedValuesChanged, live, [this, live] {
-        live->setText(KOString::stringFromSpLevel(currentTempSPL()));
-    });
+    connect(this, &KOSplController::publishedValuesChanged, live,
+            [this, live] { live->setText(KOString::stringFromSpLevel(currentTempSPL())); });
     auto* applySlider = new QPushButton(QStringLiteral("Apply"), panel);
     connect(applySlider, &QPushButton::clicked, this, [this] {
         if (!performCalibrationToSliderLevel())
@@ -233,13 +232,11 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     auto* useStored = new QPushButton(QStringLiteral("Use"), panel);
     connect(useStored, &QPushButton::clicked, this, [this, stored] {
         const qsizetype index = stored->currentData().toLongLong();
-        performCalibrationFromDictionary(
-            calibrationStore().objectInCalibrationsAtIndex(stored->currentIndex() < 0 ? -1
-                                                                                    : index));
+        performCalibrationFromDictionary(calibrationStore().objectInCalibrationsAtIndex(
+            stored->currentIndex() < 0 ? -1 : index));
     });
     auto* save = new QCheckBox(QStringLiteral("Save in calibration database"), panel);
-    connect(save, &QCheckBox::toggled, this,
-            [this](bool on) { setSaveInCalibrationDatabase(on); });
+    connect(save, &QCheckBox::toggled, this, [this](bool on) { setSaveInCalibrationDatabase(on); });
     auto* notes = new QPlainTextEdit(panel);
     notes->setPlaceholderText(QString::fromLatin1(kNotesPlaceholder));
     notes->setMaximumHeight(60);
@@ -415,9 +412,9 @@ void KOSplController::reportCalibrationFailure() {
 
 void KOSplController::showCalibrationController() {
     closeControlPanel();
-    KOCalibrationController& window =
-        mCalibrationStore ? *new KOCalibrationController(*mCalibrationStore)
-                          : KOCalibrationController::sharedController();
+    KOCalibrationController& window = mCalibrationStore
+                                          ? *new KOCalibrationController(*mCalibrationStore)
+                                          : KOCalibrationController::sharedController();
     if (mCalibrationStore)
         window.setAttribute(Qt::WA_DeleteOnClose);
     window.showWindow();
@@ -910,8 +907,9 @@ QMenu* KOSplController::instrumentMenu() {
             menu, QStringLiteral("Fast"), this, [this](QAction*) { setInstrumentSpeed(kFast); },
             qint64(kFast));
         menu.addSeparator();
-        KOMenuAdditions::addItemWithTitle(menu, QStringLiteral("Export Log Data..."), this,
-                                          [this](QAction*) { exportSPLLogData(); }, kExportTag);
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Export Log Data..."), this,
+            [this](QAction*) { exportSPLLogData(); }, kExportTag);
         menu.addSeparator();
         connect(&menu, &QMenu::aboutToShow, this, [this, m = &menu] { updateInstrumentMenu(m); });
     }

@@ -10,10 +10,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QSlider>
-#include <QSpinBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
 
 #include <QPointer>
 #include <QString>

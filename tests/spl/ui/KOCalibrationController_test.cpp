@@ -34,10 +34,10 @@ TEST(CalibrationWindow, ListsTheStoreAndDeletesTheSelection) {
 
     window.deleteSelected(); // nothing selected
     EXPECT_EQ(store.countOfCalibrations(), 3);
-    window.tableView()->selectionModel()->select(
-        model.index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    window.tableView()->selectionModel()->select(
-        model.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    window.tableView()->selectionModel()->select(model.index(1, 0), QItemSelectionModel::Select |
+                                                                        QItemSelectionModel::Rows);
+    window.tableView()->selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select |
+                                                                        QItemSelectionModel::Rows);
     window.deleteSelected();
     EXPECT_EQ(model.rowCount(), 1);
     KOCalibrationStore reread(folder.path());

@@ -1,5 +1,7 @@
 #include "SplTestSupport.h"
 
+#include "app/InstrumentList.h"
+#include "app/InstrumentListHost.h"
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/LogCapture.h"
 #include "app/ScriptedUiPrompter.h"
@@ -346,6 +348,39 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
             d->remove(KOInstrumentController::kWindowFrameKey);
         EXPECT_EQ(again, saved);
     }
+}
+
+class ListHost : public koru::InstrumentListHost {
+public:
+    explicit ListHost(KOInstrumentControllerDelegate& delegate) : mDelegate(delegate) {}
+    KOInstrumentControllerDelegate* instrumentDelegate() override { return &mDelegate; }
+    void showInstrumentWindow(KOInstrumentController&) override {}
+    void resignCurrentInstrument(KOInstrumentController&) override {}
+    void reloadTables() override {}
+    void reloadOpenInstrumentsTable() override {}
+
+private:
+    KOInstrumentControllerDelegate& mDelegate;
+};
+
+// Added through the registry as the Instruments menu does: "SPL Meter 1", then the first number
+// no open meter uses; a restored meter keeps its saved name.
+TEST_F(SplMeter, MetersAddedThroughTheRegistryAreNamedUniquely) {
+    ListHost host(delegate);
+    koru::InstrumentList list(koru::test::splRegistry(), host);
+    EXPECT_TRUE(koru::test::splRegistry().contains("KOSplController"));
+    KOInstrumentController* first = list.addSPLMeter();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->name(), "SPL Meter 1");
+    EXPECT_EQ(first->typeName(), "KOSplController");
+    EXPECT_TRUE(first->isInDataCollectorThread());
+    QVariantMap saved = first->dictionaryRepresentation();
+    saved.insert(KOInstrumentController::kNameKey, QStringLiteral("SPL Meter 2"));
+    saved.remove(KOInstrumentController::kIdentifierKey);
+    KOInstrumentController* restored = list.restoreInstrumentFromDictionary(saved);
+    ASSERT_NE(restored, nullptr);
+    EXPECT_EQ(restored->name(), "SPL Meter 2");
+    EXPECT_EQ(list.addSPLMeter()->name(), "SPL Meter 3");
 }
 
 TEST_F(SplMeter, ANewMeterStartsSlowAWeightedWithTheAlarmAt80AndHalfAnHourOfLeq) {
