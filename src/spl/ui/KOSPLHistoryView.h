@@ -25,6 +25,9 @@ class KOSPLHistoryView : public KOInstrumentBackgroundView {
     Q_PROPERTY(bool drawSPL READ drawSPL WRITE setDrawSPL)
     Q_PROPERTY(bool drawAVG READ drawAVG WRITE setDrawAVG)
     Q_PROPERTY(bool drawLEQ READ drawLEQ WRITE setDrawLEQ)
+    Q_PROPERTY(QColor splColor READ splColor WRITE setSplColor)
+    Q_PROPERTY(QColor avgColor READ avgColor WRITE setAvgColor)
+    Q_PROPERTY(QColor leqColor READ leqColor WRITE setLeqColor)
 public:
     static constexpr double kMinimumSpeed = double(0.0027777778f);
     static constexpr double kMaximumSpeed = 1.0;

@@ -4,6 +4,7 @@
 #include "app/UiPrompter.h"
 #include "app/ui/KOExporterPanelViewController.h"
 #include "engine/KOAudioDevice.h"
+#include "framework/KOInstrumentControlView.h"
 #include "framework/KOInstrumentWindow.h"
 #include "framework/KOMenuAdditions.h"
 #include "framework/ZOSuppressableAlert.h"
@@ -276,6 +277,29 @@ std::unique_ptr<QMainWindow> KOSplController::buildWindow(const QString& /*nibNa
     setMInputMenu(channel);
     setControlViewController(panel);
     history->setDelegate(this);
+
+    // The history's overlay: zoom, which curves are drawn and their colours, and logging.
+    KOInstrumentControlView* overlay = history->controlView();
+    overlay->setSize(QSizeF(120, 105));
+    QSlider* zoom = overlay->addSliderWithFrame(
+        QRectF(10, 80, 100, 15), this,
+        [this](QWidget* sender) { setLoggingZoom(static_cast<QSlider*>(sender)->value()); },
+        QStringLiteral("Zoom"));
+    zoom->setRange(1, 180);
+    mLoggingViewZoomSlider = zoom;
+    const std::array<std::pair<const char*, const char*>, 3> curves{
+        {{"SPL", "drawSPL"}, {"LEQ", "drawLEQ"}, {"AVG", "drawAVG"}}};
+    const std::array<const char*, 3> colours{"splColor", "leqColor", "avgColor"};
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+        const double y = 55.0 - 18.0 * double(i);
+        overlay->addCheckBoxWithFrame(QRectF(10, y, 60, 15), history, curves[i].second,
+                                      QString::fromLatin1(curves[i].first));
+        overlay->addColorWellWithFrame(QRectF(80, y, 30, 15), history, colours[i]);
+    }
+    QPushButton* logging = overlay->addButtonWithFrame(QRectF(10, 0, 100, 15), this,
+                                                       [this](QWidget*) { toggleLogging(); });
+    logging->setText(QStringLiteral("Start Log"));
+    mToggleLoggingButton = logging;
     return window;
 }
 
@@ -665,6 +689,9 @@ void KOSplController::setLogging(bool logging) {
     if (logging == mIsLogging)
         return;
     mIsLogging = logging;
+    if (mToggleLoggingButton)
+        mToggleLoggingButton->setText(logging ? QStringLiteral("Pause Log")
+                                              : QStringLiteral("Start Log"));
     if (mSPLHistoryView)
         mSPLHistoryView->controllerDidChangeLoggingStatus(logging);
     if (!logging) {
@@ -855,8 +882,13 @@ void KOSplController::setLoggingZoom(double sliderValue) {
 }
 
 void KOSplController::historyViewDidChangeSpeed(float speed) {
-    if (speed > 0.0f)
-        mZoomSliderValue = 1.0 / double(speed);
+    if (!(speed > 0.0f))
+        return;
+    mZoomSliderValue = 1.0 / double(speed);
+    if (mLoggingViewZoomSlider) {
+        const QSignalBlocker quiet(mLoggingViewZoomSlider);
+        mLoggingViewZoomSlider->setValue(int(std::lround(mZoomSliderValue)));
+    }
 }
 
 bool KOSplController::validateMenuItem(qint64 tag) const {

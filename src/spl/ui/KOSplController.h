@@ -203,6 +203,7 @@ public:
     // The zoom slider's value v (1..180) shows 1/v points per record.
     void setLoggingZoom(double sliderValue);
     double loggingZoomSliderValue() const { return mZoomSliderValue; }
+    QSlider* loggingViewZoomSlider() const { return mLoggingViewZoomSlider; }
     void historyViewDidChangeSpeed(float speed) override;
     bool validateMenuItem(qint64 tag) const;
     // Closing the window while logging only hides it.
@@ -271,6 +272,8 @@ private:
     QPointer<QComboBox> mAvgTimeMenu;
     QPointer<QComboBox> mResetLEQTimeMenu;
     QPointer<QPushButton> mToggleLoggingVisibilityButton;
+    QPointer<QSlider> mLoggingViewZoomSlider;
+    QPointer<QPushButton> mToggleLoggingButton;
     QPointer<QComboBox> mReferenceMenu;
     QPointer<QSpinBox> mTypedValueField;
     QPointer<QSlider> mCalibrationSlider;

@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -396,6 +397,16 @@ TEST_F(SplMeter, ANewMeterStartsSlowAWeightedWithTheAlarmAt80AndHalfAnHourOfLeq)
     EXPECT_FALSE(meter->calibrated());
     EXPECT_TRUE(meter->isInDataCollectorThread());
     EXPECT_EQ(meter->instrumentWindow()->maximumSize(), QSize(281, 221));
+
+    // The zoom slider shows 1/speed and sets it.
+    QSlider* zoom = meter->loggingViewZoomSlider();
+    ASSERT_NE(zoom, nullptr);
+    EXPECT_EQ(zoom->minimum(), 1);
+    EXPECT_EQ(zoom->maximum(), 180);
+    zoom->setValue(20);
+    EXPECT_DOUBLE_EQ(meter->historyView()->speed(), 1.0 / 20);
+    meter->historyView()->setSpeed(0.1);
+    EXPECT_EQ(zoom->value(), 10);
 
     const struct {
         double asked;
