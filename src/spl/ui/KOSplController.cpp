@@ -81,10 +81,6 @@ QString key(const char* name) {
     return QString::fromLatin1(name);
 }
 
-double now() {
-    return VEDate::timeIntervalSinceReferenceDate(QDateTime::currentDateTime());
-}
-
 bool isWeighting(std::uint32_t code) {
     return code == kAWeighting || code == kBWeighting || code == kCWeighting;
 }
@@ -577,6 +573,10 @@ void KOSplController::applyCalibrationFlag() {
 }
 
 // --- Speed, weighting, averaging, LEQ ------------------------------------------------------------
+
+double KOSplController::now() const {
+    return mClock ? mClock() : VEDate::timeIntervalSinceReferenceDate(QDateTime::currentDateTime());
+}
 
 std::uint32_t KOSplController::instrumentSpeed() const {
     return mSPLInstrument ? mSPLInstrument->Speed() : 0;

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -125,6 +126,10 @@ public:
     double currentLeqRunTime() const;
     void updateViewLEQRunTime();
     const QTimer& leqResetTimer() const { return mLEQResetTimer; }
+    // Seconds since 2001-01-01 UTC; the system clock unless a test sets one.
+    using Clock = std::function<double()>;
+    void setClock(Clock clock) { mClock = std::move(clock); }
+    double now() const;
 
     // --- Published values (main thread after each spectrum; any thread may read) -----------------
     float currentSPL() const { return mCurrentSPL.load(); }
@@ -262,6 +267,7 @@ private:
     double mZoomSliderValue = 1.0;
     std::atomic<KOGrowlNotificationCenter*> mNotificationCenter{nullptr};
     KOCalibrationStore* mCalibrationStore = nullptr;
+    Clock mClock;
     bool mInChannelChange = false;
 
     QPointer<KOSplView> mSPLView;

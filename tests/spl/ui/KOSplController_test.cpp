@@ -351,6 +351,32 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
     }
 }
 
+// Once a second the read-out shows the time since the last LEQ reset and, with a period, the time
+// to the next one and the predicted LEQ; without a period neither.
+TEST_F(SplMeter, TheReadoutCountsTheLeqPeriod) {
+    auto meter = restore(settings(kA, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    double clock = 1000.0;
+    meter->setClock([&clock] { return clock; });
+    meter->setLeqTimerDuration(1800.0);
+    clock = 1065.4;
+    meter->updateViewLEQRunTime();
+    EXPECT_EQ(meter->splView()->leqRunTimeString(), "1min 05sec");
+    EXPECT_EQ(meter->splView()->nextLEQResetTimeString(), "(28min 55sec)");
+    EXPECT_NEAR(meter->currentLeqRunTime(), 65.4, 1e-9);
+    settle(*meter);
+    EXPECT_TRUE(meter->splView()->leqText().endsWith(
+        QString::asprintf("(%.0f)", double(meter->statisticsSnapshot().prediction))));
+
+    meter->setLeqTimerDuration(-1.0);
+    clock = 1070.0;
+    meter->updateViewLEQRunTime();
+    EXPECT_EQ(meter->splView()->leqRunTimeString(), "4sec");
+    EXPECT_EQ(meter->splView()->nextLEQResetTimeString(), std::nullopt);
+    EXPECT_TRUE(meter->splView()->leqText().endsWith("(-)"));
+    EXPECT_FALSE(meter->leqResetTimer().isActive());
+}
+
 class ListHost : public koru::InstrumentListHost {
 public:
     explicit ListHost(KOInstrumentControllerDelegate& delegate) : mDelegate(delegate) {}
