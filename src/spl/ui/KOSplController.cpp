@@ -39,6 +39,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 using koru::platform::fourCC;
 
@@ -99,12 +101,33 @@ void selectTag(QComboBox* box, qint64 tag) {
     }
 }
 
-// A number from the session, or nothing when it is missing or of another type.
-std::optional<double> numberFor(const QVariantMap& dictionary, const char* name) {
+// A finite number from the session, or nothing when it is missing (silently) or damaged (with a
+// log line naming the meter and the key).
+std::optional<double> numberFor(const QVariantMap& dictionary, const char* name,
+                                const QString& meter) {
     const QVariant value = dictionary.value(key(name));
-    if (!ZODictionary::isNumber(value))
+    if (!value.isValid())
         return std::nullopt;
+    if (!ZODictionary::isNumber(value) || !std::isfinite(value.toDouble())) {
+        koru::log::warn("{}: \"{}\" is not a usable number; its default is used",
+                        meter.toStdString(), name);
+        return std::nullopt;
+    }
     return value.toDouble();
+}
+
+// A four-character code from the session; nothing when it cannot be one.
+std::optional<std::uint32_t> codeFor(const QVariantMap& dictionary, const char* name,
+                                     const QString& meter) {
+    const std::optional<double> value = numberFor(dictionary, name, meter);
+    if (!value)
+        return std::nullopt;
+    if (*value < 0.0 || *value > double(std::numeric_limits<std::uint32_t>::max())) {
+        koru::log::warn("{}: \"{}\" is not a usable number; its default is used",
+                        meter.toStdString(), name);
+        return std::nullopt;
+    }
+    return std::uint32_t(*value);
 }
 
 std::string utf8(const QString& text) {
@@ -313,9 +336,10 @@ void KOSplController::initWithWindowNibName(const QString& nibName, const QVaria
 }
 
 void KOSplController::restoreSettings(const QVariantMap* dictionary) {
+    // The instrument takes the speed's size when this is none it accepts.
     const double rate = currentSampleRate();
-    mSPLInstrument = std::make_unique<KOSplInstrument>(std::uint32_t(std::max(rate, 0.0)), kSlow,
-                                                       kAWeighting, 44100.0);
+    const std::uint32_t initialSize = rate > 0.0 && rate < 1e9 ? std::uint32_t(rate) : 0;
+    mSPLInstrument = std::make_unique<KOSplInstrument>(initialSize, kSlow, kAWeighting, 44100.0);
     resetLEQ();
     setLeqTimerDuration(kDefaultLeqDuration);
 
@@ -325,25 +349,27 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
     qint64 channel = 0;
     if (dictionary) {
         const QVariantMap& d = *dictionary;
-        avg = numberFor(d, kAvgTimeKey).value_or(kRestoredAvgTime);
-        if (!(avg > 0.0) || !std::isfinite(avg)) {
+        const QString meter = name();
+        avg = numberFor(d, kAvgTimeKey, meter).value_or(kRestoredAvgTime);
+        if (!(avg > 0.0)) {
             koru::log::warn("{}: averaging time {} replaced by {} s", utf8(name()), avg,
                             kRestoredAvgTime);
             avg = kRestoredAvgTime;
         }
-        weightingCode = std::uint32_t(numberFor(d, kWeightingKey).value_or(kAWeighting));
+        weightingCode = codeFor(d, kWeightingKey, meter).value_or(kAWeighting);
         if (!isWeighting(weightingCode)) {
             koru::log::warn("{}: unknown weighting {} replaced by A-weighting", utf8(name()),
                             weightingCode);
             weightingCode = kAWeighting;
         }
-        channel = qint64(std::max(0.0, numberFor(d, kInputChannelKey).value_or(0.0)));
-        speed = std::uint32_t(numberFor(d, kSpeedKey).value_or(kSlow));
+        channel = qint64(std::clamp(numberFor(d, kInputChannelKey, meter).value_or(0.0), 0.0,
+                                    double(std::numeric_limits<std::uint32_t>::max())));
+        speed = codeFor(d, kSpeedKey, meter).value_or(kSlow);
         if (speed != kSlow && speed != kFast)
             speed = kFast; // anything but 'slow' measures fast
         const QVariant logVisible = d.value(key(kLogViewVisibleKey));
         setLoggingViewVisible(ZODictionary::isNumber(logVisible) && logVisible.toBool());
-        double calibration = numberFor(d, kCalibKey).value_or(0.0);
+        double calibration = numberFor(d, kCalibKey, meter).value_or(0.0);
         if (calibration != 0.0 && !KOCalibrationDictionary::isAcceptableValue(calibration)) {
             koru::log::warn("{}: a calibration of {} dB is outside {}..{} dB; the meter is "
                             "uncalibrated",
@@ -354,7 +380,7 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
         mCalValue.store(float(calibration));
         emit calibrationValueChanged(float(calibration));
         setCalibrationSliderLevel(float(calibration));
-        setLeqTimerDuration(numberFor(d, kLeqDurationKey).value_or(kDefaultLeqDuration));
+        setLeqTimerDuration(numberFor(d, kLeqDurationKey, meter).value_or(kDefaultLeqDuration));
         const QVariant device = d.value(key(kCalibratedDeviceKey));
         if (device.typeId() == QMetaType::QString)
             mCalibratedDeviceName = device.toString();
@@ -379,8 +405,7 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
         const QVariantMap& d = *dictionary;
         const QVariant alert = d.value(key(kShouldAlertKey));
         setShouldAlert(ZODictionary::isNumber(alert) && alert.toBool());
-        const double level = numberFor(d, kAlertLevelKey).value_or(0.0);
-        setSplAlertLevel(std::isfinite(level) ? float(level) : 0.0f);
+        setSplAlertLevel(float(numberFor(d, kAlertLevelKey, name()).value_or(0.0)));
         if (mSPLHistoryView) {
             const QVariant settings = d.value(key(kHistoryViewSettingsKey));
             if (settings.typeId() == QMetaType::QVariantMap)
@@ -528,7 +553,11 @@ void KOSplController::setInputChannel(qint64 channel) {
     if (!mSPLInstrument || mInChannelChange)
         return;
     mInChannelChange = true;
-    mSPLInstrument->SetChannel(std::uint32_t(std::max<qint64>(channel, 0)));
+    const auto wanted = std::uint32_t(std::clamp<qint64>(channel, 0, 0xFFFFFFFF));
+    mSPLInstrument->SetChannel(wanted);
+    if (mSPLInstrument->Channel() != wanted)
+        koru::log::warn("{}: there is no input channel {}; channel {} is measured", utf8(name()),
+                        wanted, mSPLInstrument->Channel());
     {
         const std::lock_guard lock(dataCollectionLock());
         mSPLData.ResetLEQ();

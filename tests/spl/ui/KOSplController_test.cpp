@@ -218,8 +218,8 @@ TEST_F(SplMeter, RestoredCalibrationsOutOfRangeOrOfAnotherDeviceTakeTheDefault) 
     } cases[] = {
         {"too large", 1e9, "SPL Sines", QVariant(), 0.0f, false, "outside"},
         {"negative", -5.0, "SPL Sines", QVariant(), 0.0f, false, "outside"},
-        {"not a number", std::nan(""), "SPL Sines", QVariant(), 0.0f, false, "outside"},
-        {"text", QStringLiteral("94"), "SPL Sines", QVariant(), 0.0f, false, nullptr},
+        {"not a number", std::nan(""), "SPL Sines", QVariant(), 0.0f, false, "not a usable"},
+        {"text", QStringLiteral("94"), "SPL Sines", QVariant(), 0.0f, false, "not a usable"},
         {"another device", 94.0, "Other Device", "other-uid", 94.0f, false,
          "not for the current device"},
         {"no device", 94.0, QVariant(), QVariant(), 94.0f, false, "not for the current device"},
@@ -249,6 +249,54 @@ TEST_F(SplMeter, RestoredCalibrationsOutOfRangeOrOfAnotherDeviceTakeTheDefault) 
             settle(*meter);
             EXPECT_NEAR(shown(*meter), 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kA),
                         kTolerance);
+        }
+    }
+}
+
+// Damaged settings from a session take their defaults, each with a log line; a channel the
+// device does not have is clamped to its last one.
+TEST_F(SplMeter, DamagedSettingsTakeTheirDefaults) {
+    const struct {
+        const char* what;
+        const char* key;
+        QVariant value;
+        std::uint32_t weighting;
+        std::uint32_t speed;
+        qint64 channel;
+        double avgTime;
+        const char* logged;
+    } cases[] = {
+        {"unknown weighting", KOSplController::kWeightingKey, qint64(fourCC("d_wt")), kA, kSlow, 0,
+         0.5, "unknown weighting"},
+        {"negative weighting", KOSplController::kWeightingKey, -1, kA, kSlow, 0, 0.5,
+         "not a usable number"},
+        {"text weighting", KOSplController::kWeightingKey, QStringLiteral("c_wt"), kA, kSlow, 0,
+         0.5, "not a usable number"},
+        {"other speed", KOSplController::kSpeedKey, qint64(fourCC("expo")), kA, kFast, 0, 0.5,
+         nullptr},
+        {"huge speed", KOSplController::kSpeedKey, 1e30, kA, kSlow, 0, 0.5, "not a usable number"},
+        {"channel beyond the device", KOSplController::kInputChannelKey, 40, kA, kSlow, 3, 0.5,
+         "there is no input channel 40"},
+        {"negative channel", KOSplController::kInputChannelKey, -3, kA, kSlow, 0, 0.5, nullptr},
+        {"averaging NaN", KOSplController::kAvgTimeKey, std::nan(""), kA, kSlow, 0, 0.5,
+         "not a usable number"},
+        {"averaging 0", KOSplController::kAvgTimeKey, 0.0, kA, kSlow, 0, 0.5, "averaging time"},
+        {"averaging missing", KOSplController::kAvgTimeKey, QVariant(), kA, kSlow, 0, 0.5, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QVariantMap dictionary{{KOInstrumentController::kTypeKey, "KOSplController"}};
+        if (c.value.isValid())
+            dictionary.insert(c.key, c.value);
+        LogCapture log;
+        auto meter = restore(dictionary);
+        ASSERT_NE(meter, nullptr);
+        EXPECT_EQ(meter->weighting(), c.weighting);
+        EXPECT_EQ(meter->instrumentSpeed(), c.speed);
+        EXPECT_EQ(meter->inputChannel(), c.channel);
+        EXPECT_EQ(meter->avgTime(), c.avgTime);
+        if (c.logged) {
+            EXPECT_GE(log.count(c.logged), 1);
         }
     }
 }
