@@ -787,6 +787,11 @@ bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
         hideInstrument();
         return true;
     }
+    if (watched == instrumentWindow() && event->type() == QEvent::Close) {
+        // The window goes: so do the periodic LEQ reset and the once-a-second log tick.
+        mLEQResetTimer.stop();
+        mSPLLoggingTimer.stop();
+    }
     return KOInstrumentController::eventFilter(watched, event);
 }
 

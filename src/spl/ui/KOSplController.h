@@ -126,6 +126,7 @@ public:
     double currentLeqRunTime() const;
     void updateViewLEQRunTime();
     const QTimer& leqResetTimer() const { return mLEQResetTimer; }
+    const QTimer& loggingTimer() const { return mSPLLoggingTimer; }
     // Seconds since 2001-01-01 UTC; the system clock unless a test sets one.
     using Clock = std::function<double()>;
     void setClock(Clock clock) { mClock = std::move(clock); }

@@ -15,7 +15,10 @@
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -422,6 +425,93 @@ TEST_F(SplMeter, TheReadoutCountsTheLeqPeriod) {
     EXPECT_EQ(meter->splView()->leqRunTimeString(), "4sec");
     EXPECT_EQ(meter->splView()->nextLEQResetTimeString(), std::nullopt);
     EXPECT_TRUE(meter->splView()->leqText().endsWith("(-)"));
+    EXPECT_FALSE(meter->leqResetTimer().isActive());
+}
+
+QAction* itemWithTag(const QMenu& menu, qint64 tag) {
+    for (QAction* item : menu.actions())
+        if (item->data().toLongLong() == tag)
+            return item;
+    return nullptr;
+}
+
+QStringList checkedTitles(const QMenu& menu) {
+    QStringList titles;
+    for (QAction* item : menu.actions())
+        if (item->isChecked())
+            titles << item->text();
+    return titles;
+}
+
+// The instrument menu says what the next choice does and checks what is in force; export is
+// offered only with a minute of log.
+TEST_F(SplMeter, TheMenuFollowsTheMetersState) {
+    auto meter = restore(settings(kB, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    QMenu* menu = meter->instrumentMenu();
+    ASSERT_NE(menu, nullptr);
+    const auto update = [&] { meter->updateInstrumentMenu(menu); };
+    meter->setAvgTime(120.0);
+    meter->setLeqTimerDuration(5000.0);
+    update();
+    EXPECT_EQ(itemWithTag(*menu, KOSplController::kLoggingTag)->text(), "Start Logging");
+    EXPECT_EQ(itemWithTag(*menu, KOSplController::kLogAreaTag)->text(), "Show Log Area");
+    EXPECT_FALSE(itemWithTag(*menu, fourCC("expo"))->isEnabled());
+    EXPECT_TRUE(itemWithTag(*menu, kFast)->isChecked());
+    EXPECT_FALSE(itemWithTag(*menu, kSlow)->isChecked());
+    const auto submenu = [&](qint64 tag) { return itemWithTag(*menu, tag)->menu(); };
+    EXPECT_EQ(checkedTitles(*submenu(KOSplController::kWeightingSubmenuTag)),
+              QStringList{"B-Weighted"});
+    EXPECT_EQ(checkedTitles(*submenu(KOSplController::kAverageSubmenuTag)), QStringList{"2 min"});
+    EXPECT_EQ(checkedTitles(*submenu(KOSplController::kLeqSubmenuTag)), QStringList{"30 min"});
+    EXPECT_EQ(submenu(KOSplController::kAverageSubmenuTag)->actions().size(), 11);
+    EXPECT_EQ(submenu(KOSplController::kLeqSubmenuTag)->actions().size(), 8);
+
+    // Choosing from the menus acts on the meter.
+    itemWithTag(*submenu(KOSplController::kLeqSubmenuTag), -1)->trigger();
+    itemWithTag(*submenu(KOSplController::kWeightingSubmenuTag), kC)->trigger();
+    itemWithTag(*menu, kSlow)->trigger();
+    itemWithTag(*menu, KOSplController::kLoggingTag)->trigger();
+    itemWithTag(*menu, KOSplController::kLogAreaTag)->trigger();
+    update();
+    EXPECT_EQ(meter->leqTimerDuration(), -1.0);
+    EXPECT_EQ(checkedTitles(*submenu(KOSplController::kLeqSubmenuTag)), QStringList{"inf"});
+    EXPECT_EQ(meter->weighting(), kC);
+    EXPECT_EQ(meter->instrumentSpeed(), kSlow);
+    EXPECT_TRUE(meter->logging());
+    EXPECT_EQ(itemWithTag(*menu, KOSplController::kLoggingTag)->text(), "Stop Logging");
+    EXPECT_EQ(itemWithTag(*menu, KOSplController::kLogAreaTag)->text(), "Hide Log Area");
+    meter->setLogging(false);
+}
+
+// The log area widens the window within 461..761 points and narrowing gives exactly 281; the
+// width shown last comes back, or 150 points when less than 80 were shown.
+TEST_F(SplMeter, TheLogAreaRemembersItsWidth) {
+    auto meter = restore(settings(kA, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    QMainWindow* window = meter->instrumentWindow();
+    window->show();
+    ASSERT_EQ(window->width(), 281);
+    meter->setLoggingViewVisible(true);
+    EXPECT_TRUE(meter->loggingViewVisible());
+    EXPECT_EQ(window->minimumSize(), QSize(461, 221));
+    EXPECT_EQ(window->maximumSize(), QSize(761, 221));
+    EXPECT_EQ(window->width(), 461); // 281 + 150, within the limits
+    window->resize(700, 221);
+    QCoreApplication::processEvents();
+    meter->setLoggingViewVisible(false);
+    EXPECT_EQ(window->width(), 281);
+    EXPECT_EQ(window->maximumSize(), QSize(281, 221));
+    meter->setLoggingViewVisible(true);
+    EXPECT_EQ(window->width(), 700);
+    EXPECT_TRUE(
+        meter->dictionaryRepresentation().value(KOSplController::kLogViewVisibleKey).toBool());
+
+    // Closing ends both timers.
+    meter->setLoggingViewVisible(false);
+    EXPECT_TRUE(meter->loggingTimer().isActive());
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(meter->loggingTimer().isActive());
     EXPECT_FALSE(meter->leqResetTimer().isActive());
 }
 
