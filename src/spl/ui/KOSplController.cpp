@@ -406,6 +406,15 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
         const QVariant alert = d.value(key(kShouldAlertKey));
         setShouldAlert(ZODictionary::isNumber(alert) && alert.toBool());
         setSplAlertLevel(float(numberFor(d, kAlertLevelKey, name()).value_or(0.0)));
+        // Big displays are not built here yet: their saved entries are kept and saved again as
+        // they were, so a session passing through this version loses none of them.
+        const QVariant bigWindows = d.value(key(kBigWindowControllersKey));
+        if (bigWindows.typeId() == QMetaType::QVariantList) {
+            mBigWindowDictionaries = bigWindows.toList();
+            if (!mBigWindowDictionaries.isEmpty())
+                koru::log::info("{}: {} big SPL windows are kept in the session but not shown",
+                                utf8(name()), mBigWindowDictionaries.size());
+        }
         if (mSPLHistoryView) {
             const QVariant settings = d.value(key(kHistoryViewSettingsKey));
             if (settings.typeId() == QMetaType::QVariantMap)
@@ -483,7 +492,7 @@ QVariantMap KOSplController::dictionaryRepresentation() const {
         d.insert(key(kCalibratedDeviceUUIDKey), mCalibratedDeviceUID);
     if (mSPLHistoryView)
         d.insert(key(kHistoryViewSettingsKey), mSPLHistoryView->settingsDictionary());
-    d.insert(key(kBigWindowControllersKey), QVariantList());
+    d.insert(key(kBigWindowControllersKey), mBigWindowDictionaries);
     return d;
 }
 

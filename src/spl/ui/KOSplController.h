@@ -263,6 +263,7 @@ private:
     bool mIsLogging = false;
     std::shared_ptr<KOSPLLog> mSPLLog;
     std::vector<std::shared_ptr<KOSPLLog>> mFinishedLogs;
+    QVariantList mBigWindowDictionaries;
     bool mLogViewVisible = false;
     double mOldLogViewWidth = 0.0;
     double mZoomSliderValue = 1.0;

@@ -5,6 +5,7 @@
 #include "app/KOGrowlNotificationCenter.h"
 #include "app/LogCapture.h"
 #include "app/ScriptedUiPrompter.h"
+#include "framework/ZOSuppressableAlert.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/fourcc/FourCC.h"
@@ -377,7 +378,10 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         meter->historyView()->setDrawAVG(true);
         meter->historyView()->setSpeed(0.25);
         meter->historyView()->setLeqColor(QColor::fromRgbF(0.25f, 0.5f, 0.75f, 1.0f));
-        const QVariantMap saved = meter->dictionaryRepresentation();
+        QVariantMap saved = meter->dictionaryRepresentation();
+        // Entries of big displays pass through unchanged.
+        saved.insert(KOSplController::kBigWindowControllersKey,
+                     QVariantList{QVariantMap{{"BigWindow.Frame", "1 2 3 4"}}});
 
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("meter.kosession"));
@@ -396,7 +400,7 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         EXPECT_TRUE(restored->historyView()->drawAVG());
         EXPECT_DOUBLE_EQ(restored->historyView()->speed(), 0.25);
         // The window's place is the window system's to decide offscreen.
-        for (QVariantMap* d : {&again, const_cast<QVariantMap*>(&saved)})
+        for (QVariantMap* d : {&again, &saved})
             d->remove(KOInstrumentController::kWindowFrameKey);
         EXPECT_EQ(again, saved);
     }
@@ -550,6 +554,18 @@ TEST_F(SplMeter, MetersAddedThroughTheRegistryAreNamedUniquely) {
 
 TEST_F(SplMeter, ANewMeterStartsSlowAWeightedWithTheAlarmAt80AndHalfAnHourOfLeq) {
     auto meter = make();
+    // The warning comes as a sheet on the meter's window, unless the user suppressed it.
+    auto* warning = meter->instrumentWindow()->findChild<ZOSuppressableAlert*>();
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(warning->text(), "This SPL Meter does not meet standards");
+    EXPECT_EQ(warning->informativeText(),
+              "This Soundpressure Level Meter may not meet the legal requirements of your local "
+              "authorities.");
+    EXPECT_EQ(warning->suppressionIdentifier(), "SPLMETER_Legal");
+    EXPECT_EQ(restore(settings(kA, kSlow, 0, 94.0))
+                  ->instrumentWindow()
+                  ->findChild<ZOSuppressableAlert*>(),
+              nullptr);
     EXPECT_EQ(meter->instrumentSpeed(), kSlow);
     EXPECT_EQ(meter->weighting(), kA);
     EXPECT_EQ(meter->avgTime(), 5.0);
