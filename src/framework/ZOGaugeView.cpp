@@ -2,6 +2,7 @@
 
 #include "KOColorAdditions.h"
 #include "YUpGeometry.h"
+#include "platform/desktop/MainThread.h"
 #include "utility/ZODictionary.h"
 
 #include <QFontMetricsF>
@@ -49,8 +50,10 @@ ZOGaugeView::ZOGaugeView(QWidget* parent)
 }
 
 void ZOGaugeView::setFloatLevel(float level) {
-    QMetaObject::invokeMethod(
-        this, [this, level] { startAnimationOnMainThread(double(level)); }, Qt::QueuedConnection);
+    // Through our own hand-off, so what the posting thread wrote is published to the main thread
+    // in a way the thread checker can see (Qt's queue locks inside an uninstrumented library).
+    koru::platform::postToMainThread(this,
+                                     [this, level] { startAnimationOnMainThread(double(level)); });
 }
 
 void ZOGaugeView::startAnimationOnMainThread(double level) {

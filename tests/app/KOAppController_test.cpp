@@ -16,6 +16,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
+#include "spl/KOCalibrationStore.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -90,6 +92,7 @@ protected:
         services.audioDevice = device.get();
         services.registry = &registry;
         services.backgroundQueue = &queue;
+        services.calibrations = &calibrations;
         services.bus = QDBusConnection(QStringLiteral("no bus"));
         services.quit = [this] { ++quits; };
         app = std::make_unique<KOAppController>(std::move(services));
@@ -154,6 +157,8 @@ protected:
         std::make_unique<KOAudioDevice>(KOAudioDevice::Services{});
     koru::InstrumentRegistry registry;
     koru::platform::SerialQueue queue{"test background"};
+    QTemporaryDir calibrationFolder;
+    KOCalibrationStore calibrations{calibrationFolder.path()};
     std::unique_ptr<KOAppController> app;
     int quits = 0;
 };
@@ -350,6 +355,28 @@ TEST_F(AppControllerTest, AutosaveWritesOnlyWithSomethingToSaveAndAQuitNeverLeav
     quit();
     releaser.join();
     EXPECT_EQ(sessionFile().value(Session::kSessionIDKey).toString(), rememberedSessionID());
+}
+
+// The calibration store is written at every autosave, even with nothing else to save, and at
+// quit; what was written reads back.
+TEST_F(AppControllerTest, AutosaveAndQuitSaveTheCalibrationStore) {
+    start();
+    calibrations.addCalibration(94.5f, QStringLiteral("Device"), QStringLiteral("uid"),
+                                QStringLiteral("notes"));
+    for (const char* when : {"autosave", "quit"}) {
+        SCOPED_TRACE(when);
+        ASSERT_TRUE(QFile::remove(calibrations.path()));
+        if (QByteArray(when) == "autosave") {
+            app->autosave();
+            queue.waitUntilIdle();
+        } else {
+            quit();
+        }
+        ASSERT_TRUE(QFile::exists(calibrations.path()));
+        KOCalibrationStore reread(calibrationFolder.path());
+        ASSERT_EQ(reread.countOfCalibrations(), 1);
+        EXPECT_EQ(reread.objectInCalibrationsAtIndex(0)->calibrationValue(), 94.5f);
+    }
 }
 
 TEST_F(AppControllerTest, QuitIsRefusedWhileRecordingAndNothingIsSaved) {

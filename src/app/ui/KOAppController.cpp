@@ -27,6 +27,7 @@
 #include "platform/log/Log.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/paths/Paths.h"
+#include "spl/KOCalibrationStore.h"
 #include "utility/BundleInfo.h"
 #include "utility/KODistanceFormatter.h"
 #include "utility/VEAppStatisticsHelper.h"
@@ -88,6 +89,7 @@ KOAppController::Services KOAppController::programServices() {
     services.backgroundQueue = KOBackgroundQueue();
     services.notifications = &KOGrowlNotificationCenter::sharedGrowlCenter();
     services.switcher = &KOInstrumentSwitcher::sharedInstrumentSwitcher();
+    services.calibrations = &KOCalibrationStore::sharedStore();
     return services;
 }
 
@@ -382,6 +384,9 @@ QString KOAppController::automaticSessionPath() const {
 
 void KOAppController::autosave() {
     keepSystemAlive();
+    // The store locks itself; its own failures are logged where they happen.
+    if (KOCalibrationStore* calibrations = m.calibrations)
+        m.backgroundQueue->async([calibrations] { calibrations->saveCalibrationRepo(); });
     if (mInstrumentList.instruments().empty() && mInstrumentList.recentInstruments().isEmpty())
         return;
     koru::AutomaticSession snapshot;
@@ -461,6 +466,8 @@ void KOAppController::applicationWillTerminate() {
     } catch (const std::exception& error) {
         koru::log::error("the session could not be saved at quit: {}", error.what());
     }
+    if (m.calibrations)
+        m.calibrations->saveCalibrationRepo();
     koru::log::info("successfully saved the current session to {}\nSee you soon, KORU.",
                     utf8(path));
     koru::log::logger().flush();

@@ -24,6 +24,7 @@
 class KOAudioDevice;
 class KOAudioSettingsWindow;
 class KOMainToolbar;
+class KOCalibrationStore;
 class KOGrowlNotificationCenter;
 class KOColourPanelCloser;
 class KOFullScreenMode;
@@ -85,6 +86,7 @@ public:
         koru::platform::SerialQueue* backgroundQueue = nullptr;
         KOGrowlNotificationCenter* notifications = nullptr; // none: not wired
         KOInstrumentSwitcher* switcher = nullptr;           // none: not wired
+        KOCalibrationStore* calibrations = nullptr;         // none: not saved
         QDBusConnection bus = QDBusConnection::sessionBus();
         // Ends the event loop once the quit sequence has run; empty: QCoreApplication::quit.
         std::function<void()> quit;
