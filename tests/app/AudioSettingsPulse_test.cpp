@@ -3,6 +3,7 @@
 #include "platform/audio/AudioBackend.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/audio/VirtualSignal.h"
+#include "support/PrivatePulseServer.h"
 #include "support/TestSupport.h"
 #include "zotools/ui/ZOAudioInputDevicePopUpButton.h"
 
@@ -31,28 +32,10 @@ constexpr std::uint32_t kFFTSize = 8192;
 class AudioSettingsOnPulse : public ::testing::Test {
 protected:
     void SetUp() override {
-        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (pulseaudio.isEmpty())
+        if (!koru::test::PrivatePulseServer::installed())
             GTEST_SKIP() << "pulseaudio is not installed: the pulse back-end is not tested";
-        ASSERT_TRUE(mRuntime.isValid());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), mRuntime.path());
-        environment.insert(QStringLiteral("HOME"), mRuntime.path());
-        environment.remove(QStringLiteral("PULSE_SERVER"));
-        mServer.setProcessEnvironment(environment);
-        mServer.setProcessChannelMode(QProcess::MergedChannels);
-        mServer.start(pulseaudio, {"-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
-                                   "module-native-protocol-unix", "-L", "module-null-sink", "-L",
-                                   "module-sine-source rate=48000 frequency=1000"});
-        ASSERT_TRUE(mServer.waitForStarted(5000)) << "pulseaudio did not start";
-        qputenv("PULSE_SERVER", ("unix:" + mRuntime.path() + "/pulse/native").toUtf8());
-        ASSERT_TRUE(koru::test::spinUntil(
-            [&] {
-                return koru::platform::pulseServerAnswers() || mServer.state() != QProcess::Running;
-            },
-            10000));
-        ASSERT_EQ(mServer.state(), QProcess::Running)
-            << "pulseaudio ended: " << mServer.readAll().toStdString();
+        const QString failure = mServer.start();
+        ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
 
         // The mixer's stand-in.
         mPath = qgetenv("PATH");
@@ -71,34 +54,17 @@ protected:
     void TearDown() override {
         if (!mPath.isNull())
             qputenv("PATH", mPath);
-        if (mServer.state() != QProcess::NotRunning) {
-            mServer.kill();
-            mServer.waitForFinished(5000);
-        }
+        mServer.kill();
     }
 
     QString mixerMark() const { return QDir(mPrograms.path()).filePath("mixer.started"); }
 
-    // The sine source, once the device list has it.
     static std::uint32_t sineSource() {
-        DeviceRegistry& registry = DeviceRegistry::shared();
-        std::uint32_t found = 0;
-        koru::test::spinUntil(
-            [&] {
-                registry.refresh();
-                for (const auto& info : registry.devices())
-                    if (!info.isVirtual() && info.hasInputs() && info.uid.startsWith("pulse:") &&
-                        info.name.contains(QStringLiteral("Sine"), Qt::CaseInsensitive))
-                        found = info.id;
-                return found != 0;
-            },
-            10000);
-        return found;
+        return koru::test::PrivatePulseServer::sineSource(DeviceRegistry::shared());
     }
 
-    QTemporaryDir mRuntime;
     QTemporaryDir mPrograms;
-    QProcess mServer;
+    koru::test::PrivatePulseServer mServer;
     QByteArray mPath;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/audio/StreamPaceWatch.h"
 
+#include "support/PrivatePulseServer.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -26,68 +27,18 @@ namespace {
 class PulseServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (pulseaudio.isEmpty())
+        if (!koru::test::PrivatePulseServer::installed())
             GTEST_SKIP() << "pulseaudio is not installed: the PulseAudio back-end is not tested";
-        ASSERT_TRUE(m_runtime.isValid());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
-        environment.insert(QStringLiteral("HOME"), m_runtime.path());
-        environment.remove(QStringLiteral("PULSE_SERVER"));
-        m_server.setProcessEnvironment(environment);
-        m_server.setProcessChannelMode(QProcess::MergedChannels);
-        // RtAudio's listing reads the default sink's name unchecked: the server gets a sink.
-        m_server.start(pulseaudio, {"-n", "--daemonize=no", "--exit-idle-time=-1", "-L",
-                                    "module-native-protocol-unix", "-L", "module-null-sink", "-L",
-                                    "module-sine-source rate=48000 frequency=1000"});
-        ASSERT_TRUE(m_server.waitForStarted(5000)) << "pulseaudio did not start";
-        m_previousServer = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", ("unix:" + m_runtime.path() + "/pulse/native").toUtf8());
-        ASSERT_TRUE(koru::test::spinUntil(
-            [&] {
-                return koru::platform::pulseServerAnswers() ||
-                       m_server.state() != QProcess::Running;
-            },
-            10000));
-        ASSERT_EQ(m_server.state(), QProcess::Running)
-            << "pulseaudio ended: " << m_server.readAll().toStdString();
+        const QString failure = m_server.start();
+        ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
     }
 
-    void TearDown() override {
-        killServer();
-        if (m_previousServer.isNull())
-            qunsetenv("PULSE_SERVER");
-        else
-            qputenv("PULSE_SERVER", m_previousServer);
-    }
-
-    void killServer() {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        m_server.kill(); // no goodbye to its clients, as a crash would be
-        m_server.waitForFinished(5000);
-    }
-
-    // The sine source, once the registry lists it.
+    void killServer() { m_server.kill(); }
     static std::uint32_t waitForSource(DeviceRegistry& registry) {
-        std::uint32_t found = 0;
-        koru::test::spinUntil(
-            [&] {
-                registry.refresh();
-                for (const auto& info : registry.devices()) {
-                    if (!info.isVirtual() && info.hasInputs() && info.uid.startsWith("pulse:") &&
-                        info.name.contains(QStringLiteral("Sine"), Qt::CaseInsensitive))
-                        found = info.id;
-                }
-                return found != 0;
-            },
-            10000);
-        return found;
+        return koru::test::PrivatePulseServer::sineSource(registry);
     }
 
-    QTemporaryDir m_runtime;
-    QProcess m_server;
-    QByteArray m_previousServer;
+    koru::test::PrivatePulseServer m_server;
 };
 
 struct BlockCounter {
