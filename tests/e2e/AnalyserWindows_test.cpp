@@ -14,12 +14,6 @@ using namespace koru::test;
 using koru::platform::PlistFormat;
 using koru::platform::PropertyList;
 
-QVariantMap instrument(const char* kind, const char* name) {
-    return {{"KOType", kind},
-            {"InstrumentController.Name", name},
-            {"InstrumentController.WindowVisible", 1}};
-}
-
 // The real program on a display of its own, handed a session file that names both analyser
 // kinds: both windows open, and the session KORU saves when it quits holds both with their
 // measurements.
@@ -31,13 +25,12 @@ TEST(AnalyserWindows, ASessionNamingBothKindsOpensBothWindowsAndSavesThem) {
     ASSERT_TRUE(windows.ready());
     TestAccount account;
     ASSERT_TRUE(account.valid());
-    const QString defaults = account.folder("config") + "/KORU/defaults.plist";
-    ASSERT_TRUE(PropertyList::write(defaults, QVariantMap{{"sla_accept", true}}, PlistFormat::Xml));
+    ASSERT_TRUE(account.acceptLicence());
     const QString session = account.folder("home") + "/analysers.kosession";
     const QVariantMap file{
         {"KORU.ActiveInstruments",
-         QVariantList{instrument("KOFFTController", "Spectrum Analyzer"),
-                      instrument("KOSpectralHistoryController", "Spectral History")}}};
+         QVariantList{sessionInstrument("KOFFTController", "Spectrum Analyzer"),
+                      sessionInstrument("KOSpectralHistoryController", "Spectral History")}}};
     ASSERT_TRUE(PropertyList::write(session, file, PlistFormat::Xml));
 
     QProcess koru;
@@ -59,12 +52,8 @@ TEST(AnalyserWindows, ASessionNamingBothKindsOpensBothWindowsAndSavesThem) {
                                   << koru.readAll().toStdString();
 
     // Start-up is over (and SIGTERM handled) once the run has stored its identity.
-    const QDeadlineTimer startUp(kStartTimeoutMs);
-    while (PropertyList::read(defaults).value.toMap().value("LastSessionID").toString().isEmpty()) {
-        ASSERT_FALSE(startUp.hasExpired()) << "start-up never finished";
-        ASSERT_EQ(koru.state(), QProcess::Running) << koru.readAll().toStdString();
-        QThread::msleep(20);
-    }
+    const QString started = account.waitForStartUp(koru);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
     koru.terminate();
     ASSERT_TRUE(koru.waitForFinished(kStartTimeoutMs)) << "KORU did not quit";
     const std::string output = koru.readAll().toStdString();

@@ -1,11 +1,13 @@
 #include "DesktopSession.h"
 
+#include "platform/plist/PropertyList.h"
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +178,37 @@ QProcessEnvironment TestAccount::environment(const QString& display) const {
     environment.insert("XDG_CACHE_HOME", folder("cache"));
     environment.insert("XDG_RUNTIME_DIR", folder("runtime"));
     return environment;
+}
+
+bool TestAccount::acceptLicence() const {
+    return platform::PropertyList::write(defaultsFile(), QVariantMap{{"sla_accept", true}},
+                                         platform::PlistFormat::Xml);
+}
+
+QString TestAccount::waitForStartUp(QProcess& program) const {
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (platform::PropertyList::read(defaultsFile())
+               .value.toMap()
+               .value("LastSessionID")
+               .toString()
+               .isEmpty()) {
+        if (program.state() != QProcess::Running)
+            return QStringLiteral("the program ended: ") + QString::fromUtf8(program.readAll());
+        if (deadline.hasExpired())
+            return QStringLiteral("start-up never finished");
+        QThread::msleep(20);
+    }
+    return {};
+}
+
+QVariantMap sessionInstrument(const char* kind, const char* name, bool visible,
+                              const char* identifier) {
+    QVariantMap entry{{"KOType", kind},
+                      {"InstrumentController.Name", name},
+                      {"InstrumentController.WindowVisible", visible ? 1 : 0}};
+    if (identifier != nullptr)
+        entry.insert("InstrumentController.Identifier", identifier);
+    return entry;
 }
 
 QStringList filesBelow(const QString& folder) {

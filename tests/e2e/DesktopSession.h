@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantMap>
 
 #include <xcb/xcb.h>
 
@@ -71,11 +72,21 @@ public:
     bool valid() const { return m_root.isValid(); }
     QString folder(const char* sub) const { return QDir(m_root.path()).filePath(sub); }
     QProcessEnvironment environment(const QString& display) const;
+    QString defaultsFile() const { return folder("config") + "/KORU/defaults.plist"; }
+    // Writes the user defaults of someone who has agreed to the licence; false when it cannot.
+    bool acceptLicence() const;
+    // Empty once a run of the program has finished starting up in this account (it stores its
+    // identity then, and handles SIGTERM from then on); otherwise why it did not.
+    QString waitForStartUp(QProcess& program) const;
 
 private:
     QTemporaryDir m_root;
 };
 
 QStringList filesBelow(const QString& folder);
+
+// An instrument as a session file lists it.
+QVariantMap sessionInstrument(const char* kind, const char* name, bool visible = true,
+                              const char* identifier = nullptr);
 
 } // namespace koru::test

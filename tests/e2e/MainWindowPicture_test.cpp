@@ -64,20 +64,13 @@ TEST(MainWindowPicture, ShowsTheToolbarAndTheTwoTablesWithTheOpenInstruments) {
     ASSERT_TRUE(windows.ready());
     TestAccount account;
     ASSERT_TRUE(account.valid());
-    const QString defaults = account.folder("config") + "/KORU/defaults.plist";
-    ASSERT_TRUE(PropertyList::write(defaults, QVariantMap{{"sla_accept", true}}, PlistFormat::Xml));
-    const auto analyser = [](const char* identifier, const char* name) {
-        return QVariantMap{{"KOType", "KOFFTController"},
-                           {"InstrumentController.Identifier", identifier},
-                           {"InstrumentController.Name", name},
-                           {"InstrumentController.WindowVisible", 0}};
-    };
+    ASSERT_TRUE(account.acceptLicence());
     const QString session = account.folder("home") + "/two.kosession";
     ASSERT_TRUE(PropertyList::write(
         session,
         QVariantMap{{"KORU.ActiveInstruments",
-                     QVariantList{analyser("8C1E4A52-0000-4000-8000-0000000000A1", "Left"),
-                                  analyser("8C1E4A52-0000-4000-8000-0000000000A2", "Right")}},
+                     QVariantList{sessionInstrument("KOFFTController", "Left", false),
+                                  sessionInstrument("KOFFTController", "Right", false)}},
                     {"KORU.MainWindow.Visible", true}},
         PlistFormat::Xml));
 

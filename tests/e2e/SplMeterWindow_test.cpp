@@ -14,12 +14,6 @@ using namespace koru::test;
 using koru::platform::PlistFormat;
 using koru::platform::PropertyList;
 
-QVariantMap instrument(const char* kind, const char* name) {
-    return {{"KOType", kind},
-            {"InstrumentController.Name", name},
-            {"InstrumentController.WindowVisible", 1}};
-}
-
 // The real program handed a session with an SPL meter: the meter's window opens under its
 // saved name, and at quit KORU writes the session (the meter with its calibration) and the
 // calibration store.
@@ -31,10 +25,9 @@ TEST(SplMeterWindow, ASessionWithAMeterOpensItAndQuitSavesItAndTheCalibrationSto
     ASSERT_TRUE(windows.ready());
     TestAccount account;
     ASSERT_TRUE(account.valid());
-    const QString defaults = account.folder("config") + "/KORU/defaults.plist";
-    ASSERT_TRUE(PropertyList::write(defaults, QVariantMap{{"sla_accept", true}}, PlistFormat::Xml));
+    ASSERT_TRUE(account.acceptLicence());
     const QString session = account.folder("home") + "/meter.kosession";
-    QVariantMap meter = instrument("KOSplController", "SPL Meter 1");
+    QVariantMap meter = sessionInstrument("KOSplController", "SPL Meter 1");
     meter.insert("SPL.Calib", 94.5);
     meter.insert("SPL.Weighting", qint64(0x635f7774)); // 'c_wt'
     const QVariantMap file{{"KORU.ActiveInstruments", QVariantList{meter}}};
@@ -56,12 +49,9 @@ TEST(SplMeterWindow, ASessionWithAMeterOpensItAndQuitSavesItAndTheCalibrationSto
     }
     EXPECT_TRUE(shown) << "KORU said:\n" << koru.readAll().toStdString();
 
-    const QDeadlineTimer startUp(kStartTimeoutMs);
-    while (PropertyList::read(defaults).value.toMap().value("LastSessionID").toString().isEmpty()) {
-        ASSERT_FALSE(startUp.hasExpired()) << "start-up never finished";
-        ASSERT_EQ(koru.state(), QProcess::Running) << koru.readAll().toStdString();
-        QThread::msleep(20);
-    }
+    // Start-up is over (and SIGTERM handled) once the run has stored its identity.
+    const QString started = account.waitForStartUp(koru);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
     koru.terminate();
     ASSERT_TRUE(koru.waitForFinished(kStartTimeoutMs)) << "KORU did not quit";
     const std::string output = koru.readAll().toStdString();

@@ -16,13 +16,6 @@ using namespace koru::test;
 using koru::platform::PlistFormat;
 using koru::platform::PropertyList;
 
-QVariantMap analyser(const char* identifier, const char* name) {
-    return {{"KOType", "KOFFTController"},
-            {"InstrumentController.Identifier", identifier},
-            {"InstrumentController.Name", name},
-            {"InstrumentController.WindowVisible", 1}};
-}
-
 // On a real X server, Ctrl+Shift+1 reaches the program as Ctrl+Shift+'!' on a US keyboard: the
 // workspace stored with key "1" and Ctrl+Shift must still be recalled, from an instrument window.
 TEST(WorkspaceShortcut, CtrlShiftDigitRecallsTheWorkspaceFromAnInstrumentWindow) {
@@ -36,11 +29,12 @@ TEST(WorkspaceShortcut, CtrlShiftDigitRecallsTheWorkspaceFromAnInstrumentWindow)
     ASSERT_TRUE(windows.ready());
     TestAccount account;
     ASSERT_TRUE(account.valid());
-    const QString defaults = account.folder("config") + "/KORU/defaults.plist";
-    ASSERT_TRUE(PropertyList::write(defaults, QVariantMap{{"sla_accept", true}}, PlistFormat::Xml));
+    ASSERT_TRUE(account.acceptLicence());
 
-    const QVariantMap left = analyser("8C1E4A52-0000-4000-8000-000000000001", "Left");
-    const QVariantMap right = analyser("8C1E4A52-0000-4000-8000-000000000002", "Right");
+    const QVariantMap left =
+        sessionInstrument("KOFFTController", "Left", true, "8C1E4A52-0000-4000-8000-000000000001");
+    const QVariantMap right =
+        sessionInstrument("KOFFTController", "Right", true, "8C1E4A52-0000-4000-8000-000000000002");
     const QVariantMap workspace{
         {"Workspace.Name", "Only Left"},
         {"Workspace.Key", "1"},
@@ -75,12 +69,9 @@ TEST(WorkspaceShortcut, CtrlShiftDigitRecallsTheWorkspaceFromAnInstrumentWindow)
         return false;
     };
     ASSERT_TRUE(waitForWindow("Right")) << koru.readAll().toStdString();
-    const QDeadlineTimer startUp(kStartTimeoutMs);
-    while (PropertyList::read(defaults).value.toMap().value("LastSessionID").toString().isEmpty()) {
-        ASSERT_FALSE(startUp.hasExpired()) << "start-up never finished";
-        ASSERT_EQ(koru.state(), QProcess::Running) << koru.readAll().toStdString();
-        QThread::msleep(20);
-    }
+    // Start-up is over (and SIGTERM handled) once the run has stored its identity.
+    const QString started = account.waitForStartUp(koru);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
 
     // Click into the "Right" window (with no window manager the keyboard follows the pointer),
     // then press the shortcut through the X server's test extension, as a keyboard would.

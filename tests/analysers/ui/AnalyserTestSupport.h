@@ -8,6 +8,7 @@
 #include "engine/KODataCollectorThread.h"
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "platform/audio/DeviceRegistry.h"
+#include "support/QuietInstrumentDelegate.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -20,22 +21,6 @@
 #include <memory>
 
 namespace koru::test {
-
-// The application controller's side of an instrument window: a fixed rate, nothing recorded.
-class QuietDelegate : public KOInstrumentControllerDelegate {
-public:
-    void removeInstrument(KOInstrumentController*) override {}
-    void instrumentDidHide(KOInstrumentController*) override {}
-    void instrumentDidUnhide(KOInstrumentController*) override {}
-    void setCurrentInstrument(KOInstrumentController*) override {}
-    void instrumentDidResignCurrent(KOInstrumentController*) override {}
-    void shouldSetSigGenMuteStatus(bool) override {}
-    void instrumentControllerDidChangeName(KOInstrumentController*) override {}
-    double audioDeviceSampleRate() override {
-        return KOAudioDevice::sharedAudioDevice().nominalSampleRate();
-    }
-    std::uint32_t preferredOutputDevice() override { return 0; }
-};
 
 // The program's audio device on a manually pumped virtual input of two channels at 48 kHz: a
 // sine of amplitude 0.5 on the first channel, centred on bin 341 of a 16384-point FFT

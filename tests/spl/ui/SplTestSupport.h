@@ -8,6 +8,7 @@
 #include "platform/desktop/NotificationSink.h"
 #include "spl/KOWeightingBuffer.h"
 #include "spl/ui/SplInstruments.h"
+#include "support/QuietInstrumentDelegate.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,22 +18,6 @@
 #include <vector>
 
 namespace koru::test {
-
-// The application controller's side of an instrument window: the device's rate, nothing else.
-class QuietDelegate : public KOInstrumentControllerDelegate {
-public:
-    void removeInstrument(KOInstrumentController*) override {}
-    void instrumentDidHide(KOInstrumentController*) override {}
-    void instrumentDidUnhide(KOInstrumentController*) override {}
-    void setCurrentInstrument(KOInstrumentController*) override {}
-    void instrumentDidResignCurrent(KOInstrumentController*) override {}
-    void shouldSetSigGenMuteStatus(bool) override {}
-    void instrumentControllerDidChangeName(KOInstrumentController*) override {}
-    double audioDeviceSampleRate() override {
-        return KOAudioDevice::sharedAudioDevice().nominalSampleRate();
-    }
-    std::uint32_t preferredOutputDevice() override { return 0; }
-};
 
 // Notifications as the desktop would receive them.
 class RecordingSink : public platform::NotificationSink {
