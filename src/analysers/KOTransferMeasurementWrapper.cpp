@@ -34,6 +34,10 @@ const bool registeredAtStart = (KOTransferMeasurementWrapper::registerArchiveCla
 
 std::atomic<int> gRealtimeMade{0};
 std::atomic<bool> gDelayFinderStartsItself{true};
+std::function<void(const QString&)>& delayFinderNotifier() {
+    static std::function<void(const QString&)> notifier;
+    return notifier;
+}
 
 constexpr qint64 kMaximumChannels = 256;
 constexpr const char* kDistanceUnitNotification = "KORUNot.changeDistanceUnit";
@@ -263,6 +267,11 @@ bool KORTTransferMeasWrapper::delayFinderStartsItself() {
     return gDelayFinderStartsItself.load();
 }
 
+void KORTTransferMeasWrapper::setDelayFinderNotifier(
+    std::function<void(const QString&)> notifier) {
+    delayFinderNotifier() = std::move(notifier);
+}
+
 KORTTransferMeasWrapper::KORTTransferMeasWrapper()
     : mDelayFinderStartTimer(std::make_unique<QTimer>()),
       mDelayFinderResults(std::make_unique<KODelayFinderResults>()) {
@@ -277,9 +286,9 @@ KORTTransferMeasWrapper::KORTTransferMeasWrapper()
     QObject::connect(this, &KOTransferMeasurementWrapper::delayChanged,
                      mDelayFinderResults.get(), &KODelayFinderResults::announceDelayChange);
     mDelayFinderRun = std::make_unique<KODelayFinderRun>(
-        this, [this](const std::shared_ptr<KODelayFinderData>& data) {
-            return delayComputation(data);
-        });
+        this,
+        [this](const std::shared_ptr<KODelayFinderData>& data) { return delayComputation(data); },
+        KODelayFinderRun::Registrar{}, delayFinderNotifier());
 }
 
 KORTTransferMeasWrapper::~KORTTransferMeasWrapper() {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class KODelayFinderRun;
@@ -175,6 +176,9 @@ public:
     // off and start the finder when they choose.
     static void setDelayFinderStartsItself(bool starts);
     static bool delayFinderStartsItself();
+    // Process-wide, main thread: where "delay finder finished" texts of measurements made from
+    // now on go; empty restores the program's notification centre.
+    static void setDelayFinderNotifier(std::function<void(const QString&)> notifier);
 
     // "Transfer <n>", n counting the live measurements made this way in this process.
     static std::unique_ptr<KORTTransferMeasWrapper> createWithFFTSize(std::uint32_t size);
