@@ -11,9 +11,9 @@ class KODelayFinderData;
 class KODelayFinderResults;
 
 // What the delay-finder window needs of the real-time transfer measurement it belongs to. All
-// delays are in samples (qint64, as the measurement's own properties). The measurement reads its source sourceDelay() + delayOffset() samples
-// behind the response: the offset is a reference the shown delay counts from.
-// Main thread only; the measurement outlives its window.
+// delays are in samples (qint64, as the measurement's own properties). The measurement reads its
+// source sourceDelay() + delayOffset() samples behind the response: the offset is a reference the
+// shown delay counts from. Main thread only; the measurement outlives its window.
 class KODelayFinderMeasurement {
 public:
     using Completion =

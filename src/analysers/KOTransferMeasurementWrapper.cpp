@@ -267,8 +267,7 @@ bool KORTTransferMeasWrapper::delayFinderStartsItself() {
     return gDelayFinderStartsItself.load();
 }
 
-void KORTTransferMeasWrapper::setDelayFinderNotifier(
-    std::function<void(const QString&)> notifier) {
+void KORTTransferMeasWrapper::setDelayFinderNotifier(std::function<void(const QString&)> notifier) {
     delayFinderNotifier() = std::move(notifier);
 }
 
@@ -283,8 +282,8 @@ KORTTransferMeasWrapper::KORTTransferMeasWrapper()
     QObject::connect(mDelayFinderStartTimer.get(), &QTimer::timeout, this,
                      [this] { invokeDelayFinderFromTimer(); });
     // The delay-finder window follows every change of the delay or the offset.
-    QObject::connect(this, &KOTransferMeasurementWrapper::delayChanged,
-                     mDelayFinderResults.get(), &KODelayFinderResults::announceDelayChange);
+    QObject::connect(this, &KOTransferMeasurementWrapper::delayChanged, mDelayFinderResults.get(),
+                     &KODelayFinderResults::announceDelayChange);
     mDelayFinderRun = std::make_unique<KODelayFinderRun>(
         this,
         [this](const std::shared_ptr<KODelayFinderData>& data) { return delayComputation(data); },

@@ -695,9 +695,9 @@ TEST(VirtualSignalDelay, IsSilentForItsDelayThenTheSignalShifted) {
         const char* name;
         VirtualSignal signal;
     };
-    for (const Case& c : {Case{"noise", VirtualSignal::noise(0.5f, 7)},
-                          Case{"constant", VirtualSignal::constant(0.25f)},
-                          Case{"ramp", VirtualSignal::ramp()}}) {
+    for (const Case& c :
+         {Case{"noise", VirtualSignal::noise(0.5f, 7)},
+          Case{"constant", VirtualSignal::constant(0.25f)}, Case{"ramp", VirtualSignal::ramp()}}) {
         SCOPED_TRACE(c.name);
         constexpr std::uint64_t kDelay = 37;
         const VirtualSignal delayed = c.signal.delayedBy(kDelay);

@@ -443,8 +443,8 @@ void KOTransferController::showDelayFinderWindow() {
         window->showWindow();
 }
 
-KODelayFinderController* KOTransferController::delayFinderForWrapper(
-    const KOInstrumentWrapper* model) {
+KODelayFinderController*
+KOTransferController::delayFinderForWrapper(const KOInstrumentWrapper* model) {
     std::shared_ptr<KORTTransferMeasWrapper> live;
     for (const ModelPointer& each : instruments())
         if (each.get() == model)

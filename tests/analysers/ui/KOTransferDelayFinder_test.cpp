@@ -121,9 +121,9 @@ protected:
         const int before = measurement.delayFinderResults().count();
         measurement.computeDelayWithCompletionBlock({});
         DelayedNoise::shared().pump(kRunBuffers);
-        ASSERT_TRUE(koru::test::spinUntil(
-            [&] { return measurement.delayFinderResults().count() == before + 1; }))
-            << "no result arrived";
+        ASSERT_TRUE(koru::test::spinUntil([&] {
+            return measurement.delayFinderResults().count() == before + 1;
+        })) << "no result arrived";
     }
 
     koru::test::QuietDelegate delegate;
@@ -141,8 +141,8 @@ TEST_F(TransferDelayFinder, AFinishedRunSetsTheMeasuredDelayToTheSample) {
         qint64 source;
         qint64 response;
         qint64 offset;
-        std::int64_t peak;        // of the result's impulse response
-        qint64 total;             // the analyser's delay afterwards
+        std::int64_t peak; // of the result's impulse response
+        qint64 total;      // the analyser's delay afterwards
         bool applied;
     };
     const std::int64_t n = KODelayFinder::kDefaultFFTSize;
@@ -240,8 +240,8 @@ TEST_F(TransferDelayFinder, TheResultsListIsSavedAndRestoredWithTheMeasurement) 
             const auto& expected = *saved.at(row)->impulseResponse();
             const auto& samples = *results.at(row)->impulseResponse();
             ASSERT_EQ(samples.length(), expected.length());
-            EXPECT_TRUE(std::equal(samples.data(), samples.data() + samples.length(),
-                                   expected.data()));
+            EXPECT_TRUE(
+                std::equal(samples.data(), samples.data() + samples.length(), expected.data()));
         }
         EXPECT_EQ(results.at(0)->findPeakPosition(), kFirstDelay);
         EXPECT_EQ(results.at(1)->findPeakPosition(), kSecondDelay);
@@ -288,8 +288,9 @@ TEST_F(TransferDelayFinder, TheDelayButtonOpensTheWindowOfTheSelectedMeasurement
     // A snapshot has no delay finder: the button opens nothing.
     window->createSnapshot();
     QTableView* table = window->instrumentsTableView();
-    table->selectionModel()->select(table->model()->index(1, 0), QItemSelectionModel::ClearAndSelect |
-                                                                     QItemSelectionModel::Rows);
+    table->selectionModel()->select(table->model()->index(1, 0),
+                                    QItemSelectionModel::ClearAndSelect |
+                                        QItemSelectionModel::Rows);
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(window->delayFinderForWrapper(window->instrumentAt(1).get()), nullptr);
 
