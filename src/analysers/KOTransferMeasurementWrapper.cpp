@@ -1,5 +1,7 @@
 #include "analysers/KOTransferMeasurementWrapper.h"
 
+#include "analysers/KODelayFinderData.h"
+#include "analysers/KODelayFinderRun.h"
 #include "analysers/KOTransferSnapshot.h"
 #include "app/NumberValueFormatter.h"
 #include "engine/KOAudioDevice.h"
@@ -14,6 +16,7 @@
 #include "platform/log/Log.h"
 #include "utility/KODistanceFormatter.h"
 
+#include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
@@ -30,6 +33,11 @@ namespace {
 const bool registeredAtStart = (KOTransferMeasurementWrapper::registerArchiveClasses(), true);
 
 std::atomic<int> gRealtimeMade{0};
+std::atomic<bool> gDelayFinderStartsItself{true};
+std::function<void(const QString&)>& delayFinderNotifier() {
+    static std::function<void(const QString&)> notifier;
+    return notifier;
+}
 
 constexpr qint64 kMaximumChannels = 256;
 constexpr const char* kDistanceUnitNotification = "KORUNot.changeDistanceUnit";
@@ -251,16 +259,44 @@ KORTTransferMeasWrapper::createWithFFTSize(std::uint32_t size) {
     return wrapper;
 }
 
-KORTTransferMeasWrapper::KORTTransferMeasWrapper() {
+void KORTTransferMeasWrapper::setDelayFinderStartsItself(bool starts) {
+    gDelayFinderStartsItself.store(starts);
+}
+
+bool KORTTransferMeasWrapper::delayFinderStartsItself() {
+    return gDelayFinderStartsItself.load();
+}
+
+void KORTTransferMeasWrapper::setDelayFinderNotifier(std::function<void(const QString&)> notifier) {
+    delayFinderNotifier() = std::move(notifier);
+}
+
+KORTTransferMeasWrapper::KORTTransferMeasWrapper()
+    : mDelayFinderStartTimer(std::make_unique<QTimer>()),
+      mDelayFinderResults(std::make_unique<KODelayFinderResults>()) {
     mAudioPropertiesObserver = koru::platform::observeNotification(
         QString::fromLatin1(KOInstrumentController::kReloadAudioPropNotification), nullptr,
         [this](const koru::platform::Notification&) { resetAspec(); });
+    mDelayFinderStartTimer->setSingleShot(true);
+    mDelayFinderStartTimer->setInterval(kDelayFinderStartDelay);
+    QObject::connect(mDelayFinderStartTimer.get(), &QTimer::timeout, this,
+                     [this] { invokeDelayFinderFromTimer(); });
+    // The delay-finder window follows every change of the delay or the offset.
+    QObject::connect(this, &KOTransferMeasurementWrapper::delayChanged, mDelayFinderResults.get(),
+                     &KODelayFinderResults::announceDelayChange);
+    mDelayFinderRun = std::make_unique<KODelayFinderRun>(
+        this,
+        [this](const std::shared_ptr<KODelayFinderData>& data) { return delayComputation(data); },
+        KODelayFinderRun::Registrar{}, delayFinderNotifier());
 }
 
 KORTTransferMeasWrapper::~KORTTransferMeasWrapper() {
     mAudioPropertiesObserver = {};
-    // The analyser's destructor removes it from the engine first.
+    mDelayFinderStartTimer->stop();
+    mDelayCalcCompletion = {};
+    // Each of the two leaves the engine in its destructor, the finder first.
     const std::lock_guard lock(modelLock());
+    mDelayFinderRun.reset();
     mAnalyzer.reset();
 }
 
@@ -270,6 +306,7 @@ void KORTTransferMeasWrapper::initWithFFTSize(std::uint32_t size) {
     const QColor coherence = color3();
     setColor(QColor::fromRgbF(coherence.redF(), coherence.greenF(), 0.0f, 0.6f), kCoherenceTrace);
     setColor(KOColorAdditions::nextColor(), kPhaseTrace);
+    createADelayFinderInFuture();
 }
 
 void KORTTransferMeasWrapper::initWithCoder(KeyedUnarchiver& coder) {
@@ -289,6 +326,7 @@ void KORTTransferMeasWrapper::initWithCoder(KeyedUnarchiver& coder) {
     } else {
         setAveragingRate(float(rate));
     }
+    mDelayFinderResults->decode(coder, QString::fromLatin1(KODelayFinderResults::kArchiveKey));
 }
 
 void KORTTransferMeasWrapper::encodeWithCoder(KeyedArchiver& coder) const {
@@ -297,6 +335,7 @@ void KORTTransferMeasWrapper::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeInt(QString::fromLatin1(kResponseChannelKey), responseChannel());
     coder.encodeInt(QString::fromLatin1(kWindowTypeKey), qint64(std::int32_t(windowType())));
     coder.encodeDouble(QString::fromLatin1(kAveragingRateKey), averagingRate());
+    mDelayFinderResults->encode(coder, QString::fromLatin1(KODelayFinderResults::kArchiveKey));
 }
 
 void KORTTransferMeasWrapper::setupAnalyzer() {
@@ -372,6 +411,7 @@ void KORTTransferMeasWrapper::setSourceChannel(qint64 channel) {
         mAnalyzer->SetResponseChannel(KOAudioDevice::sharedAudioDevice().channelAfterIndex(ch));
     emit channelsChanged();
     emit delayChanged();
+    channelsChangedForDelayFinder();
 }
 
 void KORTTransferMeasWrapper::setResponseChannel(qint64 channel) {
@@ -386,10 +426,14 @@ void KORTTransferMeasWrapper::setResponseChannel(qint64 channel) {
         mAnalyzer->SetSourceChannel(KOAudioDevice::sharedAudioDevice().channelAfterIndex(ch));
     emit channelsChanged();
     emit delayChanged();
+    channelsChangedForDelayFinder();
 }
 
 qint64 KORTTransferMeasWrapper::sourceDelay() const {
-    return mAnalyzer ? qint64(mAnalyzer->Delay()) - delayOffset() : 0;
+    // Nothing to show while the delay is being measured.
+    if (!mAnalyzer || !mDelayFinderRun->status().isEmpty())
+        return 0;
+    return qint64(mAnalyzer->Delay()) - delayOffset();
 }
 
 void KORTTransferMeasWrapper::setSourceDelay(qint64 delay) {
@@ -451,6 +495,8 @@ void KORTTransferMeasWrapper::collect() {
     if (!mAnalyzer || !transferResults())
         return;
     mAnalyzer->CopyResults(*transferResults(), drawTrace2());
+    // Lock order: the model lock, then the run's own.
+    mDelayFinderRun->collect();
 }
 
 void KORTTransferMeasWrapper::copyTransferResult(KOTransferResults& destination) {
@@ -470,4 +516,72 @@ bool KORTTransferMeasWrapper::prepareDataForExporting(KODataExporter& exporter) 
             mAnalyzer->CopyResults(*transferResults(), true);
     }
     return KOTransferMeasurementWrapper::prepareDataForExporting(exporter);
+}
+
+// ---------------------------------------------------------------- delay finder
+
+QString KORTTransferMeasWrapper::delayFinderStatus() const {
+    return mDelayFinderRun->status();
+}
+
+bool KORTTransferMeasWrapper::canStartDelayFinder() const {
+    return !mDelayFinderRun->isRunning();
+}
+
+void KORTTransferMeasWrapper::createADelayFinderInFuture() {
+    mDelayFinderStartTimer->stop();
+    if (delayFinderStartsItself())
+        mDelayFinderStartTimer->start();
+}
+
+void KORTTransferMeasWrapper::invokeDelayFinderFromTimer() {
+    computeDelayWithCompletionBlock({});
+}
+
+void KORTTransferMeasWrapper::computeDelayWithCompletionBlock(Completion completion) {
+    if (!mAnalyzer)
+        return;
+    // The run's own mutex guards the start; the engine is not entered under the model lock.
+    if (!mDelayFinderRun->start(mAnalyzer->SourceChannel(), mAnalyzer->ResponseChannel()))
+        return;
+    mDelayCalcCompletion = std::move(completion);
+    mDelayFinderStartTimer->stop();
+    // The shown delay reads 0 from now on, and the status has changed.
+    emit delayChanged();
+}
+
+void KORTTransferMeasWrapper::channelsChangedForDelayFinder() {
+    if (mDelayFinderRun->isRunning())
+        mDelayFinderRun->setChannels(mAnalyzer->SourceChannel(), mAnalyzer->ResponseChannel());
+    else
+        createADelayFinderInFuture();
+}
+
+QString KORTTransferMeasWrapper::delayComputation(const std::shared_ptr<KODelayFinderData>& data) {
+    data->setName(QString::fromLatin1(kDelayFinderResultNameFormat)
+                      .arg(title())
+                      .arg(mDelayFinderResults->count() + 1));
+    mDelayFinderResults->add(data);
+    const std::optional<std::int64_t> delay = data->delayToApply();
+    if (delay) {
+        // The measured delay is the whole delay between the channels: the offset only changes
+        // where the shown delay counts from.
+        setSourceDelay(*delay - delayOffset());
+    } else {
+        ++mRefusedDelayResults;
+        koru::log::warn("{}: the delay finder found no delay it could apply (peak at {}); the "
+                        "delay stays at {} samples",
+                        title().toStdString(), data->findPeakPosition(),
+                        mAnalyzer ? mAnalyzer->Delay() : 0);
+        resetAspec();
+        emit delayChanged();
+    }
+    // One completion per request: a later run started by the timer must not call it again.
+    Completion completion = std::move(mDelayCalcCompletion);
+    mDelayCalcCompletion = {};
+    if (completion)
+        completion(*this, data);
+    if (!delay)
+        return QString::fromLatin1(kNoDelayFoundFormat).arg(title());
+    return KODelayFinderRun::notificationText(title(), sourceDelayString());
 }

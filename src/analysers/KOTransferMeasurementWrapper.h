@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysers/KODelayFinderMeasurement.h"
+#include "analysers/KODelayFinderResults.h"
 #include "analysers/KOFFTInstrumentWrapperBase.h"
 #include "engine/KOTransferResults.h"
 #include "platform/notifications/NotificationCenter.h"
@@ -7,10 +9,14 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+class KODelayFinderRun;
 class KOTransferAnalyzer;
+class QTimer;
 
 // A transfer-function measurement drawn as three traces: magnitude (trace 1, |H|² as a power
 // ratio, or decibels where the buffer's flag says so), phase in radians (trace 2) and coherence
@@ -107,6 +113,9 @@ public:
     virtual bool isPaused() const { return false; }
     virtual void resetAspec() {}
     void reset() override { resetAspec(); }
+    // "Waiting for Signal" or "Recording" while a delay measurement runs, else "".
+    virtual QString delayFinderStatus() const { return {}; }
+    virtual bool canStartDelayFinder() const { return false; }
 
     // "f", "Mag", "Phi", "Coh".
     QStringList headers() const override;
@@ -132,7 +141,14 @@ private:
 
 // The live measurement: owns a KOTransferAnalyzer registered with the audio device for the
 // model's whole life and copies its results on the collector thread.
-class KORTTransferMeasWrapper : public KOTransferMeasurementWrapper {
+//
+// It also measures the delay between its two channels: 2 s after it is made, and after every
+// channel change while no measurement of the delay runs, a delay finder starts by itself (or at
+// once on request). Its result joins the list of results (kept in sessions) and its delay becomes
+// the analyser's total delay, unless the response leads the source or there is no peak: such a
+// result is listed and reported, but the delay stays as it was.
+class KORTTransferMeasWrapper : public KOTransferMeasurementWrapper,
+                                public KODelayFinderMeasurement {
     Q_OBJECT
     Q_PROPERTY(
         qint64 sourceChannel READ sourceChannel WRITE setSourceChannel NOTIFY channelsChanged)
@@ -150,6 +166,19 @@ public:
     static constexpr float kLowestAveragingRate = 80.0f;
     static constexpr float kHighestAveragingRate = 100.0f;
     static constexpr std::uint32_t kDefaultFFTSize = 32768;
+    static constexpr std::chrono::milliseconds kDelayFinderStartDelay{2000};
+    static constexpr std::uint32_t kDelayFinderFFTSize = 65536;
+    static constexpr const char* kDelayFinderResultNameFormat = "%1 - %2";
+    static constexpr const char* kNoDelayFoundFormat = "%1: no usable delay found";
+
+    // Process-wide: whether new and re-patched measurements start their delay finder by
+    // themselves after kDelayFinderStartDelay (the default). Tests that pump buffers switch it
+    // off and start the finder when they choose.
+    static void setDelayFinderStartsItself(bool starts);
+    static bool delayFinderStartsItself();
+    // Process-wide, main thread: where "delay finder finished" texts of measurements made from
+    // now on go; empty restores the program's notification centre.
+    static void setDelayFinderNotifier(std::function<void(const QString&)> notifier);
 
     // "Transfer <n>", n counting the live measurements made this way in this process.
     static std::unique_ptr<KORTTransferMeasWrapper> createWithFFTSize(std::uint32_t size);
@@ -177,9 +206,14 @@ public:
     void setSourceChannel(qint64 channel) override;
     qint64 responseChannel() const override;
     void setResponseChannel(qint64 channel) override;
-    // The analyser's delay minus the offset; setting applies offset + d.
+    // The analyser's delay minus the offset, 0 while a delay finder waits or records; setting
+    // applies offset + d.
     qint64 sourceDelay() const override;
     void setSourceDelay(qint64 delay) override;
+    qint64 delayOffset() const override { return KOTransferMeasurementWrapper::delayOffset(); }
+    void setDelayOffset(qint64 offset) override {
+        KOTransferMeasurementWrapper::setDelayOffset(offset);
+    }
     // The offset becomes the current delay, so the shown delay reads 0.
     void setRefToDelayTime();
     // Percent, clamped to 80..100.
@@ -200,13 +234,39 @@ public:
 
     KOTransferAnalyzer* analyzer() const { return mAnalyzer.get(); }
 
+    // ---- the delay finder (main thread) ----
+    QString delayFinderTitle() const override { return title(); }
+    KODelayFinderResults& delayFinderResults() override { return *mDelayFinderResults; }
+    QString delayFinderStatus() const override;
+    bool canStartDelayFinder() const override;
+    // Starts a delay finder on the analyser's channels unless one runs (then the request and
+    // its completion are dropped). The completion belongs to this run only.
+    void computeDelayWithCompletionBlock(Completion completion) override;
+    // What the start timer does when it fires.
+    void invokeDelayFinderFromTimer();
+    // (Re)arms the one-shot start timer, when measurements start their finder by themselves.
+    void createADelayFinderInFuture();
+    QTimer* delayFinderStartTimer() const { return mDelayFinderStartTimer.get(); }
+    // Finished results whose delay was not applied (a leading response, no peak).
+    int refusedDelayResults() const { return mRefusedDelayResults; }
+
 signals:
     void channelsChanged();
 
 private:
     void setupAnalyzer();
     static qint64 clampedChannel(qint64 channel);
+    // Main thread: names, keeps and applies a finished result; answers the notification text.
+    QString delayComputation(const std::shared_ptr<KODelayFinderData>& data);
+    // After a channel change: a running finder follows, else the start timer is re-armed.
+    void channelsChangedForDelayFinder();
 
+    std::unique_ptr<QTimer> mDelayFinderStartTimer;
     std::unique_ptr<KOTransferAnalyzer> mAnalyzer;
     koru::platform::ObserverToken mAudioPropertiesObserver;
+    // Main thread only, except the run, whose collect runs on the collector thread.
+    std::unique_ptr<KODelayFinderResults> mDelayFinderResults;
+    std::unique_ptr<KODelayFinderRun> mDelayFinderRun;
+    Completion mDelayCalcCompletion;
+    int mRefusedDelayResults = 0;
 };

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using koru::platform::AudioBackend;
 using koru::platform::AudioInputStream;
@@ -719,3 +720,31 @@ TEST_F(InputUnit, AnOutputThatRefusesToStartLeavesTheInputAlone) {
     EXPECT_TRUE(unit.isRunning());
     unit.stop();
 }
+
+namespace {
+
+// A delayed signal is silent for its delay and then the undelayed signal, sample for sample,
+// whether read one by one or a block at a time.
+TEST(VirtualSignalDelay, IsSilentForItsDelayThenTheSignalShifted) {
+    struct Case {
+        const char* name;
+        VirtualSignal signal;
+    };
+    for (const Case& c :
+         {Case{"noise", VirtualSignal::noise(0.5f, 7)},
+          Case{"constant", VirtualSignal::constant(0.25f)}, Case{"ramp", VirtualSignal::ramp()}}) {
+        SCOPED_TRACE(c.name);
+        constexpr std::uint64_t kDelay = 37;
+        const VirtualSignal delayed = c.signal.delayedBy(kDelay);
+        std::vector<float> block(100);
+        delayed.fill(block.data(), 0, 100, 48000.0);
+        for (std::uint64_t n = 0; n < 100; ++n) {
+            const float expected = n < kDelay ? 0.0f : c.signal.sampleAt(n - kDelay, 48000.0);
+            ASSERT_EQ(delayed.sampleAt(n, 48000.0), expected) << n;
+            ASSERT_EQ(block[n], expected) << n;
+        }
+        EXPECT_EQ(delayed.sampleAt(1'000'037, 48000.0), c.signal.sampleAt(1'000'000, 48000.0));
+    }
+}
+
+} // namespace

@@ -2,9 +2,11 @@
 
 #include "analysers/KOTransferMeasurementWrapper.h"
 #include "analysers/KOTransferSnapshot.h"
+#include "analysers/ui/KODelayFinderController.h"
 #include "analysers/ui/KOTransferView.h"
 #include "engine/KOAudioDevice.h"
 #include "framework/InstrumentAudioDevice.h"
+#include "framework/InstrumentsTableModel.h"
 #include "framework/KOColorAdditions.h"
 #include "framework/KOInstrumentControlView.h"
 #include "framework/KOInstrumentControllerDelegate.h"
@@ -45,6 +47,7 @@ std::atomic<int> gWindowsMade{0};
 std::atomic<int> gAveragesMade{0};
 
 const QRectF kResetButtonFrame(95.0, 35.0, 60.0, 22.0);
+const QRectF kDelayButtonFrame(95.0, 55.0, 60.0, 22.0);
 
 double nyquistFrequency() {
     return KOAudioDevice::sharedAudioDevice().nyquistFrequency();
@@ -56,7 +59,10 @@ KOTransferController::KOTransferController(KOInstrumentControllerDelegate* deleg
     setDelegate(delegate);
 }
 
-KOTransferController::~KOTransferController() = default;
+KOTransferController::~KOTransferController() {
+    // The delay-finder windows close before the measurements they show.
+    mDelayFinders.clear();
+}
 
 // --- Window ------------------------------------------------------------------------------------
 
@@ -167,6 +173,9 @@ void KOTransferController::awakeFromNib() {
     QPushButton* reset =
         panel->addButtonWithFrame(kResetButtonFrame, this, [this](QWidget*) { resetAll(); });
     reset->setText(QStringLiteral("Reset"));
+    mDelayFinderButton = panel->addButtonWithFrame(kDelayButtonFrame, this,
+                                                   [this](QWidget*) { showDelayFinderWindow(); });
+    mDelayFinderButton->setText(QStringLiteral("Delay"));
 
     KOPopUpButtonAdditions::becomeMenu(*fftSizePopUpButton(), *fftSizeMenu());
     connect(fftSizePopUpButton(), &QComboBox::activated, this, [this](int index) {
@@ -238,6 +247,8 @@ void KOTransferController::initWithWindowNibName(const QString& nibName,
             mAveragingSlider->setDoubleValue(live->averagingRate());
         }
     });
+    connect(instrumentsArrayController(), &QAbstractItemModel::modelReset, this,
+            [this] { forgetGoneDelayFinders(); });
     table->selectionModel()->select(table->model()->index(0, 0),
                                     QItemSelectionModel::ClearAndSelect |
                                         QItemSelectionModel::Rows);
@@ -424,6 +435,35 @@ void KOTransferController::resetAll() {
 void KOTransferController::copyDelayToRef() {
     if (const auto live = selectedRealtimeInstrument())
         live->setRefToDelayTime();
+}
+
+void KOTransferController::showDelayFinderWindow() {
+    const auto live = selectedRealtimeInstrument();
+    if (KODelayFinderController* window = delayFinderForWrapper(live.get()))
+        window->showWindow();
+}
+
+KODelayFinderController*
+KOTransferController::delayFinderForWrapper(const KOInstrumentWrapper* model) {
+    std::shared_ptr<KORTTransferMeasWrapper> live;
+    for (const ModelPointer& each : instruments())
+        if (each.get() == model)
+            live = std::dynamic_pointer_cast<KORTTransferMeasWrapper>(each);
+    if (!live)
+        return nullptr;
+    std::unique_ptr<KODelayFinderController>& window = mDelayFinders[live->identifier()];
+    if (!window)
+        window = std::make_unique<KODelayFinderController>(*live);
+    return window.get();
+}
+
+void KOTransferController::forgetGoneDelayFinders() {
+    std::vector<QString> listed;
+    for (const ModelPointer& each : instruments())
+        listed.push_back(each->identifier());
+    std::erase_if(mDelayFinders, [&listed](const auto& entry) {
+        return std::find(listed.begin(), listed.end(), entry.first) == listed.end();
+    });
 }
 
 void KOTransferController::togglePaused() {

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
+class KODelayFinderController;
 class KOInstrumentControllerDelegate;
 class KORTTransferMeasWrapper;
 class KOTransferAccu;
@@ -79,7 +81,15 @@ public:
     // The selected live measurement's shown delay, in the distance formatter's unit.
     QLineEdit* delayField() const { return mDelayField; }
     QPushButton* referenceButton() const { return mReferenceButton; }
+    // "Delay" in the control view: the selected live measurement's delay-finder window.
+    QPushButton* delayFinderButton() const { return mDelayFinderButton; }
     void resetView();
+
+    // ---- delay-finder windows: one per live measurement, made on first use and kept until
+    // the measurement leaves the list ----
+    void showDelayFinderWindow();
+    // Null for anything but a live measurement of this window.
+    KODelayFinderController* delayFinderForWrapper(const KOInstrumentWrapper* model);
 
     // ---- measurements ----
     std::vector<std::shared_ptr<KOTransferMeasurementWrapper>> transferModels() const;
@@ -153,6 +163,11 @@ private:
     QPointer<QLineEdit> mDelayField;
     QPointer<QPushButton> mReferenceButton;
     void updateDelayField();
+    // Closes the windows of measurements that left the list.
+    void forgetGoneDelayFinders();
+    QPointer<QPushButton> mDelayFinderButton;
+    // By the measurement's identifier.
+    std::map<QString, std::unique_ptr<KODelayFinderController>> mDelayFinders;
     std::unique_ptr<QMenu> mAddMenu;
     std::atomic<std::uint64_t> mIdlePasses{0};
     std::atomic<std::uint64_t> mRedrawRequests{0};

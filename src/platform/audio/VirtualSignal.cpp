@@ -18,6 +18,9 @@ std::uint64_t splitMix64(std::uint64_t x) {
 } // namespace
 
 float VirtualSignal::sampleAt(std::uint64_t frame, double sampleRate) const {
+    if (frame < delay)
+        return 0.0f;
+    frame -= delay;
     switch (kind) {
     case Kind::Silence:
         return 0.0f;
@@ -41,7 +44,7 @@ float VirtualSignal::sampleAt(std::uint64_t frame, double sampleRate) const {
 
 void VirtualSignal::fill(float* out, std::uint64_t firstFrame, std::uint32_t frames,
                          double sampleRate) const {
-    if (kind == Kind::Silence || kind == Kind::Constant) {
+    if (kind == Kind::Silence || (kind == Kind::Constant && delay == 0)) {
         std::fill_n(out, frames, kind == Kind::Silence ? 0.0f : amplitude);
         return;
     }

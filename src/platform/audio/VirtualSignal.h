@@ -19,6 +19,9 @@ struct VirtualSignal {
     double frequency = 1000.0;
     float amplitude = 0.5f;
     std::uint32_t seed = 0;
+    // Frames of silence before the signal starts; the signal itself is shifted by as many, so
+    // two channels of the same noise, one delayed, carry a known delay between them.
+    std::uint64_t delay = 0;
 
     static VirtualSignal silence() { return {}; }
     static VirtualSignal sine(double frequency, float amplitude) {
@@ -29,6 +32,11 @@ struct VirtualSignal {
     }
     static VirtualSignal constant(float value) { return {Kind::Constant, 0.0, value, 0}; }
     static VirtualSignal ramp() { return {Kind::Ramp, 0.0, 1.0f, 0}; }
+    VirtualSignal delayedBy(std::uint64_t frames) const {
+        VirtualSignal delayed = *this;
+        delayed.delay = frames;
+        return delayed;
+    }
 
     float sampleAt(std::uint64_t frame, double sampleRate) const;
     void fill(float* out, std::uint64_t firstFrame, std::uint32_t frames, double sampleRate) const;

@@ -35,17 +35,17 @@ constexpr QRgb kMarkerLine = 0xffc0c0c0; // light grey
 class FakeMeasurement : public KODelayFinderMeasurement {
 public:
     QString delayFinderTitle() const override { return QStringLiteral("Transfer 7"); }
-    std::int64_t sourceDelay() const override {
+    qint64 sourceDelay() const override {
         if (failing)
             throw std::runtime_error("no analyser");
         return total - offset;
     }
-    void setSourceDelay(std::int64_t d) override {
+    void setSourceDelay(qint64 d) override {
         total = offset + d;
         results.announceDelayChange();
     }
-    std::int64_t delayOffset() const override { return offset; }
-    void setDelayOffset(std::int64_t o) override {
+    qint64 delayOffset() const override { return offset; }
+    void setDelayOffset(qint64 o) override {
         offset = o;
         results.announceDelayChange();
     }

@@ -35,8 +35,13 @@ protected:
     void SetUp() override {
         SineInput::shared();
         KeyboardModifierSource::setProvider({});
+        // A finder started by its timer would show a delay of 0 while it waits.
+        KORTTransferMeasWrapper::setDelayFinderStartsItself(false);
     }
-    void TearDown() override { KeyboardModifierSource::setProvider({}); }
+    void TearDown() override {
+        KeyboardModifierSource::setProvider({});
+        KORTTransferMeasWrapper::setDelayFinderStartsItself(true);
+    }
 
     std::unique_ptr<KOTransferController> make(const QVariantMap* dictionary = nullptr) {
         return KOInstrumentController::create<KOTransferController>(KOTransferController::kNibName,

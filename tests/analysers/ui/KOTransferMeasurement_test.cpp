@@ -103,7 +103,12 @@ float magnitudeAt(KOTransferMeasurementWrapper& model, std::uint32_t bin) {
 
 class TransferModels : public ::testing::Test {
 protected:
-    void SetUp() override { KOTransferMeasurementWrapper::registerArchiveClasses(); }
+    void SetUp() override {
+        KOTransferMeasurementWrapper::registerArchiveClasses();
+        // A finder started by its timer would show a delay of 0 while it waits.
+        KORTTransferMeasWrapper::setDelayFinderStartsItself(false);
+    }
+    void TearDown() override { KORTTransferMeasWrapper::setDelayFinderStartsItself(true); }
 };
 
 TEST_F(TransferModels, ExportHasItsColumnsUnitsAndNeverNaNForSilence) {
