@@ -5,6 +5,7 @@
 #include "engine/KOAudioDevice.h"
 #include "engine/KODelayFinder.h"
 #include "engine/KOFloatBuffer.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 
 #include <QMetaObject>
@@ -88,18 +89,16 @@ bool KODelayFinderRun::collect() {
     koru::log::info(kComputedDelayLog, data->findPeakPosition());
     // The finder goes on the main thread with the delivery: taking it out of the engine waits
     // for the engine's lock, which the main thread may hold.
-    QMetaObject::invokeMethod(
-        mContext,
-        [context = mContext, finished = mFinished, notifier = mNotifier, data,
-         finder = std::move(finder)]() mutable {
-            finder.reset();
-            if (context == nullptr)
-                return;
-            const QString text = finished ? finished(data) : QString();
-            if (!text.isEmpty())
-                notifier(text);
-        },
-        Qt::QueuedConnection);
+    koru::platform::postToMainThread(mContext, [context = mContext, finished = mFinished,
+                                                notifier = mNotifier, data,
+                                                finder = std::move(finder)]() mutable {
+        finder.reset();
+        if (context == nullptr)
+            return;
+        const QString text = finished ? finished(data) : QString();
+        if (!text.isEmpty())
+            notifier(text);
+    });
     return true;
 }
 
