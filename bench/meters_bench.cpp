@@ -63,17 +63,17 @@ void metersPass(benchmark::State& state) {
     {
         const int saved = silenceStdout();
         auto engine = std::make_unique<KOAD>(device, 1024);
-        KOGoniometerInstrument goniometer;
-        KOOscilloscopeInstrument scope;
-        KOLevelIntegrator integrator;
-        engine->AddClient(&goniometer);
-        engine->AddClient(&scope);
-        engine->AddClient(&integrator);
-        goniometer.SetChannelA(0);
-        goniometer.SetChannelB(1);
-        scope.SetChannelA(0);
-        scope.SetChannelB(1);
-        integrator.SetChannel(2);
+        auto goniometer = std::make_unique<KOGoniometerInstrument>();
+        auto scope = std::make_unique<KOOscilloscopeInstrument>();
+        auto integrator = std::make_unique<KOLevelIntegrator>();
+        engine->AddClient(goniometer.get());
+        engine->AddClient(scope.get());
+        engine->AddClient(integrator.get());
+        goniometer->SetChannelA(0);
+        goniometer->SetChannelB(1);
+        scope->SetChannelA(0);
+        scope->SetChannelB(1);
+        integrator->SetChannel(2);
         restoreStdout(saved);
         const AudioBufferList* buffers = engine->BufferList();
         std::mt19937 random(5);
@@ -91,17 +91,18 @@ void metersPass(benchmark::State& state) {
                 std::lock_guard lock(engine->EngineMutex());
                 engine->Process(&time, 1, 1024);
             }
-            if (scope.IsComplete()) {
-                scope.TakeSnapshot(nullptr, nullptr, 0, 1024);
+            if (scope->IsComplete()) {
+                scope->TakeSnapshot(nullptr, nullptr, 0, 1024);
             }
         }
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         state.counters["period_share_pct"] =
             100.0 * elapsed.count() / double(state.iterations()) / kPeriodSeconds;
         const int quiet = silenceStdout();
-        engine->RemoveClient(&goniometer);
-        engine->RemoveClient(&scope);
-        engine->RemoveClient(&integrator);
+        // Each instrument leaves its host on the way out, so they go before the engine.
+        goniometer.reset();
+        scope.reset();
+        integrator.reset();
         engine.reset();
         restoreStdout(quiet);
     }

@@ -1,5 +1,7 @@
 #include "meters/KOGoniometerInstrument.h"
 
+#include "zotools/ZOAudioInput.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -72,4 +74,13 @@ float KOGoniometerInstrument::MaxMagnitude(const float* x, std::uint32_t count) 
         largest = std::max(largest, std::fabs(x[i]));
     }
     return largest;
+}
+
+KOGoniometerInstrument::~KOGoniometerInstrument() {
+    // Leave the engine before anything of ours goes, so no Process runs into a half-destroyed
+    // instrument.
+    if (ZOAudioInput* host = Host()) {
+        host->RemoveClient(this);
+        ZOInputClient::SetHost(nullptr);
+    }
 }

@@ -19,6 +19,7 @@ public:
     };
 
     KOGoniometerInstrument();
+    ~KOGoniometerInstrument() override;
 
     void Process(const AudioBufferList* buffers, std::uint32_t frames) override;
 

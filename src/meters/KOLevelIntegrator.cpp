@@ -2,6 +2,8 @@
 
 #include "engine/KOAD.h"
 
+#include "zotools/ZOAudioInput.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -83,4 +85,13 @@ bool KOLevelIntegrator::Collect(Levels& out) {
     mHeld.rms = rms - mRMSFall;
     mHeld.peak = peak - mPeakFall;
     return true;
+}
+
+KOLevelIntegrator::~KOLevelIntegrator() {
+    // Leave the engine before anything of ours goes, so no Process runs into a half-destroyed
+    // instrument.
+    if (ZOAudioInput* host = Host()) {
+        host->RemoveClient(this);
+        ZOInputClient::SetHost(nullptr);
+    }
 }

@@ -25,6 +25,7 @@ public:
     };
 
     KOLevelIntegrator();
+    ~KOLevelIntegrator() override;
 
     void Process(const AudioBufferList* buffers, std::uint32_t frames) override;
     // Fixes the fall steps from the host's rate and buffer size and resets the window.

@@ -1,5 +1,7 @@
 #include "meters/KOOscilloscopeInstrument.h"
 
+#include "zotools/ZOAudioInput.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -116,4 +118,13 @@ bool KOOscilloscopeInstrument::TakeSnapshot(float* viewA, float* viewB, std::uin
     Resample(mSnapshotA, viewA, count);
     Resample(mSnapshotB, viewB, count);
     return fresh;
+}
+
+KOOscilloscopeInstrument::~KOOscilloscopeInstrument() {
+    // Leave the engine before anything of ours goes, so no Process runs into a half-destroyed
+    // instrument.
+    if (ZOAudioInput* host = Host()) {
+        host->RemoveClient(this);
+        ZOInputClient::SetHost(nullptr);
+    }
 }

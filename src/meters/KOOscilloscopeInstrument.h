@@ -24,6 +24,7 @@ public:
     static constexpr std::uint32_t kDefaultLength = 1024;
 
     KOOscilloscopeInstrument();
+    ~KOOscilloscopeInstrument() override;
 
     void Process(const AudioBufferList* buffers, std::uint32_t frames) override;
     bool IsPauseable() const override { return true; }

@@ -95,8 +95,6 @@ TEST(MetersOnTheEngine, GoniometerAndIntegratorFollowTheDevice) {
     EXPECT_NEAR(levels.peak, 0.0f, 1e-4f) << "a full-scale negative signal peaks at 0 dB";
     // One buffer of −1 in a 0.25 s window of zeros: mean square 1024/12000.
     EXPECT_NEAR(levels.rms, 10.0f * std::log10(1024.0f / 12000.0f), 1e-3f);
-    rig.engine->RemoveClient(&goniometer);
-    rig.engine->RemoveClient(&integrator);
 }
 
 } // namespace
