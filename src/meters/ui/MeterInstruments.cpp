@@ -1,26 +1,35 @@
 #include "meters/ui/MeterInstruments.h"
 
 #include "app/InstrumentRegistry.h"
+#include "meters/ui/KODeviceInPPMController.h"
 #include "meters/ui/KOGoniometerController.h"
 
 namespace koru {
 
-void registerMeterInstruments(InstrumentRegistry& registry) {
-    const QString nibName = QString::fromLatin1(KOGoniometerController::kNibName);
+namespace {
+
+template <typename T> void registerOne(InstrumentRegistry& registry) {
+    const QString nibName = QString::fromLatin1(T::kNibName);
     registry.registerInstrument(
-        QString::fromLatin1(KOGoniometerController::staticMetaObject.className()),
+        QString::fromLatin1(T::staticMetaObject.className()),
         [nibName](KOInstrumentControllerDelegate* delegate) -> InstrumentRegistry::Instrument {
-            auto made = KOInstrumentController::create<KOGoniometerController>(nibName, nullptr);
+            auto made = KOInstrumentController::create<T>(nibName, nullptr);
             made->setDelegate(delegate);
             return made;
         },
         [nibName](const QVariantMap& dictionary,
                   KOInstrumentControllerDelegate* delegate) -> InstrumentRegistry::Instrument {
-            auto made =
-                KOInstrumentController::create<KOGoniometerController>(nibName, &dictionary);
+            auto made = KOInstrumentController::create<T>(nibName, &dictionary);
             made->setDelegate(delegate);
             return made;
         });
+}
+
+} // namespace
+
+void registerMeterInstruments(InstrumentRegistry& registry) {
+    registerOne<KOGoniometerController>(registry);
+    registerOne<KODeviceInPPMController>(registry);
 }
 
 } // namespace koru
