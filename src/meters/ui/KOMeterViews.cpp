@@ -4,6 +4,7 @@
 #include "meters/KOMeterMath.h"
 
 #include <QLinearGradient>
+#include <QMetaObject>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -148,6 +149,12 @@ void KOGoniometerView::paintEvent(QPaintEvent*) {
 
 KOOscilloscopeView::KOOscilloscopeView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(100, 100);
+    mPointWidth.store(double(width()));
+}
+
+void KOOscilloscopeView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    mPointWidth.store(double(width()), std::memory_order_relaxed);
 }
 
 void KOOscilloscopeView::setTraces(std::vector<float> a, std::vector<float> b) {
@@ -156,7 +163,13 @@ void KOOscilloscopeView::setTraces(std::vector<float> a, std::vector<float> b) {
         mA = std::move(a);
         mB = std::move(b);
     }
-    update();
+    // The collector hands traces over; widgets are repainted from the main thread only.
+    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+}
+
+std::vector<float> KOOscilloscopeView::traceA() const {
+    std::lock_guard lock(mLock);
+    return mA;
 }
 
 void KOOscilloscopeView::setColours(const QColor& a, const QColor& b) {

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <atomic>
+
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -71,17 +73,23 @@ public:
     static constexpr double kDivision = 50.0;
 
     explicit KOOscilloscopeView(QWidget* parent = nullptr);
+    // Any thread.
     void setTraces(std::vector<float> a, std::vector<float> b);
     void setColours(const QColor& a, const QColor& b);
+    // The whole points of the width, for the collector's snapshots.
+    double pointWidth() const { return mPointWidth.load(std::memory_order_relaxed); }
     void drawContent(QPainter& painter, QSize size) const;
+    std::vector<float> traceA() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     mutable std::mutex mLock; // guards the traces
     std::vector<float> mA;
     std::vector<float> mB;
+    std::atomic<double> mPointWidth{0.0};
     QColor mColourA{Qt::green};
     QColor mColourB{Qt::yellow};
 };

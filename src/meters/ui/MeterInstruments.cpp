@@ -3,6 +3,7 @@
 #include "app/InstrumentRegistry.h"
 #include "meters/ui/KODeviceInPPMController.h"
 #include "meters/ui/KOGoniometerController.h"
+#include "meters/ui/KOOscilloscopeController.h"
 
 namespace koru {
 
@@ -30,6 +31,7 @@ template <typename T> void registerOne(InstrumentRegistry& registry) {
 void registerMeterInstruments(InstrumentRegistry& registry) {
     registerOne<KOGoniometerController>(registry);
     registerOne<KODeviceInPPMController>(registry);
+    registerOne<KOOscilloscopeController>(registry);
 }
 
 } // namespace koru
