@@ -30,6 +30,7 @@ public:
     void Process(const AudioBufferList* buffers, std::uint32_t frames) override;
     // Fixes the fall steps from the host's rate and buffer size and resets the window.
     void SetHost(ZOAudioInput* host) override;
+    bool IsPauseable() const override { return true; }
 
     // The window in frames, clamped to 1024..192000; the audio thread applies it at its next
     // buffer.

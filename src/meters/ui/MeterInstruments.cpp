@@ -3,6 +3,7 @@
 #include "app/InstrumentRegistry.h"
 #include "meters/ui/KODeviceInPPMController.h"
 #include "meters/ui/KOGoniometerController.h"
+#include "meters/ui/KOLevelHistoryController.h"
 #include "meters/ui/KOOscilloscopeController.h"
 
 namespace koru {
@@ -32,6 +33,7 @@ void registerMeterInstruments(InstrumentRegistry& registry) {
     registerOne<KOGoniometerController>(registry);
     registerOne<KODeviceInPPMController>(registry);
     registerOne<KOOscilloscopeController>(registry);
+    registerOne<KOLevelHistoryController>(registry);
 }
 
 } // namespace koru
