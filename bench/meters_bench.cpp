@@ -9,6 +9,7 @@
 #include "meters/KOLevelIntegrator.h"
 #include "meters/KOMeterMath.h"
 #include "meters/KOOscilloscopeInstrument.h"
+#include "meters/ui/KOLevelDistributionView.h"
 #include "meters/ui/KOMeterViews.h"
 #include "platform/audio/DeviceRegistry.h"
 
@@ -158,6 +159,30 @@ void oscilloscopeRedraw(benchmark::State& state) {
     redraw(state, view, QSize(800, 400));
 }
 BENCHMARK(oscilloscopeRedraw)->Unit(benchmark::kMicrosecond);
+
+void distributionRedraw(benchmark::State& state) {
+    KOLevelDistributionView view;
+    view.resize(200, 400);
+    view.show();
+    view.setDistributionBound(2000);
+    KOLevelDistributionView::Ring rms;
+    KOLevelDistributionView::Ring peak;
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> level(0.2f, 0.9f);
+    for (int i = 0; i < 2500; ++i) {
+        const float value = level(random);
+        rms.Push(value * 0.8f);
+        peak.Push(value);
+    }
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.createRMSPathWithRingBuffer(rms); // the collector's part
+        view.createPeakPathWithRingBuffer(peak);
+        QPainter painter(&image);
+        view.drawContent(painter);
+    }
+}
+BENCHMARK(distributionRedraw)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
