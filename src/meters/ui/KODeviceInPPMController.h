@@ -5,6 +5,8 @@
 
 #include <QTimer>
 
+#include <array>
+
 class KOAD;
 class KODeviceInPPMView;
 
@@ -23,6 +25,13 @@ public:
     void initWithWindowNibName(const QString& nibName, const QVariantMap* dictionary) override;
     void resetAll() override;
     void resetCurrent() override { resetAll(); }
+    QVariantMap dictionaryRepresentation() const override;
+
+    bool showsChannel(std::uint32_t channel) const;
+    // The last visible channel stays visible.
+    void setShowsChannel(std::uint32_t channel, bool show);
+    bool showsLabels() const { return mShowLabels; }
+    void setShowsLabels(bool show) { mShowLabels = show; }
 
     // Main thread: reads every channel of `engine` (at most 256) into the view; null shows no
     // meter.
@@ -36,5 +45,8 @@ protected:
 private:
     KODeviceInPPMView* mView = nullptr; // owned by the window
     koru::meters::ClipLatches mLatches;
+    std::array<bool, koru::meters::ClipLatches::kChannels> mVisible;
+    bool mShowLabels = false;
+    std::uint32_t mChannelCount = 0; // at the last refresh
     QTimer mTimer;
 };

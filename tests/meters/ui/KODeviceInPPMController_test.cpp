@@ -60,9 +60,51 @@ TEST(KODeviceInPPMController, ClipLatchesFromTheEngineAndClearsOnReset) {
     meters->refreshMeters(nullptr);
     EXPECT_TRUE(meters->view()->meters().empty());
 
+    // Hidden channels drop out of the view; the last visible one stays.
+    meters->setShowsChannel(1, false);
+    meters->refreshMeters(engine.get());
+    ASSERT_EQ(meters->view()->meters().size(), 2u);
+    EXPECT_EQ(meters->view()->meters()[1].peak, KOAD::kFloorDecibels) << "channel 2 moved up";
+    meters->setShowsChannel(0, false);
+    meters->setShowsChannel(2, false);
+    EXPECT_TRUE(meters->showsChannel(2)) << "the last visible channel";
+
     made.reset();
     engine.reset();
     devices.removeDevice(device);
+}
+
+TEST(KODeviceInPPMController, ShownChannelsAndLabelsRestoreEntryByEntry) {
+    koru::InstrumentRegistry registry;
+    koru::registerMeterInstruments(registry);
+    auto made = registry.createNew(QStringLiteral("KODeviceInPPMController"), nullptr);
+    auto* meters = dynamic_cast<KODeviceInPPMController*>(made.get());
+    ASSERT_NE(meters, nullptr);
+    EXPECT_FALSE(meters->showsLabels());
+    meters->setShowsChannel(3, false);
+    meters->setShowsChannel(200, false);
+    meters->setShowsLabels(true);
+    QVariantMap saved = meters->dictionaryRepresentation();
+    EXPECT_EQ(saved.value(QStringLiteral("Meter.ShowChannel")).toList().size(), 256);
+
+    auto restoredMade = registry.createFromDictionary(saved, nullptr);
+    auto* restored = dynamic_cast<KODeviceInPPMController*>(restoredMade.get());
+    ASSERT_NE(restored, nullptr);
+    EXPECT_FALSE(restored->showsChannel(3));
+    EXPECT_FALSE(restored->showsChannel(200));
+    EXPECT_TRUE(restored->showsChannel(4));
+    EXPECT_TRUE(restored->showsLabels());
+
+    // A short array changes only its own entries; missing labels mean off.
+    saved.insert(QStringLiteral("Meter.ShowChannel"), QVariantList{true, false});
+    saved.remove(QStringLiteral("Meter.ShowLabels"));
+    auto shortMade = registry.createFromDictionary(saved, nullptr);
+    auto* fromShort = dynamic_cast<KODeviceInPPMController*>(shortMade.get());
+    ASSERT_NE(fromShort, nullptr);
+    EXPECT_TRUE(fromShort->showsChannel(0));
+    EXPECT_FALSE(fromShort->showsChannel(1));
+    EXPECT_TRUE(fromShort->showsChannel(3));
+    EXPECT_FALSE(fromShort->showsLabels());
 }
 
 } // namespace
