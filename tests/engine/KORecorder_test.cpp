@@ -4,6 +4,7 @@
 #include "engine/EngineTestSupport.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/audiofile/AudioFileReader.h"
+#include "platform/audiofile/AudioFormatServices.h"
 #include "platform/fourcc/FourCC.h"
 #include "support/TestSupport.h"
 #include "zotools/CAException.h"
@@ -169,6 +170,49 @@ TEST(KORecorder, ChannelMapSelectsRepeatsAndSilencesInputs) {
         ASSERT_EQ(samples[i * 5 + 2], counter) << i;
         ASSERT_EQ(samples[i * 5 + 3], 0.0f) << i;
         ASSERT_EQ(samples[i * 5 + 4], -0.25f - 0.5f * float(i % 512) / 512.0f) << i;
+    }
+}
+
+// Every type and stream description the format table offers must be one the writer really
+// writes, bit-exact, at the device rate and with the file type's extension.
+TEST(KORecorder, EveryOfferedFormatRecordsAndReadsBackExactly) {
+    namespace services = koru::platform::AudioFormatServices;
+    BufferListStorage input(2, 256);
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        input.channel(0)[i] = float(int(i) - 128) / 128.0f;
+        input.channel(1)[i] = float(127 - int(i % 255)) / 128.0f;
+    }
+    for (std::uint32_t type : services::writableFileTypes()) {
+        const auto formats = services::formatIDsForType(type);
+        ASSERT_TRUE(formats.has_value());
+        for (std::uint32_t format : *formats) {
+            const auto descriptions = services::streamDescriptionsFor(type, format);
+            ASSERT_TRUE(descriptions.has_value());
+            int index = 0;
+            for (const AudioStreamBasicDescription& d : *descriptions) {
+                const std::string trace = koru::platform::fourCCToString(type).toStdString() +
+                                          " #" + std::to_string(index);
+                SCOPED_TRACE(trace);
+                const QString path = tempPath(("offered" + std::to_string(index++) + ".").c_str()) +
+                                     services::extensionsForType(type).value(0);
+                {
+                    KORecorder recorder(path, type, {1, 0}, 0, deviceFormat(96000.0, 2),
+                                        ZOAudioStreamDescription(d));
+                    recorder.Process(input.list(), 256);
+                    ASSERT_TRUE(recorder.CloseFile());
+                }
+                int channels = 0;
+                double rate = 0;
+                const std::vector<float> samples = readAll(path, &channels, &rate);
+                ASSERT_EQ(channels, 2);
+                EXPECT_EQ(rate, 96000.0);
+                ASSERT_EQ(samples.size(), 512u);
+                for (std::uint32_t i = 0; i < 256; ++i) {
+                    ASSERT_EQ(samples[i * 2], input.channel(1)[i]) << i;
+                    ASSERT_EQ(samples[i * 2 + 1], input.channel(0)[i]) << i;
+                }
+            }
+        }
     }
 }
 

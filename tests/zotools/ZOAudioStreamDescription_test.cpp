@@ -1,3 +1,4 @@
+#include "platform/fourcc/FourCC.h"
 #include "zotools/ZOAudioStreamDescription.h"
 
 #include "support/TestSupport.h"
@@ -179,6 +180,39 @@ TEST(ZOAudioStreamDescription, NamesDoNotFollowTheLocale) {
     if (!locale.active())
         GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     expectNames();
+}
+
+} // namespace
+
+namespace {
+
+TEST(ZOAudioStreamDescriptionEncoding, EncoderQueriesAnswerFromTheWritersTable) {
+    using koru::platform::fourCC;
+    struct Case {
+        std::uint32_t format;
+        bool encodable;
+        std::vector<std::uint32_t> channels;
+        bool hasBitRates;
+    };
+    const Case cases[] = {
+        {kAudioFormatLinearPCM, true, {0xFFFFFFFF}, true},
+        // No writer here produces these yet: offering them would end in a failed recording.
+        {fourCC("aac "), false, {}, false},
+        {fourCC("alac"), false, {}, false},
+        {fourCC("ulaw"), false, {}, false},
+        {0, false, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(koru::platform::fourCCToString(c.format).toStdString());
+        const auto d = ZOAudioStreamDescription::streamDescriptionWithFormatID(c.format);
+        EXPECT_EQ(d.canBeEncoded(), c.encodable);
+        EXPECT_EQ(d.availableEncodeNumberChannels(), c.channels);
+        const auto rates = d.availableEncodeBitRates();
+        EXPECT_EQ(rates.has_value(), c.hasBitRates);
+        if (rates) {
+            EXPECT_TRUE(rates->empty()) << "PCM takes no bit rate";
+        }
+    }
 }
 
 } // namespace
