@@ -1,5 +1,6 @@
 #include "engine/KORecorder.h"
 
+#include "platform/audiofile/FFmpegFileSink.h"
 #include "platform/fourcc/FourCC.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOInputClientException.h"
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -30,9 +32,23 @@ KORecorder::KORecorder(const QString& path, std::uint32_t fileType,
                 clientFormat.name().toUtf8().constData(), fileFormat.name().toUtf8().constData());
     std::printf("ok.\nCreating File...");
     if (!fileFormat.isPCM()) {
-        // Compressed formats have no writer yet: refusing beats writing a file nobody can read.
-        std::printf("failed.\n");
-        throw CAException(kRecorderCreationFailed);
+        // Compressed files are written at the device rate too: no converter stands between the
+        // input and the encoder, so nothing is resampled.
+        std::unique_ptr<koru::platform::AudioFileSink> sink;
+        try {
+            if (fileType != koru::platform::fourCC("m4af"))
+                throw std::runtime_error("compressed formats go into M4A files");
+            sink = koru::platform::openCompressedFileSink(
+                path.toStdString(), fileFormat.streamDescription().mFormatID,
+                std::uint32_t(map.size()), clientFormat.sampleRate(), bitRate);
+        } catch (const std::exception& e) {
+            std::printf("failed. (%s)\n", e.what());
+            throw CAException(kRecorderCreationFailed);
+        }
+        std::printf("ok.\nSetting the converters encode bit rate to %u bps...ok.\n", bitRate);
+        start(std::move(sink), clientFormat.sampleRate(), ringSeconds);
+        std::printf("Good news: Recorder creation was successful.\n");
+        return;
     }
     const AudioStreamBasicDescription& format = fileFormat.streamDescription();
     koru::platform::PcmFileSpec spec;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using koru::platform::fourCC;
 
 namespace {
@@ -193,14 +195,17 @@ TEST(ZOAudioStreamDescriptionEncoding, EncoderQueriesAnswerFromTheWritersTable) 
         bool encodable;
         std::vector<std::uint32_t> channels;
         bool hasBitRates;
+        bool takesBitRates;
     };
+    const std::vector<std::uint32_t> upToEight = {1, 2, 3, 4, 5, 6, 7, 8};
     const Case cases[] = {
-        {kAudioFormatLinearPCM, true, {0xFFFFFFFF}, true},
-        // No writer here produces these yet: offering them would end in a failed recording.
-        {fourCC("aac "), false, {}, false},
-        {fourCC("alac"), false, {}, false},
-        {fourCC("ulaw"), false, {}, false},
-        {0, false, {}, false},
+        {kAudioFormatLinearPCM, true, {0xFFFFFFFF}, true, false},
+        {fourCC("aac "), true, upToEight, true, true},
+        {fourCC("alac"), true, upToEight, true, false},
+        // No writer here produces these: offering them would end in a failed recording.
+        {fourCC("ulaw"), false, {}, false, false},
+        {fourCC("flac"), false, {}, false, false},
+        {0, false, {}, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(koru::platform::fourCCToString(c.format).toStdString());
@@ -210,7 +215,10 @@ TEST(ZOAudioStreamDescriptionEncoding, EncoderQueriesAnswerFromTheWritersTable) 
         const auto rates = d.availableEncodeBitRates();
         EXPECT_EQ(rates.has_value(), c.hasBitRates);
         if (rates) {
-            EXPECT_TRUE(rates->empty()) << "PCM takes no bit rate";
+            EXPECT_EQ(rates->empty(), !c.takesBitRates);
+            if (c.takesBitRates) {
+                EXPECT_NE(std::find(rates->begin(), rates->end(), 128000.0), rates->end());
+            }
         }
     }
 }

@@ -80,6 +80,12 @@ const std::vector<FileType>& table() {
     return types;
 }
 
+constexpr std::uint32_t kAAC = fourCC("aac ");
+constexpr std::uint32_t kALAC = fourCC("alac");
+constexpr std::uint32_t kM4A = fourCC("m4af");
+// Apple Lossless from a 24-bit source: the encoder here keeps 24 bits of every sample.
+constexpr std::uint32_t kALACFrom24Bit = 3;
+
 const FileType* find(std::uint32_t type) {
     for (const FileType& t : table())
         if (t.type == type)
@@ -93,20 +99,27 @@ std::vector<std::uint32_t> writableFileTypes() {
     std::vector<std::uint32_t> out;
     for (const FileType& t : table())
         out.push_back(t.type);
+    out.push_back(kM4A);
     return out;
 }
 
 QString fileTypeName(std::uint32_t fileType) {
+    if (fileType == kM4A)
+        return QStringLiteral("Apple MPEG-4 Audio");
     const FileType* t = find(fileType);
     return t ? QString::fromLatin1(t->name) : QString();
 }
 
 QStringList extensionsForType(std::uint32_t fileType) {
+    if (fileType == kM4A)
+        return {QStringLiteral("m4a")};
     const FileType* t = find(fileType);
     return t ? QString::fromLatin1(t->extensions).split(u' ') : QStringList();
 }
 
 std::optional<std::vector<std::uint32_t>> formatIDsForType(std::uint32_t fileType) {
+    if (fileType == kM4A)
+        return std::vector<std::uint32_t>{kAAC, kALAC};
     if (!find(fileType))
         return std::nullopt;
     return std::vector<std::uint32_t>{kAudioFormatLinearPCM};
@@ -114,6 +127,13 @@ std::optional<std::vector<std::uint32_t>> formatIDsForType(std::uint32_t fileTyp
 
 std::optional<std::vector<AudioStreamBasicDescription>>
 streamDescriptionsFor(std::uint32_t fileType, std::uint32_t formatID) {
+    if (fileType == kM4A && (formatID == kAAC || formatID == kALAC)) {
+        AudioStreamBasicDescription d;
+        d.mFormatID = formatID;
+        d.mFormatFlags = formatID == kALAC ? kALACFrom24Bit : 0;
+        d.mFramesPerPacket = formatID == kALAC ? 4096 : 1024;
+        return std::vector<AudioStreamBasicDescription>{d};
+    }
     const FileType* t = find(fileType);
     if (!t || formatID != kAudioFormatLinearPCM)
         return std::nullopt;
@@ -124,12 +144,14 @@ streamDescriptionsFor(std::uint32_t fileType, std::uint32_t formatID) {
 }
 
 std::vector<std::uint32_t> encodeFormatIDs() {
-    return {kAudioFormatLinearPCM};
+    return {kAudioFormatLinearPCM, kAAC, kALAC};
 }
 
 std::vector<std::uint32_t> availableEncodeNumberChannels(const AudioStreamBasicDescription& d) {
     if (d.mFormatID == kAudioFormatLinearPCM)
         return {kAnyNumberOfChannels};
+    if (d.mFormatID == kAAC || d.mFormatID == kALAC)
+        return {1, 2, 3, 4, 5, 6, 7, 8};
     return {};
 }
 
@@ -137,7 +159,10 @@ std::optional<std::vector<double>> availableEncodeBitRates(std::uint32_t formatI
     const auto encodable = encodeFormatIDs();
     if (std::find(encodable.begin(), encodable.end(), formatID) == encodable.end())
         return std::nullopt;
-    return std::vector<double>{}; // PCM takes no bit rate
+    if (formatID == kAAC)
+        return std::vector<double>{32000,  48000,  64000,  96000, 128000,
+                                   160000, 192000, 256000, 320000};
+    return std::vector<double>{}; // PCM and lossless take no bit rate
 }
 
 } // namespace koru::platform::AudioFormatServices
