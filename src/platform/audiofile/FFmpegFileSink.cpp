@@ -9,12 +9,20 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
 namespace koru::platform {
 
 namespace {
+
+// The encoder's statistics at close would reach the console on every recording; our own
+// messages report failures.
+void quietenEncoders() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
 
 class FFmpegFileSink final : public AudioFileSink {
 public:
@@ -172,6 +180,7 @@ std::unique_ptr<AudioFileSink> openCompressedFileSink(const std::string& path,
                                                       std::uint32_t bitRate) {
     if ((formatID != fourCC("aac ") && formatID != fourCC("alac")) || channels == 0 || channels > 8)
         throw std::runtime_error("unsupported compressed format");
+    quietenEncoders();
     auto sink = std::make_unique<FFmpegFileSink>();
     sink->open(path, formatID, channels, sampleRate, bitRate);
     return sink;
