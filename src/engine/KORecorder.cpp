@@ -82,6 +82,7 @@ void KORecorder::start(std::unique_ptr<koru::platform::AudioFileSink> sink, doub
     if (mMap.empty()) {
         throw CAException(kRecorderCreationFailed);
     }
+    mRecordRate = clientRate;
     mWriter = std::make_unique<koru::platform::AsyncAudioFileWriter>(
         std::move(sink), std::uint32_t(mMap.size()), ringFramesFor(clientRate, ringSeconds));
     mWriteFailed.store(false, std::memory_order_release);
@@ -121,6 +122,12 @@ void KORecorder::Process(const AudioBufferList* buffers, std::uint32_t frames) {
         mPeaks[k].store(peak, std::memory_order_relaxed);
     }
     mFramesWritten.fetch_add(frames, std::memory_order_relaxed);
+}
+
+void KORecorder::SetHost(ZOAudioInput* host) {
+    koru::SafeModeInstrument::SetHost(host);
+    if (host && mRecordRate > 0.0 && HostSampleRate() != mRecordRate)
+        CloseFile();
 }
 
 void KORecorder::ChannelsChanged(std::uint32_t, std::uint32_t) {

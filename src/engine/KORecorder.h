@@ -40,6 +40,9 @@ public:
     void SetNumberOfChannels(std::uint32_t) override {}
     // Any layout change ends the file: the mapped inputs no longer mean what they did.
     void ChannelsChanged(std::uint32_t position, std::uint32_t delta) override;
+    // A rate change ends the file too: its header names the old rate, and samples at another
+    // rate behind it would play at the wrong speed.
+    void SetHost(ZOAudioInput* host) override;
 
     // Finishes the file; later buffers are ignored. Returns false when the file could not be
     // finished cleanly (that also sets write failed). Main or reconfiguring thread.
@@ -62,6 +65,7 @@ private:
 
     QString mPath;
     std::vector<std::int32_t> mMap;
+    double mRecordRate = 0.0; // the client rate the file was opened at
     std::vector<std::atomic<float>> mPeaks;
     std::unique_ptr<koru::platform::AsyncAudioFileWriter> mWriter;
     std::atomic<std::uint64_t> mFramesWritten{0};

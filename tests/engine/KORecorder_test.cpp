@@ -413,3 +413,41 @@ TEST_F(KORecorderEngineTest, LayoutChangeEndsTheFileWithoutAnError) {
 }
 
 } // namespace
+
+namespace {
+
+// A rate change reconfigures the engine without a layout change: the file, whose header names
+// the old rate, ends there instead of taking samples at the new one.
+TEST_F(KORecorderEngineTest, RateChangeEndsTheFileAtTheOldRate) {
+    const QString path = tempPath("rate.wav");
+    KORecorder recorder(path, fourCC("WAVE"), {0}, 0, deviceFormat(48000.0, 8),
+                        pcmFormat(24, false));
+    engine->AddClient(&recorder);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(pump());
+    ASSERT_EQ(registry.setNominalSampleRate(mDevice, 96000.0), noErr);
+    engine->Reconfigure(0, 0, 0);
+    EXPECT_TRUE(recorder.IsClosed());
+    for (int i = 0; i < 5; ++i)
+        pump();
+    EXPECT_EQ(recorder.FramesWritten(), 5u * 1024u);
+    EXPECT_FALSE(recorder.WriteFailed());
+    int channels = 0;
+    double rate = 0;
+    EXPECT_EQ(readAll(path, &channels, &rate).size(), 5u * 1024u);
+    EXPECT_EQ(rate, 48000.0);
+}
+
+// The same rate again (any other reconfiguration) keeps the file open.
+TEST_F(KORecorderEngineTest, ReconfigurationAtTheSameRateKeepsRecording) {
+    KORecorder recorder(tempPath("same.wav"), fourCC("WAVE"), {0}, 0, deviceFormat(48000.0, 8),
+                        pcmFormat(16, false));
+    engine->AddClient(&recorder);
+    ASSERT_TRUE(pump());
+    engine->Reconfigure(0, 0, 0);
+    EXPECT_FALSE(recorder.IsClosed());
+    ASSERT_TRUE(pump());
+    EXPECT_EQ(recorder.FramesWritten(), 2u * 1024u);
+}
+
+} // namespace
