@@ -102,7 +102,7 @@ void KORecorder::Process(const AudioBufferList* buffers, std::uint32_t frames) {
     if (status == Status::Closed)
         return; // closed by another thread between the check and the write
     if (status != Status::Ok) {
-        // The writer thread still writes what was queued; the main thread finishes the file.
+        // The writer thread writes what was queued and finishes the file on its own.
         mClosed.store(true, std::memory_order_release);
         mWriteFailed.store(true, std::memory_order_release);
         throw ZOInputClientException(std::uint64_t(std::uint32_t(kAudioHardwareUnspecifiedError)));

@@ -201,6 +201,8 @@ TEST(AsyncAudioFileWriter, StalledWriterOverflowsOnceAndKeepsWhatWasQueued) {
     ASSERT_TRUE(koru::test::spinUntil([&] { return writer.framesWritten() == accepted * 1024u; }));
     EXPECT_EQ(writer.writeAsync(&block.list, nullptr, 1024),
               AsyncAudioFileWriter::Status::Overflow);
+    // The file is finished without waiting for close(): the window may be slow to react.
+    ASSERT_TRUE(koru::test::spinUntil([&] { return sink->finished.load(); }));
     EXPECT_FALSE(writer.close());
     EXPECT_TRUE(sink->finished);
     EXPECT_EQ(sink->written.load(), accepted * 1024u);

@@ -194,6 +194,15 @@ void AsyncAudioFileWriter::run() {
     while (!mStop.load(std::memory_order_acquire)) {
         if (sinkOk)
             sinkOk = drain();
+        if (mStatus.load(std::memory_order_acquire) != 0) {
+            // Nothing more will come: finish the file now, so it reads whole before anyone
+            // gets round to closing the writer.
+            if (sinkOk)
+                drain();
+            mFinishResult = mSink->finish();
+            mFinished = true;
+            return;
+        }
         std::this_thread::sleep_for(kPollInterval);
     }
     if (sinkOk)
@@ -207,7 +216,7 @@ bool AsyncAudioFileWriter::close() {
     mStop.store(true, std::memory_order_release);
     if (mThread.joinable())
         mThread.join();
-    const bool finished = mSink ? mSink->finish() : false;
+    const bool finished = mFinished ? mFinishResult : (mSink ? mSink->finish() : false);
     const int status = mStatus.load(std::memory_order_acquire);
     mCloseResult = finished && status == 0;
     return mCloseResult;

@@ -83,7 +83,9 @@ private:
     std::atomic<int> mStatus{0};
     std::atomic<bool> mStop{false};
     std::thread mThread;
-    bool mClosed = false; // close() caller only
+    bool mFinished = false;     // the writer thread finished the sink after a failure; read
+    bool mFinishResult = false; // by close() after the join
+    bool mClosed = false;       // close() caller only
     bool mCloseResult = true;
 };
 
