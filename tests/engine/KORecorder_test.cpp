@@ -451,3 +451,38 @@ TEST_F(KORecorderEngineTest, ReconfigurationAtTheSameRateKeepsRecording) {
 }
 
 } // namespace
+
+namespace {
+
+class CountingOwner : public KOADOwner {
+public:
+    void inPropertyListener() override {}
+    void errorHandling(std::uint64_t) override { errors.fetch_add(1); }
+    std::atomic<int> errors{0};
+};
+
+// Through the engine: a stalled writer gives one client error however many buffers follow,
+// the other clients keep their buffers, and deleting the recorder leaves safe mode.
+TEST_F(KORecorderEngineTest, StalledWriterReportsOneErrorToTheEngine) {
+    CountingOwner owner;
+    engine->SetOwner(&owner);
+    std::atomic<bool> held{true};
+    {
+        KORecorder recorder(std::make_unique<StalledSink>(&held), tempPath("engine-stalled"),
+                            {0, 1}, 48000.0, 0.1);
+        engine->AddClient(&recorder);
+        for (int i = 0; i < 40; ++i) {
+            ASSERT_TRUE(pump());
+            engine->ErrorHandled(); // the main thread dealt with it: report the next one again
+        }
+        EXPECT_EQ(owner.errors.load(), 1);
+        EXPECT_TRUE(recorder.WriteFailed());
+        EXPECT_LT(recorder.FramesWritten(), 40u * 1024u);
+        held = false;
+        EXPECT_TRUE(engine->InSafeMode());
+    }
+    EXPECT_FALSE(engine->InSafeMode());
+    engine->SetOwner(nullptr);
+}
+
+} // namespace
