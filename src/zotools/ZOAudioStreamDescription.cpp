@@ -1,6 +1,10 @@
 #include "zotools/ZOAudioStreamDescription.h"
 
+#include "platform/audiofile/AudioFormatServices.h"
+
 #include <fmt/format.h>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -114,4 +118,17 @@ QString ZOAudioStreamDescription::nameOmittingChannelInfo() const {
 bool operator==(const ZOAudioStreamDescription& a, const ZOAudioStreamDescription& b) {
     return std::memcmp(&a.m_description, &b.m_description, sizeof(AudioStreamBasicDescription)) ==
            0;
+}
+
+std::vector<std::uint32_t> ZOAudioStreamDescription::availableEncodeNumberChannels() const {
+    return koru::platform::AudioFormatServices::availableEncodeNumberChannels(m_description);
+}
+
+std::optional<std::vector<double>> ZOAudioStreamDescription::availableEncodeBitRates() const {
+    return koru::platform::AudioFormatServices::availableEncodeBitRates(m_description.mFormatID);
+}
+
+bool ZOAudioStreamDescription::canBeEncoded() const {
+    const auto formats = koru::platform::AudioFormatServices::encodeFormatIDs();
+    return std::find(formats.begin(), formats.end(), m_description.mFormatID) != formats.end();
 }

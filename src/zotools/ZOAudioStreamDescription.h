@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 // One stream description held by value: the device's format, a recording file's format. The
 // queries read the description's fields only; nothing here asks the audio back-ends.
@@ -47,6 +49,13 @@ public:
     // The name without its channel count when that count is 0 (a format offered for any number
     // of channels).
     QString nameOmittingChannelInfo() const;
+
+    // Encoder limits of this description's format, as the file writers here have them.
+    // 0xFFFFFFFF alone means any number of channels; empty when nothing encodes the format.
+    std::vector<std::uint32_t> availableEncodeNumberChannels() const;
+    // Bit rates in bits per second; nullopt when the format is not encoded here.
+    std::optional<std::vector<double>> availableEncodeBitRates() const;
+    bool canBeEncoded() const;
 
     friend bool operator==(const ZOAudioStreamDescription& a, const ZOAudioStreamDescription& b);
 

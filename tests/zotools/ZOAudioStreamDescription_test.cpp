@@ -1,8 +1,11 @@
+#include "platform/fourcc/FourCC.h"
 #include "zotools/ZOAudioStreamDescription.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using koru::platform::fourCC;
 
@@ -179,6 +182,45 @@ TEST(ZOAudioStreamDescription, NamesDoNotFollowTheLocale) {
     if (!locale.active())
         GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     expectNames();
+}
+
+} // namespace
+
+namespace {
+
+TEST(ZOAudioStreamDescriptionEncoding, EncoderQueriesAnswerFromTheWritersTable) {
+    using koru::platform::fourCC;
+    struct Case {
+        std::uint32_t format;
+        bool encodable;
+        std::vector<std::uint32_t> channels;
+        bool hasBitRates;
+        bool takesBitRates;
+    };
+    const std::vector<std::uint32_t> upToEight = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Case cases[] = {
+        {kAudioFormatLinearPCM, true, {0xFFFFFFFF}, true, false},
+        {fourCC("aac "), true, upToEight, true, true},
+        {fourCC("alac"), true, upToEight, true, false},
+        // No writer here produces these: offering them would end in a failed recording.
+        {fourCC("ulaw"), false, {}, false, false},
+        {fourCC("flac"), false, {}, false, false},
+        {0, false, {}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(koru::platform::fourCCToString(c.format).toStdString());
+        const auto d = ZOAudioStreamDescription::streamDescriptionWithFormatID(c.format);
+        EXPECT_EQ(d.canBeEncoded(), c.encodable);
+        EXPECT_EQ(d.availableEncodeNumberChannels(), c.channels);
+        const auto rates = d.availableEncodeBitRates();
+        EXPECT_EQ(rates.has_value(), c.hasBitRates);
+        if (rates) {
+            EXPECT_EQ(rates->empty(), !c.takesBitRates);
+            if (c.takesBitRates) {
+                EXPECT_NE(std::find(rates->begin(), rates->end(), 128000.0), rates->end());
+            }
+        }
+    }
 }
 
 } // namespace

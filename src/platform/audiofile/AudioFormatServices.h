@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/audio/AudioTypes.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace koru::platform {
+
+// What the recorder's file writers can produce: file types, their data formats and stream
+// descriptions, and the encoder limits. Answers come from one table, so nothing is offered that
+// no writer here can write.
+namespace AudioFormatServices {
+
+inline constexpr std::uint32_t kAnyNumberOfChannels = 0xFFFFFFFF;
+
+// In the order the menus list them.
+std::vector<std::uint32_t> writableFileTypes();
+// Empty for a type not in the table.
+QString fileTypeName(std::uint32_t fileType);
+QStringList extensionsForType(std::uint32_t fileType);
+// nullopt for a type not in the table.
+std::optional<std::vector<std::uint32_t>> formatIDsForType(std::uint32_t fileType);
+// Channel counts 0 (any); PCM descriptions first in the order the table gives them.
+std::optional<std::vector<AudioStreamBasicDescription>>
+streamDescriptionsFor(std::uint32_t fileType, std::uint32_t formatID);
+// The formats some writer here encodes.
+std::vector<std::uint32_t> encodeFormatIDs();
+// kAnyNumberOfChannels alone for PCM; empty for a format nothing encodes.
+std::vector<std::uint32_t> availableEncodeNumberChannels(const AudioStreamBasicDescription& d);
+// Bit rates in bits per second; nullopt for a format that takes none.
+std::optional<std::vector<double>> availableEncodeBitRates(std::uint32_t formatID);
+
+} // namespace AudioFormatServices
+} // namespace koru::platform
