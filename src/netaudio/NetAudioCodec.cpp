@@ -8,24 +8,34 @@ namespace koru::netaudio {
 
 namespace {
 
-constexpr const char* kFormatNames[kFormatCount] = {
-    "PCM, Float 32 bit",     "PCM, Integer 24 bit",   "PCM, Integer 16 bit",
-    "Apple Lossless 24 bit", "Apple Lossless 16 bit", "uLaw",
-    "IMA-4",                 "AAC, 128kbps",          "AAC, 96kbps",
-    "AAC, 80kbps",           "AAC, 64kbps",           "AAC, 48kbps",
-    "AAC, 40kbps",           "AAC, 32kbps",           "AAC Low Delay, 64kbps",
-    "AAC Low Delay, 48kbps", "AAC Low Delay, 40kbps", "AAC Low Delay, 32kbps"};
+constexpr const char* kFormatNames[kFormatCount] = {"PCM, Float 32 bit",
+                                                    "PCM, Integer 24 bit",
+                                                    "PCM, Integer 16 bit",
+                                                    "Apple Lossless 24 bit",
+                                                    "Apple Lossless 16 bit",
+                                                    "uLaw",
+                                                    "IMA-4",
+                                                    "AAC, 128kbps",
+                                                    "AAC, 96kbps",
+                                                    "AAC, 80kbps",
+                                                    "AAC, 64kbps",
+                                                    "AAC, 48kbps",
+                                                    "AAC, 40kbps",
+                                                    "AAC, 32kbps",
+                                                    "AAC Low Delay, 64kbps",
+                                                    "AAC Low Delay, 48kbps",
+                                                    "AAC Low Delay, 40kbps",
+                                                    "AAC Low Delay, 32kbps"};
 
 constexpr std::int16_t kImaSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr std::int32_t kImaIndexStep[16] = {-1, -1, -1, -1, 2, 4, 6, 8,
-                                            -1, -1, -1, -1, 2, 4, 6, 8};
+constexpr std::int32_t kImaIndexStep[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 std::int32_t toInt(float x, std::int32_t scale) {
     if (!std::isfinite(x))
@@ -34,7 +44,9 @@ std::int32_t toInt(float x, std::int32_t scale) {
     return std::int32_t(std::clamp(v, double(-scale), double(scale - 1)));
 }
 
-float finite(float x) { return std::isfinite(x) ? x : 0.0f; }
+float finite(float x) {
+    return std::isfinite(x) ? x : 0.0f;
+}
 
 // One IMA step: updates the state and returns the reconstructed sample.
 std::int32_t imaStep(std::int32_t& predictor, std::int32_t& index, std::uint8_t nibble) {

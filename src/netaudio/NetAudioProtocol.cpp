@@ -73,9 +73,9 @@ std::optional<StreamFormat> getFormat(Cursor& c) {
     f.formatIndex = std::uint16_t(c.get(2));
     const auto codec = std::uint16_t(c.get(2));
     f.maxFrames = std::uint16_t(c.get(2));
-    if (!c.ok() || !std::isfinite(f.rate) || f.rate < 1000.0 || f.rate > 1.0e6 ||
-        f.channels != 2 || f.formatIndex >= kFormatCount || !isWireCodec(codec) ||
-        f.maxFrames == 0 || f.maxFrames > kMaxFramesPerPacket)
+    if (!c.ok() || !std::isfinite(f.rate) || f.rate < 1000.0 || f.rate > 1.0e6 || f.channels != 2 ||
+        f.formatIndex >= kFormatCount || !isWireCodec(codec) || f.maxFrames == 0 ||
+        f.maxFrames > kMaxFramesPerPacket)
         return std::nullopt;
     f.codec = WireCodec(codec);
     return f;
@@ -237,9 +237,9 @@ std::optional<Message> MessageReader::next() {
     }
     if (mBuffer.size() < kHeaderBytes + length)
         return std::nullopt;
-    Message m{MessageType(type), std::vector<std::uint8_t>(mBuffer.begin() + kHeaderBytes,
-                                                           mBuffer.begin() + kHeaderBytes +
-                                                               length)};
+    Message m{MessageType(type),
+              std::vector<std::uint8_t>(mBuffer.begin() + kHeaderBytes,
+                                        mBuffer.begin() + kHeaderBytes + length)};
     mBuffer.erase(mBuffer.begin(), mBuffer.begin() + kHeaderBytes + length);
     return m;
 }

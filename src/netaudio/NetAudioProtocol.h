@@ -64,7 +64,8 @@ struct Message {
 
 QByteArray makeMessage(MessageType type, const QByteArray& payload = {});
 QByteArray makeHello(const Hello& hello);
-QByteArray makeAuth(const std::array<std::uint8_t, kNonceBytes>& nonce, const std::string& password);
+QByteArray makeAuth(const std::array<std::uint8_t, kNonceBytes>& nonce,
+                    const std::string& password);
 QByteArray makeResult(ResultCode code);
 QByteArray makeFormat(const StreamFormat& format);
 // Header plus payload of an audio message; `encoded` is the codec's output.

@@ -23,7 +23,9 @@ constexpr auto kPingAfter = std::chrono::seconds(1);
 
 NetReceiveUnit::NetReceiveUnit() = default;
 
-NetReceiveUnit::~NetReceiveUnit() { stop(); }
+NetReceiveUnit::~NetReceiveUnit() {
+    stop();
+}
 
 void NetReceiveUnit::setHost(const std::string& host) {
     connect(false);
@@ -71,8 +73,8 @@ void NetReceiveUnit::start() {
         password = mPassword;
     }
     const auto colon = host.rfind(':');
-    const long port = colon == std::string::npos ? 0 : std::strtol(host.c_str() + colon + 1,
-                                                                    nullptr, 10);
+    const long port =
+        colon == std::string::npos ? 0 : std::strtol(host.c_str() + colon + 1, nullptr, 10);
     if (colon == std::string::npos || port < 1 || port > 65535) {
         log::warn("Net receive: no usable host in \"{}\"", host);
         mStatus.set(NetStatus::NotConnected);

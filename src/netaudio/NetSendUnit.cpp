@@ -27,7 +27,9 @@ NetSendUnit::NetSendUnit(std::string serviceName, std::string bindAddress)
     connect(true); // a new sender is offered at once
 }
 
-NetSendUnit::~NetSendUnit() { stop(); }
+NetSendUnit::~NetSendUnit() {
+    stop();
+}
 
 void NetSendUnit::push(const float* left, const float* right, std::uint32_t frames) noexcept {
     const std::uint64_t t = mSampleTime.load(std::memory_order_relaxed);

@@ -60,8 +60,7 @@ Socket startConnect(const std::string& address, std::uint16_t port) {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!s.valid())
         return {};
-    if (::connect(s.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 &&
-        errno != EINPROGRESS)
+    if (::connect(s.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS)
         return {};
     prepareStream(s);
     return s;

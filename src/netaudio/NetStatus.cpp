@@ -3,7 +3,7 @@
 namespace koru::netaudio {
 
 const char* netStatusText(int status) {
-    static constexpr const char* kTexts[] = {"Not Connected", "Connected", "Overflow",
+    static constexpr const char* kTexts[] = {"Not Connected", "Connected",  "Overflow",
                                              "Underflow",     "Connecting", "Listening"};
     return status >= 0 && status <= 5 ? kTexts[status] : nullptr;
 }

@@ -45,11 +45,13 @@ ReceiverSession::State ReceiverSession::feed(const std::uint8_t* data, std::size
             break;
         }
         case MessageType::Result: {
-            if (mState != State::AwaitResult)
-                return fail("result out of order");
             const auto code = parseResult(m->payload);
             if (!code)
                 return fail("malformed result");
+            // A busy sender answers before it says hello.
+            if (mState != State::AwaitResult &&
+                !(mState == State::AwaitHello && *code != ResultCode::Ok))
+                return fail("result out of order");
             if (*code != ResultCode::Ok) {
                 mRefusal = code;
                 mReason = "refused by the sender (" + std::to_string(int(*code)) + ")";

@@ -44,19 +44,18 @@ TEST_P(CodecRoundTrip, DecodesWithinTheCodecsBound) {
     EXPECT_FALSE(decode(c.codec, wire.data(), wire.size() - 1, kFrames, dl.data(), dr.data()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, CodecRoundTrip,
-    ::testing::Values(CodecCase{0, WireCodec::Float32, 8192, 0.0f},
-                      CodecCase{1, WireCodec::Int24, 6144, 0.51f / 8388608.0f},
-                      CodecCase{2, WireCodec::Int16, 4096, 0.51f / 32768.0f},
-                      CodecCase{5, WireCodec::MuLaw, 2048, 0.5f / 32.0f},
-                      CodecCase{6, WireCodec::Ima4, 1152, 0.02f},
-                      CodecCase{3, WireCodec::Int24, 6144, 0.51f / 8388608.0f},
-                      CodecCase{4, WireCodec::Int16, 4096, 0.51f / 32768.0f},
-                      CodecCase{12, WireCodec::Int16, 4096, 0.51f / 32768.0f}),
-    [](const ::testing::TestParamInfo<CodecCase>& info) {
-        return "Format" + std::to_string(info.param.format);
-    });
+INSTANTIATE_TEST_SUITE_P(Formats, CodecRoundTrip,
+                         ::testing::Values(CodecCase{0, WireCodec::Float32, 8192, 0.0f},
+                                           CodecCase{1, WireCodec::Int24, 6144, 0.51f / 8388608.0f},
+                                           CodecCase{2, WireCodec::Int16, 4096, 0.51f / 32768.0f},
+                                           CodecCase{5, WireCodec::MuLaw, 2048, 0.5f / 32.0f},
+                                           CodecCase{6, WireCodec::Ima4, 1152, 0.02f},
+                                           CodecCase{3, WireCodec::Int24, 6144, 0.51f / 8388608.0f},
+                                           CodecCase{4, WireCodec::Int16, 4096, 0.51f / 32768.0f},
+                                           CodecCase{12, WireCodec::Int16, 4096, 0.51f / 32768.0f}),
+                         [](const ::testing::TestParamInfo<CodecCase>& info) {
+                             return "Format" + std::to_string(info.param.format);
+                         });
 
 TEST(NetAudioCodec, FormatNamesCoverEighteenIndices) {
     EXPECT_STREQ(formatName(0), "PCM, Float 32 bit");

@@ -73,8 +73,8 @@ TEST(NetAudioProtocol, ReaderRefusesBrokenHeaders) {
     QByteArray huge = makeMessage(MessageType::Audio);
     huge[8] = 1;
     huge[10] = 1; // 65537 bytes
-    const Case cases[] = {{"magic", badMagic}, {"type 7", badType}, {"type 0", zeroType},
-                          {"length", huge}};
+    const Case cases[] = {
+        {"magic", badMagic}, {"type 7", badType}, {"type 0", zeroType}, {"length", huge}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MessageReader reader;
@@ -102,11 +102,9 @@ TEST(NetAudioProtocol, PayloadParsersCheckEveryField) {
     longer.push_back(0);
     EXPECT_FALSE(parseHello(longer)) << "trailing bytes";
     for (auto mutate : std::vector<std::function<void(Hello&)>>{
-             [](Hello& x) { x.format.channels = 3; },
-             [](Hello& x) { x.format.formatIndex = 18; },
+             [](Hello& x) { x.format.channels = 3; }, [](Hello& x) { x.format.formatIndex = 18; },
              [](Hello& x) { x.format.codec = WireCodec(3); },
-             [](Hello& x) { x.format.maxFrames = 0; },
-             [](Hello& x) { x.format.maxFrames = 4097; },
+             [](Hello& x) { x.format.maxFrames = 0; }, [](Hello& x) { x.format.maxFrames = 4097; },
              [](Hello& x) { x.format.rate = std::numeric_limits<double>::quiet_NaN(); },
              [](Hello& x) { x.format.rate = 0.0; }}) {
         Hello bad = h;
