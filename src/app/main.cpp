@@ -8,6 +8,7 @@
 #include "engine/ui/DesktopPresenters.h"
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
+#include "netaudio/ui/NetAudioInstruments.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
 #include "spl/ui/SplInstruments.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     // The add menu lists the registered kinds as the controller is built.
     koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());
     koru::registerSplInstruments(koru::InstrumentRegistry::shared());
+    koru::registerNetAudioInstruments(koru::InstrumentRegistry::shared());
     // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
     koru::platform::TerminationSignals terminationSignals;
     KOAppController controller(KOAppController::programServices());
