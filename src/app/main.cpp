@@ -9,6 +9,7 @@
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "meters/ui/MeterInstruments.h"
+#include "netaudio/ui/NetAudioInstruments.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
 #include "spl/ui/SplInstruments.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
     koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());
     koru::registerSplInstruments(koru::InstrumentRegistry::shared());
     koru::registerMeterInstruments(koru::InstrumentRegistry::shared());
+    koru::registerNetAudioInstruments(koru::InstrumentRegistry::shared());
     // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
     koru::platform::TerminationSignals terminationSignals;
     KOAppController controller(KOAppController::programServices());
