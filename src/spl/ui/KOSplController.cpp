@@ -13,6 +13,7 @@
 #include "platform/fourcc/FourCC.h"
 #include "platform/log/Log.h"
 #include "spl/KOSPLLog.h"
+#include "spl/KOSPLLogStore.h"
 #include "spl/KOSplInstrument.h"
 #include "spl/ui/KOCalibrationController.h"
 #include "spl/ui/KOSPLHistoryView.h"
@@ -733,8 +734,10 @@ void KOSplController::setLogging(bool logging) {
     if (mSPLHistoryView)
         mSPLHistoryView->controllerDidChangeLoggingStatus(logging);
     if (!logging) {
-        if (mSPLLog)
+        if (mSPLLog) {
             mFinishedLogs.push_back(mSPLLog);
+            KOSPLLogStore::sharedStore().addLog(mSPLLog);
+        }
         return;
     }
     auto log = std::make_shared<KOSPLLog>();
