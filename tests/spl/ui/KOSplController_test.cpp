@@ -9,9 +9,11 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/fourcc/FourCC.h"
+#include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
 #include "spl/KOCalibrationStore.h"
 #include "spl/KOSPLLog.h"
+#include "spl/KOSPLLogStore.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
@@ -645,6 +647,38 @@ TEST_F(SplMeter, LoggingRecordsTheSecondsMaximaAndRestartsOnChanges) {
     meter->applicationWillStop();
     EXPECT_FALSE(meter->logging());
     EXPECT_EQ(meter->finishedLogs().size(), 3u);
+}
+
+// A finished log reaches the log store at once: a later start (a new store over the same
+// folder) finds it with every record, and deleting it there keeps it gone.
+TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
+    auto meter = restore(settings(kC, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    meter->setLogging(true);
+    settle(*meter);
+    for (int second = 0; second < 5; ++second) {
+        SplInput::shared().pump(2);
+        meter->logSPLLevelsToHistoryView();
+    }
+    meter->setLogging(false);
+    ASSERT_EQ(meter->finishedLogs().size(), 1u);
+    const std::shared_ptr<KOSPLLog> log = meter->finishedLogs()[0];
+    ASSERT_EQ(log->length(), 5u);
+
+    const QString folder = koru::platform::applicationSupportDirectory();
+    {
+        KOSPLLogStore restarted(folder);
+        ASSERT_EQ(restarted.countOfLogs(), 1);
+        const auto found = restarted.logs()[0];
+        EXPECT_EQ(found->name(), log->name());
+        EXPECT_EQ(found->weight(), kC);
+        EXPECT_EQ(found->speed(), kFast);
+        EXPECT_EQ(found->splData(), log->splData());
+        const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC);
+        EXPECT_NEAR(found->recordAtIndex(4).spl, expected, kTolerance);
+        EXPECT_TRUE(restarted.removeLog(found));
+    }
+    EXPECT_EQ(KOSPLLogStore(folder).countOfLogs(), 0);
 }
 
 } // namespace
