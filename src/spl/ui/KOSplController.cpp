@@ -18,6 +18,7 @@
 #include "spl/ui/KOCalibrationController.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
+#include "spl/ui/KOSPLLoggingController.h"
 #include "utility/KOString.h"
 #include "utility/VEDate.h"
 #include "utility/VEString.h"
@@ -988,6 +989,10 @@ QMenu* KOSplController::instrumentMenu() {
         KOMenuAdditions::addItemWithTitle(
             menu, QStringLiteral("Export Log Data..."), this,
             [this](QAction*) { exportSPLLogData(); }, kExportTag);
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Show SPL Logs"), this,
+            [](QAction*) { KOSPLLoggingController::sharedSPLLogController().showWindow(); },
+            fourCC("logs"));
         menu.addSeparator();
         connect(&menu, &QMenu::aboutToShow, this, [this, m = &menu] { updateInstrumentMenu(m); });
     }
