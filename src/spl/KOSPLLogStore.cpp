@@ -1,10 +1,12 @@
 #include "spl/KOSPLLogStore.h"
 
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/log/Log.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
 #include "spl/KOSPLLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -105,16 +107,26 @@ QVariantList salvageEntries(const QByteArray& bytes) {
 } // namespace
 
 KOSPLLogStore& KOSPLLogStore::sharedStore() {
-    static auto* store = new KOSPLLogStore(koru::platform::applicationSupportDirectory());
+    static auto* store = [] {
+        auto* made = new KOSPLLogStore(koru::platform::applicationSupportDirectory());
+        // The store outlives the event loop; what it still has to write must reach the disk.
+        if (auto* application = QCoreApplication::instance())
+            QObject::connect(application, &QCoreApplication::aboutToQuit, made,
+                             [made] { made->waitUntilSaved(); });
+        return made;
+    }();
     return *store;
 }
 
-KOSPLLogStore::KOSPLLogStore(const QString& folder) : mFolder(folder) {
+KOSPLLogStore::KOSPLLogStore(const QString& folder)
+    : mFolder(folder), mWriter(std::make_unique<koru::platform::SerialQueue>("spl-log-store")) {
     const std::lock_guard lock(mLock);
     load();
 }
 
-KOSPLLogStore::~KOSPLLogStore() = default;
+KOSPLLogStore::~KOSPLLogStore() {
+    mWriter.reset(); // runs the queued writes first
+}
 
 QString KOSPLLogStore::path() const {
     return QDir(mFolder).filePath(QString::fromLatin1(kFileName));
@@ -172,52 +184,62 @@ qsizetype KOSPLLogStore::countOfLogs() const {
     return qsizetype(mLogs.size());
 }
 
-bool KOSPLLogStore::addLog(Log log) {
+void KOSPLLogStore::addLog(Log log) {
     if (!log)
-        return false;
-    bool saved = false;
+        return;
     {
         const std::lock_guard lock(mLock);
         mLogs.push_back(std::move(log));
-        saved = save();
+        save();
     }
     emit logsChanged();
-    return saved;
 }
 
-bool KOSPLLogStore::removeLogsAtIndexes(std::vector<qsizetype> indexes) {
+void KOSPLLogStore::removeLogsAtIndexes(std::vector<qsizetype> indexes) {
     std::sort(indexes.begin(), indexes.end(), std::greater<>());
     indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-    bool saved = false;
     {
         const std::lock_guard lock(mLock);
         for (qsizetype index : indexes) {
             if (index >= 0 && index < qsizetype(mLogs.size()))
                 mLogs.erase(mLogs.begin() + index);
         }
-        saved = save();
+        save();
     }
     emit logsChanged();
-    return saved;
 }
 
-bool KOSPLLogStore::removeLog(const Log& log) {
+void KOSPLLogStore::removeLog(const Log& log) {
     qsizetype index = -1;
     {
         const std::lock_guard lock(mLock);
         const auto found = std::find(mLogs.begin(), mLogs.end(), log);
         if (found == mLogs.end())
-            return true;
+            return;
         index = found - mLogs.begin();
     }
-    return removeLogsAtIndexes({index});
+    removeLogsAtIndexes({index});
 }
 
-bool KOSPLLogStore::save() {
-    const std::lock_guard lock(mLock);
+void KOSPLLogStore::save() {
     QVariantList entries;
-    for (const Log& log : mLogs)
-        entries.append(log->dictionaryRepresentation());
+    {
+        const std::lock_guard lock(mLock);
+        for (const Log& log : mLogs)
+            entries.append(log->dictionaryRepresentation());
+    }
+    mWriter->async([this, entries = std::move(entries)] {
+        if (!write(entries))
+            mWritesFailed = true;
+    });
+}
+
+bool KOSPLLogStore::waitUntilSaved() {
+    mWriter->waitUntilIdle();
+    return !mWritesFailed.exchange(false);
+}
+
+bool KOSPLLogStore::write(const QVariantList& entries) const {
     QString error;
     if (!PropertyList::write(path(), QVariantMap{{QString::fromLatin1(kLogsKey), entries}},
                              PlistFormat::Xml, &error)) {

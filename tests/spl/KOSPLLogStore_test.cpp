@@ -118,8 +118,9 @@ TEST_F(SplLogStore, LogsReadBackAsTheyWereWrittenInEveryLocale) {
         const auto second = makeLog(QStringLiteral("empty"), 0, kC, kFast);
         {
             KOSPLLogStore store(folder());
-            ASSERT_TRUE(store.addLog(first));
-            ASSERT_TRUE(store.addLog(second));
+            store.addLog(first);
+            store.addLog(second);
+            ASSERT_TRUE(store.waitUntilSaved());
         }
         KOSPLLogStore store(folder());
         const auto logs = store.logs();
@@ -159,7 +160,8 @@ TEST_F(SplLogStore, ADeletedLogStaysDeletedAfterARestart) {
     {
         KOSPLLogStore store(folder());
         ASSERT_EQ(store.countOfLogs(), 3);
-        EXPECT_TRUE(store.removeLog(store.logs()[1]));
+        store.removeLog(store.logs()[1]);
+        EXPECT_TRUE(store.waitUntilSaved());
     }
     {
         KOSPLLogStore store(folder());
@@ -167,7 +169,8 @@ TEST_F(SplLogStore, ADeletedLogStaysDeletedAfterARestart) {
         ASSERT_EQ(logs.size(), 2u);
         EXPECT_EQ(logs[0]->name(), QStringLiteral("one"));
         EXPECT_EQ(logs[1]->name(), QStringLiteral("three"));
-        EXPECT_TRUE(store.removeLogsAtIndexes({0, 1, 7, -1}));
+        store.removeLogsAtIndexes({0, 1, 7, -1});
+        EXPECT_TRUE(store.waitUntilSaved());
     }
     EXPECT_EQ(KOSPLLogStore(folder()).countOfLogs(), 0);
 }
@@ -267,9 +270,23 @@ TEST_F(SplLogStore, AnUnreadableStoreIsKeptAside) {
         EXPECT_EQ(store.countOfLogs(), 0);
         EXPECT_EQ(capture.count("is unreadable"), 1);
         EXPECT_EQ(contents(asidePath()), bytes);
-        ASSERT_TRUE(store.addLog(makeLog(QStringLiteral("new"), 1)));
+        store.addLog(makeLog(QStringLiteral("new"), 1));
+        ASSERT_TRUE(store.waitUntilSaved());
         EXPECT_EQ(contents(asidePath()), bytes);
         EXPECT_EQ(KOSPLLogStore(folder()).countOfLogs(), 1);
         QFile::remove(storePath());
     }
+}
+
+// A store that cannot be written says so, in the log and to whoever waits for it; the list keeps
+// the log.
+TEST_F(SplLogStore, AFailedWriteIsLoggedAndAnswered) {
+    writeBytes(QDir(folder()).filePath(QStringLiteral("file")), "not a folder");
+    KOSPLLogStore store(QDir(folder()).filePath(QStringLiteral("file/sub")));
+    LogCapture capture;
+    store.addLog(makeLog(QStringLiteral("kept in memory"), 2));
+    EXPECT_FALSE(store.waitUntilSaved());
+    EXPECT_EQ(capture.count("could not be saved"), 1);
+    EXPECT_EQ(store.countOfLogs(), 1);
+    EXPECT_TRUE(store.waitUntilSaved()); // answered once
 }

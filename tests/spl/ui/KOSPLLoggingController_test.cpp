@@ -94,6 +94,7 @@ TEST_F(SplLoggingWindow, DeletingInTheWindowReachesTheStore) {
     controller.selectLogAtIndex(1);
     controller.deleteSelectedLogs();
     ASSERT_EQ(controller.list()->count(), 2);
+    ASSERT_TRUE(mStore.waitUntilSaved());
     const auto after = KOSPLLogStore(mFolder.path()).logs();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[0]->name(), QStringLiteral("a"));

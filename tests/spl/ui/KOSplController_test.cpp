@@ -666,6 +666,7 @@ TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
     ASSERT_EQ(log->length(), 5u);
 
     const QString folder = koru::platform::applicationSupportDirectory();
+    ASSERT_TRUE(KOSPLLogStore::sharedStore().waitUntilSaved());
     {
         KOSPLLogStore restarted(folder);
         ASSERT_EQ(restarted.countOfLogs(), 1);
@@ -676,7 +677,8 @@ TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
         EXPECT_EQ(found->splData(), log->splData());
         const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC);
         EXPECT_NEAR(found->recordAtIndex(4).spl, expected, kTolerance);
-        EXPECT_TRUE(restarted.removeLog(found));
+        restarted.removeLog(found);
+        EXPECT_TRUE(restarted.waitUntilSaved());
     }
     EXPECT_EQ(KOSPLLogStore(folder).countOfLogs(), 0);
 }
