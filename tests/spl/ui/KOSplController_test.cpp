@@ -380,10 +380,12 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         meter->historyView()->setDrawAVG(true);
         meter->historyView()->setSpeed(0.25);
         meter->historyView()->setLeqColor(QColor::fromRgbF(0.25f, 0.5f, 0.75f, 1.0f));
+        KOSplBigWindowController* big = meter->openBigWindow();
+        big->setDisplayMode(KOSplBigView::kPeak);
+        big->setAlertLevel(120.5f);
+        big->setWarningLevel(95.0f);
+        big->view()->setWarningColor(QColor::fromRgbF(0.5f, 0.25f, 1.0f, 1.0f));
         QVariantMap saved = meter->dictionaryRepresentation();
-        // Entries of big displays pass through unchanged.
-        saved.insert(KOSplController::kBigWindowControllersKey,
-                     QVariantList{QVariantMap{{"BigWindow.Frame", "1 2 3 4"}}});
 
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("meter.kosession"));
@@ -401,9 +403,23 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         EXPECT_EQ(restored->instrumentSpeed(), kFast);
         EXPECT_TRUE(restored->historyView()->drawAVG());
         EXPECT_DOUBLE_EQ(restored->historyView()->speed(), 0.25);
+        ASSERT_EQ(restored->countOfBigWindows(), 1u);
+        KOSplBigWindowController* bigAgain = restored->bigWindowAtIndex(0);
+        EXPECT_EQ(bigAgain->displayMode(), KOSplBigView::kPeak);
+        EXPECT_EQ(bigAgain->alertLevel(), 120.5f);
+        EXPECT_EQ(bigAgain->warningLevel(), 95.0f);
+        EXPECT_EQ(bigAgain->view()->warningColor(), QColor::fromRgbF(0.5f, 0.25f, 1.0f, 1.0f));
         // The window's place is the window system's to decide offscreen.
-        for (QVariantMap* d : {&again, &saved})
+        for (QVariantMap* d : {&again, &saved}) {
             d->remove(KOInstrumentController::kWindowFrameKey);
+            QVariantList bigWindows = d->value(KOSplController::kBigWindowControllersKey).toList();
+            for (QVariant& entry : bigWindows) {
+                QVariantMap map = entry.toMap();
+                map.remove(KOSplBigWindowController::kFrameKey);
+                entry = map;
+            }
+            d->insert(KOSplController::kBigWindowControllersKey, bigWindows);
+        }
         EXPECT_EQ(again, saved);
     }
 }
