@@ -17,6 +17,7 @@
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
+#include "utility/KOString.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -697,6 +698,32 @@ TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
         EXPECT_TRUE(restarted.waitUntilSaved());
     }
     EXPECT_EQ(KOSPLLogStore(folder).countOfLogs(), 0);
+}
+
+// A big display shows what its meter measures, in the meter's weighting and speed, follows a
+// change of weighting, and leaves the meter when its window closes.
+TEST_F(SplMeter, ABigDisplayFollowsItsMeter) {
+    auto meter = restore(settings(kA, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    KOSplBigWindowController* big = meter->openBigWindow();
+    ASSERT_EQ(meter->countOfBigWindows(), 1u);
+    settle(*meter);
+    const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kA);
+    EXPECT_NEAR(big->view()->values().primary, expected, kTolerance);
+    EXPECT_EQ(big->view()->values().primary, shown(*meter));
+    EXPECT_EQ(big->view()->displayedText(), KOString::stringFromSpLevel(shown(*meter)));
+    EXPECT_EQ(big->view()->infoString(), meter->splView()->infoString());
+
+    meter->setWeighting(kC);
+    EXPECT_EQ(big->view()->weightingType(), kC);
+    settle(*meter);
+    EXPECT_NEAR(big->view()->values().primary,
+                94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC), kTolerance);
+
+    big->window()->close();
+    EXPECT_EQ(meter->countOfBigWindows(), 0u);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SplInput::shared().pump(4); // the collector no longer reaches the closed display
 }
 
 } // namespace
