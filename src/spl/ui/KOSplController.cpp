@@ -759,6 +759,8 @@ void KOSplController::setLogging(bool logging) {
     if (!logging) {
         if (mSPLLog) {
             mFinishedLogs.push_back(mSPLLog);
+            // A log still being recorded is not checkpointed: it reaches the store when logging
+            // stops (a quit stops it too).
             KOSPLLogStore::sharedStore().addLog(mSPLLog);
         }
         return;
@@ -853,7 +855,8 @@ void KOSplController::bigWindowWillClose(KOSplBigWindowController* controller) {
 }
 
 bool KOSplController::windowShouldClose() const {
-    return !mIsLogging;
+    // The meter goes on measuring while it logs or feeds a big display: the window only hides.
+    return !mIsLogging && mBigWindows.empty();
 }
 
 bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
@@ -872,7 +875,11 @@ bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void KOSplController::applicationWillStop() {
+    const bool wasLogging = mIsLogging;
     setLogging(false);
+    // The finished log must be on disk before the process ends.
+    if (wasLogging && !KOSPLLogStore::sharedStore().waitUntilSaved())
+        koru::log::error("{}: the SPL log could not be stored at quit", utf8(name()));
     KOInstrumentController::applicationWillStop();
 }
 

@@ -720,6 +720,11 @@ TEST_F(SplMeter, ABigDisplayFollowsItsMeter) {
     EXPECT_NEAR(big->view()->values().primary,
                 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC), kTolerance);
 
+    // While a big display is open, closing the meter's window only hides it.
+    meter->instrumentWindow()->show();
+    EXPECT_FALSE(meter->instrumentWindow()->close());
+    EXPECT_TRUE(meter->isInDataCollectorThread());
+
     big->window()->close();
     EXPECT_EQ(meter->countOfBigWindows(), 0u);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
