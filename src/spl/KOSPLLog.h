@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -25,19 +28,48 @@ struct KOSPLRecord {
 // append may move the records.
 class KOSPLLog {
 public:
+    // One log's entry in the log store.
+    static constexpr const char* kNameKey = "SplLog.name";
+    static constexpr const char* kStartDateKey = "SplLog.startDate";
+    static constexpr const char* kDataKey = "SplLog.splData";
+    static constexpr const char* kSpeedKey = "SplLog.Speed";
+    static constexpr const char* kWeightKey = "SplLog.Weight";
+    // A stored record: float32 SPL, AVG, LEQ at 0, 4, 8; four zero bytes; float64 time at 16;
+    // little-endian.
+    static constexpr int kRecordSize = 24;
+
     KOSPLLog();
+
+    // A log from its store entry, or null (with *reason) when the speed or weighting code is
+    // missing or not one a meter records with. Data that ends in a part record keeps every
+    // whole record before it; *warning then says what was dropped.
+    static std::shared_ptr<KOSPLLog> fromDictionary(const QVariantMap& entry, QString* reason,
+                                                    QString* warning = nullptr);
+    // The store entry; a log without records has no start date.
+    QVariantMap dictionaryRepresentation() const;
+    // Every record in the stored layout.
+    QByteArray splData() const;
+    static QByteArray encodeRecords(const std::vector<KOSPLRecord>& records);
+    // Whole records of `bytes`; a trailing part record is ignored.
+    static std::vector<KOSPLRecord> decodeRecords(const QByteArray& bytes);
+
+    static bool isValidSpeed(std::uint32_t speed);
+    static bool isValidWeight(std::uint32_t weighting);
 
     void addSPL(float spl, float avg, float leq, const QDateTime& time = QDateTime());
     std::uint64_t length() const;
+    // The time of the first record; invalid while the log is empty.
     QDateTime startDate() const;
     KOSPLRecord recordAtIndex(std::uint64_t index) const;
 
     QString name() const;
     void setName(const QString& name);
     std::uint32_t weight() const;
-    void setWeight(std::uint32_t weighting);
+    // The setters take only the codes a meter records with ('a_wt', 'b_wt', 'c_wt'; 'slow',
+    // 'fast'); any other leaves the field as it was and answers false.
+    bool setWeight(std::uint32_t weighting);
     std::uint32_t speed() const;
-    void setSpeed(std::uint32_t speed);
+    bool setSpeed(std::uint32_t speed);
 
     // The part of the log an export covers: (start, length), clamped to the records.
     void setSelectionRange(std::uint64_t start, std::uint64_t length);
@@ -52,7 +84,6 @@ public:
 private:
     mutable std::mutex mMutex;
     std::vector<KOSPLRecord> mRecords;
-    QDateTime mStartDate;
     QString mName;
     std::uint32_t mWeight = 0;
     std::uint32_t mSpeed = 0;

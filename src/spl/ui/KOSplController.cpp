@@ -13,10 +13,12 @@
 #include "platform/fourcc/FourCC.h"
 #include "platform/log/Log.h"
 #include "spl/KOSPLLog.h"
+#include "spl/KOSPLLogStore.h"
 #include "spl/KOSplInstrument.h"
 #include "spl/ui/KOCalibrationController.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
+#include "spl/ui/KOSPLLoggingController.h"
 #include "utility/KOString.h"
 #include "utility/VEDate.h"
 #include "utility/VEString.h"
@@ -147,6 +149,12 @@ KOSplController::KOSplController(KOInstrumentControllerDelegate* delegate) {
 KOSplController::~KOSplController() {
     mLEQResetTimer.stop();
     mSPLLoggingTimer.stop();
+    // The collector may still be running until the base leaves it.
+    std::vector<std::unique_ptr<KOSplBigWindowController>> windows;
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        windows.swap(mBigWindows);
+    }
 }
 
 // --- Creation and persistence
@@ -406,14 +414,17 @@ void KOSplController::restoreSettings(const QVariantMap* dictionary) {
         const QVariant alert = d.value(key(kShouldAlertKey));
         setShouldAlert(ZODictionary::isNumber(alert) && alert.toBool());
         setSplAlertLevel(float(numberFor(d, kAlertLevelKey, name()).value_or(0.0)));
-        // Big displays are not built here yet: their saved entries are kept and saved again as
-        // they were, so a session passing through this version loses none of them.
         const QVariant bigWindows = d.value(key(kBigWindowControllersKey));
         if (bigWindows.typeId() == QMetaType::QVariantList) {
-            mBigWindowDictionaries = bigWindows.toList();
-            if (!mBigWindowDictionaries.isEmpty())
-                koru::log::info("{}: {} big SPL windows are kept in the session but not shown",
-                                utf8(name()), mBigWindowDictionaries.size());
+            for (const QVariant& entry : bigWindows.toList()) {
+                if (entry.typeId() != QMetaType::QVariantMap) {
+                    koru::log::warn("{}: a saved big SPL window was skipped: not a dictionary",
+                                    utf8(name()));
+                    continue;
+                }
+                const QVariantMap window = entry.toMap();
+                openBigWindow(&window);
+            }
         }
         if (mSPLHistoryView) {
             const QVariant settings = d.value(key(kHistoryViewSettingsKey));
@@ -492,7 +503,10 @@ QVariantMap KOSplController::dictionaryRepresentation() const {
         d.insert(key(kCalibratedDeviceUUIDKey), mCalibratedDeviceUID);
     if (mSPLHistoryView)
         d.insert(key(kHistoryViewSettingsKey), mSPLHistoryView->settingsDictionary());
-    d.insert(key(kBigWindowControllersKey), mBigWindowDictionaries);
+    QVariantList bigWindows;
+    for (const auto& window : mBigWindows)
+        bigWindows.append(window->dictionaryRepresentation());
+    d.insert(key(kBigWindowControllersKey), bigWindows);
     return d;
 }
 
@@ -507,6 +521,8 @@ void KOSplController::dataCollection() {
     mSPLData.Add(mCalValue.load() + level);
     if (mSPLView)
         mSPLView->setData(mSPLData);
+    for (const auto& window : mBigWindows)
+        window->setData(mSPLData);
     const float current = mSPLData.Current();
     const float avg = mSPLData.Avg();
     const float leq = mSPLData.Leq();
@@ -585,6 +601,10 @@ void KOSplController::audioPropertiesChanged() {
         mSPLView->setInstrumentSpeed(instrumentSpeed());
         mSPLView->setWeightingType(weighting());
     }
+    for (const auto& window : mBigWindows) {
+        window->setInstrumentSpeed(instrumentSpeed());
+        window->setWeightingType(weighting());
+    }
     selectTag(mWeightingMenu, weighting());
     selectTag(mSpeedMenu, instrumentSpeed());
     {
@@ -632,6 +652,8 @@ void KOSplController::setInstrumentSpeed(std::uint32_t speed) {
     setAvgTime(mAvgTimeSeconds);
     if (mSPLView)
         mSPLView->setInstrumentSpeed(instrumentSpeed());
+    for (const auto& window : mBigWindows)
+        window->setInstrumentSpeed(instrumentSpeed());
     selectTag(mSpeedMenu, instrumentSpeed());
 }
 
@@ -650,6 +672,8 @@ void KOSplController::setWeighting(std::uint32_t code) {
     mSPLInstrument->SetWeighting(code);
     if (mSPLView)
         mSPLView->setWeightingType(weighting());
+    for (const auto& window : mBigWindows)
+        window->setWeightingType(weighting());
     selectTag(mWeightingMenu, weighting());
 }
 
@@ -733,8 +757,12 @@ void KOSplController::setLogging(bool logging) {
     if (mSPLHistoryView)
         mSPLHistoryView->controllerDidChangeLoggingStatus(logging);
     if (!logging) {
-        if (mSPLLog)
+        if (mSPLLog) {
             mFinishedLogs.push_back(mSPLLog);
+            // A log still being recorded is not checkpointed: it reaches the store when logging
+            // stops (a quit stops it too).
+            KOSPLLogStore::sharedStore().addLog(mSPLLog);
+        }
         return;
     }
     auto log = std::make_shared<KOSPLLog>();
@@ -785,8 +813,50 @@ void KOSplController::exportSPLLogData() {
                                                                 std::move(source));
 }
 
+KOSplBigWindowController* KOSplController::openBigWindow(const QVariantMap* dictionary) {
+    auto window = dictionary ? std::make_unique<KOSplBigWindowController>(*dictionary)
+                             : std::make_unique<KOSplBigWindowController>();
+    window->setDelegate(this);
+    window->setInstrumentSpeed(instrumentSpeed());
+    window->setWeightingType(weighting());
+    window->window()->setWindowTitle(name());
+    KOSplBigWindowController* made = window.get();
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        mBigWindows.push_back(std::move(window));
+    }
+    made->window()->show();
+    return made;
+}
+
+std::size_t KOSplController::countOfBigWindows() const {
+    return mBigWindows.size();
+}
+
+KOSplBigWindowController* KOSplController::bigWindowAtIndex(std::size_t index) const {
+    return index < mBigWindows.size() ? mBigWindows[index].get() : nullptr;
+}
+
+void KOSplController::bigWindowWillClose(KOSplBigWindowController* controller) {
+    std::unique_ptr<KOSplBigWindowController> closing;
+    {
+        const std::lock_guard lock(dataCollectionLock());
+        const auto found =
+            std::find_if(mBigWindows.begin(), mBigWindows.end(),
+                         [controller](const auto& window) { return window.get() == controller; });
+        if (found == mBigWindows.end())
+            return;
+        closing = std::move(*found);
+        mBigWindows.erase(found);
+    }
+    closing->setDelegate(nullptr);
+    // Its window is inside its own close event: it goes once that has been handled.
+    closing.release()->deleteLater();
+}
+
 bool KOSplController::windowShouldClose() const {
-    return !mIsLogging;
+    // The meter goes on measuring while it logs or feeds a big display: the window only hides.
+    return !mIsLogging && mBigWindows.empty();
 }
 
 bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
@@ -805,7 +875,11 @@ bool KOSplController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void KOSplController::applicationWillStop() {
+    const bool wasLogging = mIsLogging;
     setLogging(false);
+    // The finished log must be on disk before the process ends.
+    if (wasLogging && !KOSPLLogStore::sharedStore().waitUntilSaved())
+        koru::log::error("{}: the SPL log could not be stored at quit", utf8(name()));
     KOInstrumentController::applicationWillStop();
 }
 
@@ -985,6 +1059,13 @@ QMenu* KOSplController::instrumentMenu() {
         KOMenuAdditions::addItemWithTitle(
             menu, QStringLiteral("Export Log Data..."), this,
             [this](QAction*) { exportSPLLogData(); }, kExportTag);
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("New Big SPL Window"), this, [this](QAction*) { openBigWindow(); },
+            fourCC("bigw"));
+        KOMenuAdditions::addItemWithTitle(
+            menu, QStringLiteral("Show SPL Logs"), this,
+            [](QAction*) { KOSPLLoggingController::sharedSPLLogController().showWindow(); },
+            fourCC("logs"));
         menu.addSeparator();
         connect(&menu, &QMenu::aboutToShow, this, [this, m = &menu] { updateInstrumentMenu(m); });
     }

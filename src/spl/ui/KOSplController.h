@@ -6,6 +6,7 @@
 #include "spl/KOSPLData.h"
 #include "spl/KOSplAlarm.h"
 #include "spl/ui/KOSPLHistoryView.h"
+#include "spl/ui/KOSplBigWindowController.h"
 #include "spl/ui/KOSplView.h"
 
 #include <QCheckBox>
@@ -48,7 +49,9 @@ class KOSplInstrument;
 // Threads: dataCollection on the collector under the data-collection lock, which guards the
 // statistics, the alarm and the per-second maxima; everything else on main, taking that lock
 // for each change of those. Lock order: data-collection lock -> instrument mutex / view lock.
-class KOSplController : public KOInstrumentController, public KOLevelHistoryViewDelegate {
+class KOSplController : public KOInstrumentController,
+                        public KOLevelHistoryViewDelegate,
+                        public KOSplBigWindowDelegate {
     Q_OBJECT
 public:
     static constexpr const char* kNibName = "spl";
@@ -165,6 +168,12 @@ public:
     // Runs the exporter sheet on the window.
     void exportSPLLogData();
 
+    // Big displays of this meter: fed with each new level, saved with the meter.
+    KOSplBigWindowController* openBigWindow(const QVariantMap* dictionary = nullptr);
+    std::size_t countOfBigWindows() const;
+    KOSplBigWindowController* bigWindowAtIndex(std::size_t index) const;
+    void bigWindowWillClose(KOSplBigWindowController* controller) override;
+
     // --- Calibration ---------------------------------------------------------------------------
     // False (and nothing changed, with a log line) for an offset outside 0..200 dB.
     bool setCalibrationValue(float value);
@@ -263,7 +272,8 @@ private:
     bool mIsLogging = false;
     std::shared_ptr<KOSPLLog> mSPLLog;
     std::vector<std::shared_ptr<KOSPLLog>> mFinishedLogs;
-    QVariantList mBigWindowDictionaries;
+    // Read by the collector: changed on main under dataCollectionLock().
+    std::vector<std::unique_ptr<KOSplBigWindowController>> mBigWindows;
     bool mLogViewVisible = false;
     double mOldLogViewWidth = 0.0;
     double mZoomSliderValue = 1.0;

@@ -9,12 +9,15 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/fourcc/FourCC.h"
+#include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
 #include "spl/KOCalibrationStore.h"
 #include "spl/KOSPLLog.h"
+#include "spl/KOSPLLogStore.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
+#include "utility/KOString.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -378,10 +381,12 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         meter->historyView()->setDrawAVG(true);
         meter->historyView()->setSpeed(0.25);
         meter->historyView()->setLeqColor(QColor::fromRgbF(0.25f, 0.5f, 0.75f, 1.0f));
+        KOSplBigWindowController* big = meter->openBigWindow();
+        big->setDisplayMode(KOSplBigView::kPeak);
+        big->setAlertLevel(120.5f);
+        big->setWarningLevel(95.0f);
+        big->view()->setWarningColor(QColor::fromRgbF(0.5f, 0.25f, 1.0f, 1.0f));
         QVariantMap saved = meter->dictionaryRepresentation();
-        // Entries of big displays pass through unchanged.
-        saved.insert(KOSplController::kBigWindowControllersKey,
-                     QVariantList{QVariantMap{{"BigWindow.Frame", "1 2 3 4"}}});
 
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("meter.kosession"));
@@ -399,9 +404,23 @@ TEST_F(SplMeter, ASessionRoundTripKeepsEverySetting) {
         EXPECT_EQ(restored->instrumentSpeed(), kFast);
         EXPECT_TRUE(restored->historyView()->drawAVG());
         EXPECT_DOUBLE_EQ(restored->historyView()->speed(), 0.25);
+        ASSERT_EQ(restored->countOfBigWindows(), 1u);
+        KOSplBigWindowController* bigAgain = restored->bigWindowAtIndex(0);
+        EXPECT_EQ(bigAgain->displayMode(), KOSplBigView::kPeak);
+        EXPECT_EQ(bigAgain->alertLevel(), 120.5f);
+        EXPECT_EQ(bigAgain->warningLevel(), 95.0f);
+        EXPECT_EQ(bigAgain->view()->warningColor(), QColor::fromRgbF(0.5f, 0.25f, 1.0f, 1.0f));
         // The window's place is the window system's to decide offscreen.
-        for (QVariantMap* d : {&again, &saved})
+        for (QVariantMap* d : {&again, &saved}) {
             d->remove(KOInstrumentController::kWindowFrameKey);
+            QVariantList bigWindows = d->value(KOSplController::kBigWindowControllersKey).toList();
+            for (QVariant& entry : bigWindows) {
+                QVariantMap map = entry.toMap();
+                map.remove(KOSplBigWindowController::kFrameKey);
+                entry = map;
+            }
+            d->insert(KOSplController::kBigWindowControllersKey, bigWindows);
+        }
         EXPECT_EQ(again, saved);
     }
 }
@@ -645,6 +664,71 @@ TEST_F(SplMeter, LoggingRecordsTheSecondsMaximaAndRestartsOnChanges) {
     meter->applicationWillStop();
     EXPECT_FALSE(meter->logging());
     EXPECT_EQ(meter->finishedLogs().size(), 3u);
+}
+
+// A finished log reaches the log store at once: a later start (a new store over the same
+// folder) finds it with every record, and deleting it there keeps it gone.
+TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
+    auto meter = restore(settings(kC, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    meter->setLogging(true);
+    settle(*meter);
+    for (int second = 0; second < 5; ++second) {
+        SplInput::shared().pump(2);
+        meter->logSPLLevelsToHistoryView();
+    }
+    meter->setLogging(false);
+    ASSERT_EQ(meter->finishedLogs().size(), 1u);
+    const std::shared_ptr<KOSPLLog> log = meter->finishedLogs()[0];
+    ASSERT_EQ(log->length(), 5u);
+
+    const QString folder = koru::platform::applicationSupportDirectory();
+    ASSERT_TRUE(KOSPLLogStore::sharedStore().waitUntilSaved());
+    {
+        KOSPLLogStore restarted(folder);
+        ASSERT_EQ(restarted.countOfLogs(), 1);
+        const auto found = restarted.logs()[0];
+        EXPECT_EQ(found->name(), log->name());
+        EXPECT_EQ(found->weight(), kC);
+        EXPECT_EQ(found->speed(), kFast);
+        EXPECT_EQ(found->splData(), log->splData());
+        const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC);
+        EXPECT_NEAR(found->recordAtIndex(4).spl, expected, kTolerance);
+        restarted.removeLog(found);
+        EXPECT_TRUE(restarted.waitUntilSaved());
+    }
+    EXPECT_EQ(KOSPLLogStore(folder).countOfLogs(), 0);
+}
+
+// A big display shows what its meter measures, in the meter's weighting and speed, follows a
+// change of weighting, and leaves the meter when its window closes.
+TEST_F(SplMeter, ABigDisplayFollowsItsMeter) {
+    auto meter = restore(settings(kA, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    KOSplBigWindowController* big = meter->openBigWindow();
+    ASSERT_EQ(meter->countOfBigWindows(), 1u);
+    settle(*meter);
+    const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kA);
+    EXPECT_NEAR(big->view()->values().primary, expected, kTolerance);
+    EXPECT_EQ(big->view()->values().primary, shown(*meter));
+    EXPECT_EQ(big->view()->displayedText(), KOString::stringFromSpLevel(shown(*meter)));
+    EXPECT_EQ(big->view()->infoString(), meter->splView()->infoString());
+
+    meter->setWeighting(kC);
+    EXPECT_EQ(big->view()->weightingType(), kC);
+    settle(*meter);
+    EXPECT_NEAR(big->view()->values().primary,
+                94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC), kTolerance);
+
+    // While a big display is open, closing the meter's window only hides it.
+    meter->instrumentWindow()->show();
+    EXPECT_FALSE(meter->instrumentWindow()->close());
+    EXPECT_TRUE(meter->isInDataCollectorThread());
+
+    big->window()->close();
+    EXPECT_EQ(meter->countOfBigWindows(), 0u);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SplInput::shared().pump(4); // the collector no longer reaches the closed display
 }
 
 } // namespace
