@@ -191,8 +191,12 @@ TEST(NetAudioLoopbackStates, FormatChangeDisconnectsAndReconnects) {
         return receiver.status() == NetStatus::Connected &&
                receiver.streamFormat().formatIndex == 6;
     })) << receiver.lastError();
-    EXPECT_TRUE(contains(senderLog.seen(), {NetStatus::NotConnected, NetStatus::Listening,
-                                            NetStatus::Connecting, NetStatus::Connected}));
+    // The receiver can see the new stream before the sender has heard its answer, and a status
+    // is stored before its listener hears of it: wait for the sender's whole way round.
+    EXPECT_TRUE(eventually([&] {
+        return contains(senderLog.seen(), {NetStatus::NotConnected, NetStatus::Listening,
+                                           NetStatus::Connecting, NetStatus::Connected});
+    }));
 }
 
 TEST(NetAudioLoopbackStates, PortOutsideRangeIsRefusedAndBusyPortsAreSkipped) {
