@@ -4,6 +4,7 @@
 #include "app/SessionHost.h"
 #include "framework/KOInstrumentController.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/files/KeepAside.h"
 #include "platform/log/Log.h"
 #include "platform/plist/PropertyList.h"
 #include "utility/VEFileManager.h"
@@ -98,16 +99,6 @@ void restoreInstruments(SessionHost& host, const QVariantMap& session) {
 SessionRead unreadable(const QString& why) {
     koru::log::warn("{}", text(why));
     return {std::nullopt, why};
-}
-
-// Renames an unreadable automatic file out of the way of the next automatic write.
-QString keepAside(const QString& path) {
-    QString aside = path + QStringLiteral(".unreadable");
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".unreadable.%1").arg(n);
-    if (!QFile::rename(path, aside))
-        return QStringLiteral("it could not be moved aside");
-    return QStringLiteral("kept as %1").arg(aside);
 }
 
 } // namespace
@@ -232,7 +223,8 @@ SessionRead Session::readAutomaticSession(const QString& name) {
         return {};
     SessionRead read = readSessionFile(path);
     if (!read.dictionary) {
-        read.error = QStringLiteral("%1; %2").arg(read.error, keepAside(path));
+        read.error =
+            QStringLiteral("%1; %2").arg(read.error, koru::platform::keepUnreadableAsideText(path));
         koru::log::warn("{}", text(read.error));
     }
     return read;

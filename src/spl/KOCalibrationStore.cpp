@@ -2,6 +2,7 @@
 
 #include "platform/archive/KeyedArchive.h"
 #include "platform/files/AtomicFileWriter.h"
+#include "platform/files/KeepAside.h"
 #include "platform/log/Log.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
@@ -21,16 +22,6 @@ namespace {
 
 std::string utf8(const QString& text) {
     return text.toStdString();
-}
-
-// Renames an unreadable file out of the way of the next write.
-QString keepAside(const QString& path) {
-    QString aside = path + QStringLiteral(".unreadable");
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".unreadable.%1").arg(n);
-    if (!QFile::rename(path, aside))
-        return QStringLiteral("it could not be moved aside");
-    return QStringLiteral("kept as %1").arg(aside);
 }
 
 } // namespace
@@ -66,7 +57,7 @@ void KOCalibrationStore::load() {
     if (read.ok() && read.value.typeId() != QMetaType::QVariantList)
         why = QStringLiteral("its root is not an array");
     if (!why.isEmpty()) {
-        const QString aside = keepAside(file);
+        const QString aside = koru::platform::keepUnreadableAsideText(file);
         koru::log::warn("the calibration store {} is unreadable ({}); {}", utf8(file), utf8(why),
                         utf8(aside));
         return;
@@ -102,7 +93,7 @@ void KOCalibrationStore::doLegacyDictionaryMigration() {
          root.value(QString::fromLatin1(kLegacyArrayKey)).typeId() != QMetaType::QVariantList))
         why = QStringLiteral("it holds no \"calibration\" array");
     if (!why.isEmpty()) {
-        const QString aside = keepAside(legacy);
+        const QString aside = koru::platform::keepUnreadableAsideText(legacy);
         koru::log::warn("the older calibration store {} is unreadable ({}); {}", utf8(legacy),
                         utf8(why), utf8(aside));
         return;

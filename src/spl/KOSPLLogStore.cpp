@@ -1,6 +1,7 @@
 #include "spl/KOSPLLogStore.h"
 
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/files/KeepAside.h"
 #include "platform/log/Log.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
@@ -21,15 +22,6 @@ namespace {
 
 std::string utf8(const QString& text) {
     return text.toStdString();
-}
-
-QString keepAside(const QString& path) {
-    QString aside = path + QStringLiteral(".unreadable");
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".unreadable.%1").arg(n);
-    if (!QFile::rename(path, aside))
-        return QStringLiteral("it could not be moved aside");
-    return QStringLiteral("kept as %1").arg(aside);
 }
 
 // The entries of a damaged XML store up to the damage. The entry the damage falls in is kept when
@@ -148,7 +140,7 @@ void KOSPLLogStore::load() {
         if (damaged.open(QIODevice::ReadOnly))
             entries = salvageEntries(damaged.readAll());
         damaged.close();
-        const QString aside = keepAside(file);
+        const QString aside = koru::platform::keepUnreadableAsideText(file);
         koru::log::warn("the SPL log store {} is unreadable ({}); {} logs read before the "
                         "damage; {}",
                         utf8(file), utf8(why), entries.size(), utf8(aside));

@@ -1,5 +1,6 @@
 #include "platform/defaults/UserDefaults.h"
 
+#include "platform/files/KeepAside.h"
 #include "platform/log/Log.h"
 #include "platform/paths/Paths.h"
 #include "platform/plist/PropertyList.h"
@@ -246,10 +247,8 @@ void UserDefaults::loadLocked() {
 // The unreadable file may hold settings the user wants back, so it is moved aside (never
 // replaced) before the next write creates a fresh file.
 void UserDefaults::keepAsideLocked(const QString& why) {
-    QString aside = m_path + QStringLiteral(".unreadable");
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = m_path + QStringLiteral(".unreadable.%1").arg(n);
-    if (!QFile::rename(m_path, aside)) {
+    const QString aside = keepUnreadableAside(m_path);
+    if (aside.isEmpty()) {
         m_persistBlocked = true;
         m_lastError =
             QStringLiteral("%1; it could not be moved aside, so changes are not saved").arg(why);
