@@ -72,10 +72,13 @@ void NetSendUnit::stop() {
 }
 
 void NetSendUnit::setServiceName(const std::string& name) {
+    const std::uint16_t before = port();
     connect(false);
     {
         std::lock_guard lock(mConfigMutex);
         mName = name;
+        if (before != 0)
+            mKeptPort = before;
     }
     connect(true);
 }
@@ -92,16 +95,20 @@ bool NetSendUnit::setPort(std::uint32_t port) {
     {
         std::lock_guard lock(mConfigMutex);
         mRequestedPort = std::uint16_t(port);
+        mKeptPort = 0;
     }
     connect(true);
     return true;
 }
 
 void NetSendUnit::setFormatIndex(std::uint32_t index) {
+    const std::uint16_t before = port();
     connect(false);
     {
         std::lock_guard lock(mConfigMutex);
         mFormatIndex = index;
+        if (before != 0)
+            mKeptPort = before;
     }
     if (index != 0 && index != 1 && index != 2 && index != 5 && index != 6)
         log::info("Net send format {} travels as {}-bit PCM", index,
@@ -136,16 +143,21 @@ void NetSendUnit::setSampleRate(double rate) {
 void NetSendUnit::run() {
     std::string name;
     std::uint16_t requested;
+    std::uint16_t kept;
     std::uint32_t formatIndex;
     {
         std::lock_guard lock(mConfigMutex);
         name = mName;
         requested = mRequestedPort;
+        kept = mKeptPort;
         formatIndex = mFormatIndex;
     }
     const WireCodec codec = codecForFormat(formatIndex);
     std::uint16_t bound = 0;
-    Socket listener = listenFrom(mBindAddress, requested, bound);
+    // Back on the port it had when it can be, else the first free one from the requested port.
+    Socket listener = kept != 0 ? listenFrom(mBindAddress, kept, bound, 1) : Socket();
+    if (!listener.valid())
+        listener = listenFrom(mBindAddress, requested, bound);
     if (!listener.valid()) {
         log::warn("Net send \"{}\" could not listen from port {}", name, requested);
         mStatus.set(NetStatus::NotConnected);

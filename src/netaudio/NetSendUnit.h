@@ -64,9 +64,12 @@ private:
     void run();
 
     std::string mBindAddress;
-    mutable std::mutex mConfigMutex; // guards the four fields below
+    mutable std::mutex mConfigMutex; // guards the five fields below
     std::string mName;
     std::uint16_t mRequestedPort = kDefaultPort;
+    // The port held before a name or format change: a receiver that knows it finds the sender
+    // there again. 0 after a port change.
+    std::uint16_t mKeptPort = 0;
     std::uint32_t mFormatIndex = 0;
     std::string mPassword;
     std::atomic<double> mRate{48000.0};

@@ -34,8 +34,9 @@ bool makeAddress(const std::string& address, std::uint16_t port, sockaddr_in& ou
 }
 } // namespace
 
-Socket listenFrom(const std::string& address, std::uint16_t port, std::uint16_t& bound) {
-    for (std::uint32_t p = port; p < std::uint32_t(port) + 100 && p <= 65535; ++p) {
+Socket listenFrom(const std::string& address, std::uint16_t port, std::uint16_t& bound,
+                  std::uint32_t tries) {
+    for (std::uint32_t p = port; p < std::uint32_t(port) + tries && p <= 65535; ++p) {
         sockaddr_in sa;
         if (!makeAddress(address, std::uint16_t(p), sa))
             return {};

@@ -23,8 +23,9 @@ private:
     int mFd = -1;
 };
 
-// Listens on the first free port from `port` on (at most 100 tried); invalid when none binds.
-Socket listenFrom(const std::string& address, std::uint16_t port, std::uint16_t& bound);
+// Listens on the first free port from `port` on (at most `tries` tried); invalid when none binds.
+Socket listenFrom(const std::string& address, std::uint16_t port, std::uint16_t& bound,
+                  std::uint32_t tries = 100);
 // Starts a non-blocking connect; invalid when the address cannot be parsed.
 Socket startConnect(const std::string& address, std::uint16_t port);
 Socket acceptFrom(const Socket& listener);

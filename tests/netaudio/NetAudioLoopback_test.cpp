@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -172,9 +174,15 @@ TEST(NetAudioLoopbackStates, SecondReceiverIsTurnedAwayBusy) {
 
 TEST(NetAudioLoopbackStates, FormatChangeDisconnectsAndReconnects) {
     StatusLog senderLog;
+    // A port below the sender's that comes free while it runs: the sender must not move there
+    // when it listens again, or the receiver that knows its port would never find it.
+    std::optional<NetSendUnit> below(std::in_place, "KORU Net Send Below", "127.0.0.1");
+    ASSERT_TRUE(eventually([&] { return below->port() != 0; }));
     NetSendUnit sender("KORU Net Send Format", "127.0.0.1");
     sender.setStatusListener(senderLog.listener());
     ASSERT_TRUE(eventually([&] { return sender.status() == NetStatus::Listening; }));
+    const std::uint16_t port = sender.port();
+    below.reset();
     NetReceiveUnit receiver;
     receiver.connectTo("127.0.0.1", sender.port());
     ASSERT_TRUE(eventually([&] { return receiver.status() == NetStatus::Connected; }));
@@ -191,6 +199,7 @@ TEST(NetAudioLoopbackStates, FormatChangeDisconnectsAndReconnects) {
         return receiver.status() == NetStatus::Connected &&
                receiver.streamFormat().formatIndex == 6;
     })) << receiver.lastError();
+    EXPECT_EQ(sender.port(), port);
     // The receiver can see the new stream before the sender has heard its answer, and a status
     // is stored before its listener hears of it: wait for the sender's whole way round.
     EXPECT_TRUE(eventually([&] {
