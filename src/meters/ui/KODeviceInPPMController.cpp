@@ -33,6 +33,9 @@ std::unique_ptr<QMainWindow> KODeviceInPPMController::buildWindow(const QString&
 void KODeviceInPPMController::initWithWindowNibName(const QString& nibName,
                                                     const QVariantMap* dictionary) {
     KOInstrumentController::initWithWindowNibName(nibName, dictionary);
+    // A new window is titled with its kind until the user names it.
+    if (name().isEmpty())
+        setName(QStringLiteral("Input PPM"));
     if (dictionary != nullptr) {
         mShowLabels = dictionary->value(kShowLabelsKey).toBool();
         // Entry by entry: a shorter array changes only the channels it names.

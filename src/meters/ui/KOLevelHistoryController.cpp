@@ -53,6 +53,9 @@ std::unique_ptr<QMainWindow> KOLevelHistoryController::buildWindow(const QString
 void KOLevelHistoryController::initWithWindowNibName(const QString& nibName,
                                                      const QVariantMap* dictionary) {
     KOInstrumentController::initWithWindowNibName(nibName, dictionary);
+    // A new window is titled with its kind until the user names it.
+    if (name().isEmpty())
+        setName(QStringLiteral("Level History"));
     KOAudioDevice::sharedAudioDevice().addInputClient(mInstrument.get());
     // The host resets the window to 0.25 s; the saved time applies after it.
     if (const auto seconds = numberFrom(dictionary, kIntegrationTimeKey)) {

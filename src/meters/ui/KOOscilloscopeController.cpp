@@ -59,6 +59,9 @@ std::unique_ptr<QMainWindow> KOOscilloscopeController::buildWindow(const QString
 void KOOscilloscopeController::initWithWindowNibName(const QString& nibName,
                                                      const QVariantMap* dictionary) {
     KOInstrumentController::initWithWindowNibName(nibName, dictionary);
+    // A new window is titled with its kind until the user names it.
+    if (name().isEmpty())
+        setName(QStringLiteral("Oscilloscope"));
     mUnit.store(std::uint32_t(unsignedFrom(dictionary, kUnitKey, 2)));
     mDrawA.store(boolFrom(dictionary, kDrawAKey, true));
     mDrawB.store(boolFrom(dictionary, kDrawBKey, true));
