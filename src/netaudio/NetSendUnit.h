@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetAudioProtocol.h"
+#include "NetSocket.h"
 #include "NetStatus.h"
 
 #include "engine/SpscFrameFifo.h"
@@ -42,6 +43,7 @@ public:
     // False, changing nothing, outside 1..65535.
     bool setPort(std::uint32_t port);
     // The port listened on (the first free one from the one asked for), 0 while not listening.
+    // Known as soon as connect(true) or a setter that listens again returns.
     std::uint16_t port() const { return mBoundPort.load(); }
     void setFormatIndex(std::uint32_t index); // kept as set; indices we cannot carry log once
     std::uint32_t formatIndex() const;
@@ -61,7 +63,7 @@ public:
 private:
     void start();
     void stop();
-    void run();
+    void run(Socket listener);
 
     std::string mBindAddress;
     mutable std::mutex mConfigMutex; // guards the five fields below
@@ -85,6 +87,7 @@ private:
     std::atomic<std::uint64_t> mSampleTime{0};
     std::atomic<std::uint64_t> mOverflow{0};
     std::atomic<std::uint16_t> mBoundPort{0};
+    std::uint64_t mPublished = 0; // main thread: the in-process registry's entry
 
     StatusCell mStatus{NetStatus::NotConnected};
     std::atomic<bool> mStop{false};
