@@ -3,6 +3,7 @@
 #include "NetSocket.h"
 #include "ServiceRegistry.h"
 
+#include "platform/dnssd/ServiceDiscovery.h"
 #include "platform/log/Log.h"
 
 #include <poll.h>
@@ -83,6 +84,8 @@ void NetSendUnit::start() {
     mBoundPort.store(bound);
     mPublished = ServiceRegistry::instance().publish(
         name, mBindAddress == "0.0.0.0" ? "127.0.0.1" : mBindAddress, bound, !password().empty());
+    mPublication = dnssd::publish(name, kServiceType, bound,
+                                  {{"txtvers", "1"}, {"pw", password().empty() ? "0" : "1"}});
     mStatus.set(NetStatus::Listening);
     mStop.store(false);
     mThread =
@@ -94,6 +97,7 @@ void NetSendUnit::stop() {
         mStop.store(true);
         mThread.join();
     }
+    mPublication.reset();
     if (mPublished != 0) {
         ServiceRegistry::instance().withdraw(mPublished);
         mPublished = 0;

@@ -9,10 +9,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+
+namespace koru::dnssd {
+class Publication;
+}
 
 namespace koru::netaudio {
 
@@ -88,6 +93,7 @@ private:
     std::atomic<std::uint64_t> mOverflow{0};
     std::atomic<std::uint16_t> mBoundPort{0};
     std::uint64_t mPublished = 0; // main thread: the in-process registry's entry
+    std::unique_ptr<dnssd::Publication> mPublication; // main thread: the network's
 
     StatusCell mStatus{NetStatus::NotConnected};
     std::atomic<bool> mStop{false};

@@ -3,6 +3,7 @@
 #include "NetAudioProtocol.h"
 #include "ServiceRegistry.h"
 
+#include "platform/dnssd/ServiceDiscovery.h"
 #include "platform/log/Log.h"
 
 #include <QCoreApplication>
@@ -10,10 +11,34 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
 
 namespace koru::netaudio {
 
-struct NetServiceBrowser::Network {};
+// What the network's browser found, by name, for the lookups.
+struct NetServiceBrowser::Network {
+    std::map<std::string, dnssd::ServiceKey> keys; // GUI thread
+    std::unique_ptr<dnssd::Browser> browser;
+};
+
+namespace {
+
+// Runs `work` on the GUI thread unless the browser is gone by then. The network's callbacks
+// come on its own thread and may outlive the browser's wish to hear them.
+void onGuiThread(QPointer<NetServiceBrowser> browser,
+                 std::function<void(NetServiceBrowser&)> work) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [browser, work = std::move(work)] {
+            if (browser)
+                work(*browser);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
 
 NetServiceBrowser::NetServiceBrowser(std::function<void()> changed) : mChanged(std::move(changed)) {
     // Queued even from this thread: the registry is locked while it tells us.
@@ -29,9 +54,25 @@ NetServiceBrowser::NetServiceBrowser(std::function<void()> changed) : mChanged(s
                 },
                 Qt::QueuedConnection);
         });
+    mNetwork = std::make_unique<Network>();
+    QPointer<NetServiceBrowser> self(this);
+    mNetwork->browser = std::make_unique<dnssd::Browser>(
+        kServiceType,
+        [self](const dnssd::ServiceKey& key) {
+            onGuiThread(self, [key](NetServiceBrowser& browser) {
+                browser.mNetwork->keys[key.name] = key;
+                browser.found(key.name, Origin::Network);
+            });
+        },
+        [self](const dnssd::ServiceKey& key) {
+            onGuiThread(self, [key](NetServiceBrowser& browser) {
+                browser.removed(key.name, Origin::Network);
+            });
+        });
 }
 
 NetServiceBrowser::~NetServiceBrowser() {
+    mNetwork.reset(); // stops browsing
     ServiceRegistry::instance().unobserve(mObserver);
 }
 
@@ -76,7 +117,21 @@ void NetServiceBrowser::resolve(const std::string& name,
         done({Endpoint{local->host, local->port}});
         return;
     }
-    done({});
+    const auto key = mNetwork->keys.find(name);
+    if (key == mNetwork->keys.end()) {
+        done({});
+        return;
+    }
+    QPointer<NetServiceBrowser> self(this);
+    dnssd::resolve(key->second, std::chrono::milliseconds(kResolveTimeoutMs),
+                   [self, done = std::move(done)](std::optional<dnssd::Resolved> resolved) {
+                       std::vector<Endpoint> endpoints;
+                       if (resolved)
+                           for (const std::string& address : resolved->ipv4Addresses)
+                               endpoints.push_back({address, resolved->port});
+                       onGuiThread(self,
+                                   [done, endpoints](NetServiceBrowser&) { done(endpoints); });
+                   });
 }
 
 } // namespace koru::netaudio
