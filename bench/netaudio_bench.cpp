@@ -1,6 +1,7 @@
 #include "netaudio/NetAudioCodec.h"
 #include "netaudio/NetReceiveUnit.h"
 #include "netaudio/NetSendUnit.h"
+#include "netaudio/StreamResampler.h"
 
 #include <benchmark/benchmark.h>
 
@@ -57,13 +58,31 @@ void BM_Decode(benchmark::State& state) {
 }
 BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->Arg(2)->Arg(5)->Arg(6);
 
+// The receiving side's rate conversion: one 1024-frame stereo block from the sender's rate
+// (the argument) to 48 kHz, as the network thread does it per block.
+void BM_ReceiveConversion(benchmark::State& state) {
+    const auto from = double(state.range(0));
+    StreamResampler resampler;
+    resampler.configure(from, 48000.0);
+    const auto ch = signal();
+    for (auto _ : state) {
+        const std::uint32_t n = resampler.process(ch[0].data(), ch[1].data(), kFrames);
+        benchmark::DoNotOptimize(resampler.left());
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+BENCHMARK(BM_ReceiveConversion)->Arg(44100)->Arg(48000)->Arg(96000);
+
 // From a 1024-frame push on the sender to those frames sitting decoded in the receiver's FIFO,
-// over loopback TCP (network threads polling every 5 ms at most).
+// over loopback TCP (network threads polling every 5 ms at most). The argument is the sender's
+// rate; the receiver plays at 48 kHz, converting when they differ.
 void BM_LoopbackLatency(benchmark::State& state) {
+    const auto rate = double(state.range(0));
     NetSendUnit sender("KORU Net Send Bench", "127.0.0.1");
-    while (sender.status() != NetStatus::Listening)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    sender.setSampleRate(rate);
     NetReceiveUnit receiver;
+    receiver.setSampleRate(48000.0);
     receiver.connectTo("127.0.0.1", sender.port());
     while (receiver.status() != NetStatus::Connected)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -73,7 +92,9 @@ void BM_LoopbackLatency(benchmark::State& state) {
         const auto before = receiver.buffered();
         const auto start = std::chrono::steady_clock::now();
         sender.push(l.data(), r.data(), kFrames);
-        while (receiver.buffered() < before + kFrames)
+        // The converter holds back a few frames of each block.
+        const auto arrived = std::uint64_t(double(kFrames) * 48000.0 / rate) - 64;
+        while (receiver.buffered() < before + arrived)
             std::this_thread::yield();
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -82,7 +103,12 @@ void BM_LoopbackLatency(benchmark::State& state) {
                 receiver.render(out, kFrames);
     }
 }
-BENCHMARK(BM_LoopbackLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_LoopbackLatency)
+    ->Arg(48000)
+    ->Arg(44100)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(500);
 
 } // namespace
 

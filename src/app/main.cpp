@@ -9,6 +9,7 @@
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
 #include "meters/ui/MeterInstruments.h"
+#include "netaudio/ui/KOAuxNetReceiveWrapper.h"
 #include "netaudio/ui/NetAudioInstruments.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
         KOSignalGeneratorWrapper::factory(KOAudioDevice::sharedAudioDevice()));
     KOAudioDevice::sharedAudioDevice().setAuxInputWrapperFactory(koru::AuxInputKind::FilePlayer,
                                                                  KOAuxFilePlayerWrapper::factory());
+    KOAudioDevice::sharedAudioDevice().setAuxInputWrapperFactory(koru::AuxInputKind::NetReceive,
+                                                                 KOAuxNetReceiveWrapper::factory());
 
     // The add menu lists the registered kinds as the controller is built.
     koru::registerAnalyserInstruments(koru::InstrumentRegistry::shared());

@@ -123,6 +123,14 @@ StreamFormat NetReceiveUnit::streamFormat() const {
     return mSession ? mSession->format() : StreamFormat{};
 }
 
+std::vector<AudioSourceParameter> NetReceiveUnit::parameterList() const {
+    return {{kStatusParameter, "Status", 0.0f, 5.0f}};
+}
+
+float NetReceiveUnit::parameter(std::uint32_t id) const {
+    return id == kStatusParameter ? float(int(status())) : 0.0f;
+}
+
 void NetReceiveUnit::render(float* const* channels, std::uint32_t frames) noexcept {
     if (!mPlaying && mFifo.buffered() >= kPrebufferFrames)
         mPlaying = true;
@@ -144,7 +152,7 @@ void NetReceiveUnit::run(std::string address, std::uint16_t port, std::string pa
     QByteArray in, out;
     while (!mStop.load()) {
         mStatus.set(NetStatus::Connecting);
-        auto session = std::make_unique<ReceiverSession>(mFifo, password);
+        auto session = std::make_unique<ReceiverSession>(mFifo, password, &mEngineRate);
         ReceiverSession* s = session.get();
         {
             std::lock_guard lock(mMutex);

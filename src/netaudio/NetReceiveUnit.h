@@ -46,7 +46,14 @@ public:
     // Why the last connection ended, for the log and the tests.
     std::string lastError() const;
 
+    // Parameter 0 is the status, as the window's saved parameters list it.
+    static constexpr std::uint32_t kStatusParameter = 0;
+    std::vector<AudioSourceParameter> parameterList() const override;
+    float parameter(std::uint32_t id) const override;
+
+    // The rate render plays at: a stream at another rate is converted as it arrives.
     void setSampleRate(double rate) override { mEngineRate.store(rate); }
+    double sampleRate() const { return mEngineRate.load(); }
     void render(float* const* channels, std::uint32_t frames) noexcept override;
 
     // Any thread.

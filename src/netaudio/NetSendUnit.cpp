@@ -3,6 +3,7 @@
 #include "NetSocket.h"
 #include "ServiceRegistry.h"
 
+#include "platform/dnssd/ServiceDiscovery.h"
 #include "platform/log/Log.h"
 
 #include <poll.h>
@@ -59,8 +60,36 @@ void NetSendUnit::connect(bool on) {
 }
 
 void NetSendUnit::start() {
+    std::string name;
+    std::uint16_t requested;
+    std::uint16_t kept;
+    {
+        std::lock_guard lock(mConfigMutex);
+        name = mName;
+        requested = mRequestedPort;
+        kept = mKeptPort;
+    }
+    // Bound here rather than on the network thread, so the port is known (and shown) as soon as
+    // the sender is offered.
+    std::uint16_t bound = 0;
+    // Back on the port it had when it can be, else the first free one from the requested port.
+    Socket listener = kept != 0 ? listenFrom(mBindAddress, kept, bound, 1) : Socket();
+    if (!listener.valid())
+        listener = listenFrom(mBindAddress, requested, bound);
+    if (!listener.valid()) {
+        log::warn("Net send \"{}\" could not listen from port {}", name, requested);
+        mStatus.set(NetStatus::NotConnected);
+        return;
+    }
+    mBoundPort.store(bound);
+    mPublished = ServiceRegistry::instance().publish(
+        name, mBindAddress == "0.0.0.0" ? "127.0.0.1" : mBindAddress, bound, !password().empty());
+    mPublication = dnssd::publish(name, kServiceType, bound,
+                                  {{"txtvers", "1"}, {"pw", password().empty() ? "0" : "1"}});
+    mStatus.set(NetStatus::Listening);
     mStop.store(false);
-    mThread = std::thread([this] { run(); });
+    mThread =
+        std::thread([this, socket = std::move(listener)]() mutable { run(std::move(socket)); });
 }
 
 void NetSendUnit::stop() {
@@ -68,6 +97,12 @@ void NetSendUnit::stop() {
         mStop.store(true);
         mThread.join();
     }
+    mPublication.reset();
+    if (mPublished != 0) {
+        ServiceRegistry::instance().withdraw(mPublished);
+        mPublished = 0;
+    }
+    mBoundPort.store(0);
     mStatus.set(NetStatus::NotConnected);
 }
 
@@ -140,33 +175,15 @@ void NetSendUnit::setSampleRate(double rate) {
     mRateChanged.store(true);
 }
 
-void NetSendUnit::run() {
+void NetSendUnit::run(Socket listener) {
     std::string name;
-    std::uint16_t requested;
-    std::uint16_t kept;
     std::uint32_t formatIndex;
     {
         std::lock_guard lock(mConfigMutex);
         name = mName;
-        requested = mRequestedPort;
-        kept = mKeptPort;
         formatIndex = mFormatIndex;
     }
     const WireCodec codec = codecForFormat(formatIndex);
-    std::uint16_t bound = 0;
-    // Back on the port it had when it can be, else the first free one from the requested port.
-    Socket listener = kept != 0 ? listenFrom(mBindAddress, kept, bound, 1) : Socket();
-    if (!listener.valid())
-        listener = listenFrom(mBindAddress, requested, bound);
-    if (!listener.valid()) {
-        log::warn("Net send \"{}\" could not listen from port {}", name, requested);
-        mStatus.set(NetStatus::NotConnected);
-        return;
-    }
-    mBoundPort.store(bound);
-    const auto published = ServiceRegistry::instance().publish(
-        name, mBindAddress == "0.0.0.0" ? "127.0.0.1" : mBindAddress, bound, !password().empty());
-    mStatus.set(NetStatus::Listening);
 
     std::mt19937_64 random{std::random_device{}()};
     Socket peer;
@@ -321,8 +338,6 @@ void NetSendUnit::run() {
         }
     }
     mStreaming.store(false);
-    ServiceRegistry::instance().withdraw(published);
-    mBoundPort.store(0);
 }
 
 } // namespace koru::netaudio

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetAudioProtocol.h"
+#include "NetSocket.h"
 #include "NetStatus.h"
 
 #include "engine/SpscFrameFifo.h"
@@ -8,10 +9,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+
+namespace koru::dnssd {
+class Publication;
+}
 
 namespace koru::netaudio {
 
@@ -42,6 +48,7 @@ public:
     // False, changing nothing, outside 1..65535.
     bool setPort(std::uint32_t port);
     // The port listened on (the first free one from the one asked for), 0 while not listening.
+    // Known as soon as connect(true) or a setter that listens again returns.
     std::uint16_t port() const { return mBoundPort.load(); }
     void setFormatIndex(std::uint32_t index); // kept as set; indices we cannot carry log once
     std::uint32_t formatIndex() const;
@@ -61,7 +68,7 @@ public:
 private:
     void start();
     void stop();
-    void run();
+    void run(Socket listener);
 
     std::string mBindAddress;
     mutable std::mutex mConfigMutex; // guards the five fields below
@@ -85,6 +92,8 @@ private:
     std::atomic<std::uint64_t> mSampleTime{0};
     std::atomic<std::uint64_t> mOverflow{0};
     std::atomic<std::uint16_t> mBoundPort{0};
+    std::uint64_t mPublished = 0; // main thread: the in-process registry's entry
+    std::unique_ptr<dnssd::Publication> mPublication; // main thread: the network's
 
     StatusCell mStatus{NetStatus::NotConnected};
     std::atomic<bool> mStop{false};

@@ -9,9 +9,21 @@ namespace {
 constexpr std::uint64_t kMaxGapFrames = 1u << 16;
 } // namespace
 
-ReceiverSession::ReceiverSession(SpscFrameFifo& fifo, std::string password)
+ReceiverSession::ReceiverSession(SpscFrameFifo& fifo, std::string password,
+                                 const std::atomic<double>* playRate)
     : mFifo(fifo), mPassword(std::move(password)), mLeft(kMaxFramesPerPacket),
-      mRight(kMaxFramesPerPacket) {}
+      mRight(kMaxFramesPerPacket), mPlayRate(playRate) {}
+
+bool ReceiverSession::checkRate() {
+    if (mPlayRate == nullptr)
+        return true;
+    const double to = mPlayRate->load(std::memory_order_relaxed);
+    if (StreamResampler::canConvert(mFormat.rate, to))
+        return true;
+    fail("a stream at " + std::to_string(mFormat.rate) + " Hz cannot be played at " +
+         std::to_string(to) + " Hz");
+    return false;
+}
 
 ReceiverSession::State ReceiverSession::fail(std::string reason) {
     mReason = std::move(reason);
@@ -40,6 +52,8 @@ ReceiverSession::State ReceiverSession::feed(const std::uint8_t* data, std::size
                 return fail("unsupported version " + std::to_string(hello->version));
             mFormat = hello->format;
             mName = hello->name;
+            if (!checkRate())
+                return mState;
             reply.append(makeAuth(hello->nonce, mPassword));
             mState = State::AwaitResult;
             break;
@@ -68,8 +82,11 @@ ReceiverSession::State ReceiverSession::feed(const std::uint8_t* data, std::size
             if (!format)
                 return fail("malformed format");
             mFormat = *format;
+            if (!checkRate())
+                return mState;
             mExpected.reset(); // a new stream: what was buffered belongs to the old one
             mFifo.discardWritten();
+            mResamplerStale = true;
             mFormatChanged.store(true, std::memory_order_relaxed);
             break;
         }
@@ -118,6 +135,21 @@ void ReceiverSession::handleAudio(const Message& m) {
 }
 
 void ReceiverSession::write(const float* l, const float* r, std::uint32_t frames) {
+    if (mPlayRate != nullptr) {
+        const double to = mPlayRate->load(std::memory_order_relaxed);
+        if (mResamplerStale || to != mResampler.outputRate() ||
+            mFormat.rate != mResampler.inputRate()) {
+            if (!mResampler.configure(mFormat.rate, to)) {
+                if (checkRate())
+                    fail("no rate converter");
+                return;
+            }
+            mResamplerStale = false;
+        }
+        frames = mResampler.process(l, r, frames);
+        l = mResampler.left();
+        r = mResampler.right();
+    }
     const float* ch[2] = {l, r};
     const std::uint32_t n = mFifo.write(ch, frames);
     if (n < frames)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NetAudioProtocol.h"
+#include "StreamResampler.h"
 
 #include "engine/SpscFrameFifo.h"
 
@@ -21,8 +22,11 @@ class ReceiverSession {
 public:
     enum class State { AwaitHello, AwaitResult, Streaming, Failed, Refused };
 
-    // Decoded audio goes to `fifo` (the connection's network thread is its only producer).
-    ReceiverSession(SpscFrameFifo& fifo, std::string password);
+    // Decoded audio goes to `fifo` (the connection's network thread is its only producer). With
+    // `playRate`, the stream is converted to that rate (read at every block, so a change takes
+    // effect at once) before it goes in; without, it goes in at the sender's rate.
+    ReceiverSession(SpscFrameFifo& fifo, std::string password,
+                    const std::atomic<double>* playRate = nullptr);
 
     // Feeds received bytes; replies to send are appended to `reply`.
     State feed(const std::uint8_t* data, std::size_t bytes, QByteArray& reply);
@@ -41,6 +45,8 @@ public:
 
 private:
     State fail(std::string reason);
+    // Fails the session when the sender's rate cannot be played at ours.
+    bool checkRate();
     void handleAudio(const Message& m);
     void write(const float* l, const float* r, std::uint32_t frames);
 
@@ -54,6 +60,9 @@ private:
     std::string mName;
     std::optional<std::uint64_t> mExpected;
     std::vector<float> mLeft, mRight;
+    const std::atomic<double>* mPlayRate = nullptr;
+    StreamResampler mResampler;
+    bool mResamplerStale = true; // a new stream starts: no history of the last one
     std::atomic<std::uint64_t> mGapFrames{0};
     std::atomic<std::uint64_t> mDropped{0};
     std::atomic<std::uint64_t> mFirst{0};

@@ -12,6 +12,7 @@
 #include "engine/KOAudioDevice.h"
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
+#include "netaudio/ui/KOAuxNetReceiveWrapper.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/paths/Paths.h"
@@ -206,6 +207,12 @@ TEST_F(AppControllerTest, TheAudioMenuAddsTheVirtualInputsWithTheirWindows) {
     };
     device->setAuxInputWrapperFactory(koru::AuxInputKind::FilePlayer,
                                       KOAuxFilePlayerWrapper::factory(playerServices));
+    KOAuxNetReceiveWrapper::Services receiverServices;
+    receiverServices.output = [] {
+        return std::make_unique<koru::test::ManualOutput>(48000.0, true);
+    };
+    device->setAuxInputWrapperFactory(koru::AuxInputKind::NetReceive,
+                                      KOAuxNetReceiveWrapper::factory(receiverServices));
     KOAppController& controller = start();
     QMenu* audio = nullptr;
     for (QAction* item : controller.mainWindow()->menuBar()->actions())
@@ -223,6 +230,8 @@ TEST_F(AppControllerTest, TheAudioMenuAddsTheVirtualInputsWithTheirWindows) {
          [this] { device->removeSignalGenerator(); }},
         {"Add File Player", [this] { return device->filePlayer(); },
          [this] { device->removeFilePlayer(); }},
+        {"Add Net Receive", [this] { return device->netReceive(); },
+         [this] { device->removeNetReceive(); }},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.title);

@@ -5,6 +5,7 @@
 #include "engine/KOPatchMatrix.h"
 #include "engine/ui/KOAuxFilePlayerWrapper.h"
 #include "engine/ui/KOSignalGeneratorWrapper.h"
+#include "netaudio/ui/KOAuxNetReceiveWrapper.h"
 #include "platform/audio/DeviceRegistry.h"
 #include "platform/audio/VirtualSignal.h"
 #include "zotools/ui/ZOAudioInputDevicePopUpButton.h"
@@ -74,6 +75,12 @@ protected:
         };
         world.device->setAuxInputWrapperFactory(koru::AuxInputKind::FilePlayer,
                                                 KOAuxFilePlayerWrapper::factory(playerServices));
+        KOAuxNetReceiveWrapper::Services receiverServices;
+        receiverServices.output = [] {
+            return std::make_unique<koru::test::ManualOutput>(kRate, true);
+        };
+        world.device->setAuxInputWrapperFactory(koru::AuxInputKind::NetReceive,
+                                                KOAuxNetReceiveWrapper::factory(receiverServices));
         world.start();
         flushEvents();
     }
@@ -268,9 +275,10 @@ TEST_F(AudioSettingsWindowTest, TheVirtualInputsComeAndGoFromTheirCheckButtons) 
         {"signal generator", window().sigGenButton(),
          [this] { return world.device->signalGenerator(); }},
         {"file player", window().filePlayerButton(), [this] { return world.device->filePlayer(); }},
+        {"net receive", window().netReceiveButton(), [this] { return world.device->netReceive(); }},
     };
     QAction* mute = window().toggleSigGenMuteItem();
-    EXPECT_FALSE(window().netReceiveButton()->isVisibleTo(&window())) << "none in this program";
+    EXPECT_TRUE(window().netReceiveButton()->isVisibleTo(&window()));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::uint32_t channels = world.device->totalNumberChannels();

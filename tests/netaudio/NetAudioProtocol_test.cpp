@@ -238,8 +238,9 @@ TEST_F(ReceiverSessionTest, FormatChangeFlushesAndTakesTheNewRate) {
 }
 
 // Random damage to a valid stream, fed in random pieces: every outcome is a clean end or a
-// stream whose FIFO holds only frames that whole audio messages delivered.
-TEST(ReceiverSessionFuzz, MalformedStreamsNeverCrash) {
+// stream whose FIFO holds only frames that whole audio messages delivered. With `playRate` the
+// session converts what it decodes, so damaged rates reach the converter too.
+void feedDamagedStreams(const std::atomic<double>* playRate) {
     Hello h = sampleHello();
     h.authRequired = false;
     h.format.codec = WireCodec::Int16;
@@ -271,7 +272,7 @@ TEST(ReceiverSessionFuzz, MalformedStreamsNeverCrash) {
                 wire = valid;
         }
         koru::SpscFrameFifo fifo(1u << 16);
-        ReceiverSession session(fifo, "");
+        ReceiverSession session(fifo, "", playRate);
         QByteArray reply;
         int pos = 0;
         while (pos < wire.size()) {
@@ -286,6 +287,15 @@ TEST(ReceiverSessionFuzz, MalformedStreamsNeverCrash) {
         EXPECT_LE(fifo.buffered(), std::uint64_t(fifo.capacity()));
     }
     EXPECT_GT(failed, 0) << "damage never detected";
+}
+
+TEST(ReceiverSessionFuzz, MalformedStreamsNeverCrash) {
+    feedDamagedStreams(nullptr);
+}
+
+TEST(ReceiverSessionFuzz, MalformedStreamsNeverCrashWhileConverting) {
+    const std::atomic<double> playRate{48000.0};
+    feedDamagedStreams(&playRate);
 }
 
 } // namespace

@@ -33,6 +33,10 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("KORU_AUDIO_API"))
         qputenv("KORU_AUDIO_API", "virtual");
+    // Tests find senders through the in-process registry only: nothing is announced on, or
+    // found from, the network.
+    if (qEnvironmentVariableIsEmpty("KORU_DNSSD"))
+        qputenv("KORU_DNSSD", "off");
 
     TestApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");

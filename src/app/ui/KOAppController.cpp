@@ -203,6 +203,8 @@ void KOAppController::buildMenus() {
     audio->addSeparator();
     addApplicationAction(audio, tr("Add File Player"), {},
                          [this] { m.audioDevice->addFilePlayer(); });
+    addApplicationAction(audio, tr("Add Net Receive"), {},
+                         [this] { m.audioDevice->addNetReceive(); });
     addApplicationAction(audio, tr("Add Signal Generator"), {},
                          [this] { m.audioDevice->addSignalGenerator(); });
     KOAudioSettingsWindow::Services settings;

@@ -4,6 +4,7 @@
 #include "framework/InstrumentAudioDevice.h"
 #include "framework/KOInstrumentWindow.h"
 #include "netaudio/NetAudioCodec.h"
+#include "netaudio/ui/NetStatusLight.h"
 #include "platform/log/Log.h"
 #include "utility/ZODictionary.h"
 
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
 
 #include <atomic>
@@ -37,6 +37,7 @@ KONetSendController::~KONetSendController() {
     // engine before its unit stops.
     if (mInstrument)
         mInstrument->Unit().setStatusListener({});
+    mStatusListener.reset();
     mInstrument.reset();
 }
 
@@ -77,8 +78,8 @@ std::unique_ptr<QMainWindow> KONetSendController::buildWindow(const QString& /*n
     connect(mFormatMenu, &QComboBox::activated, this,
             [this](int row) { setFormat(mFormatMenu->itemData(row).toUInt()); });
     connect(mPortField, &QLineEdit::editingFinished, this, [this] {
-        if (!setPort(mPortField->text().toLongLong()))
-            mPortField->setText(QString::number(mInstrument->Unit().port()));
+        setPort(mPortField->text().toLongLong());
+        showPort();
     });
     connect(mPasswordField, &QLineEdit::editingFinished, this,
             [this] { setPassword(mPasswordField->text()); });
@@ -96,18 +97,12 @@ void KONetSendController::initWithWindowNibName(const QString& nibName,
     setName(serviceName);
 
     mInstrument = std::make_unique<KONetSendInstrument>(serviceName.toStdString());
-    QPointer<KONetSendController> self(this);
-    mInstrument->Unit().setStatusListener([self](NetStatus status) {
-        // Reported on the network thread; shown on the main thread.
-        if (self)
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, status] {
-                    if (self)
-                        self->showStatus(status);
-                },
-                Qt::QueuedConnection);
-    });
+    // Reported on the network thread; shown on this one, at most once a second.
+    mStatusListener = std::make_unique<koru::netaudio::NetStatusListener>(
+        [this](NetStatus status) { showStatus(status); });
+    koru::netaudio::NetStatusListener* listener = mStatusListener.get();
+    mInstrument->Unit().setStatusListener(
+        [listener](NetStatus status) { listener->report(status); });
     // Registered before the channels are restored: the count the clamp needs comes with it.
     KOAudioDevice::sharedAudioDevice().addInputClient(mInstrument.get());
     if (dictionary) {
@@ -122,7 +117,7 @@ void KONetSendController::initWithWindowNibName(const QString& nibName,
         setFormat(ZODictionary::unsignedIntForKey(*dictionary, text(kFormatKey), 0));
     }
     audioPropertiesChanged();
-    mPortField->setText(QString::number(mInstrument->Unit().port()));
+    showPort();
     showStatus(mInstrument->Unit().status()); // the listener only reports changes
     if (!dictionary)
         unhideInstrument();
@@ -206,10 +201,13 @@ void KONetSendController::showStatus(NetStatus status) {
                                                            : QStringLiteral("Connect"));
     const char* label = koru::netaudio::netStatusText(v);
     mStatusField->setText(label ? QString::fromLatin1(label) : QString());
-    const char* colour = status == NetStatus::Connected ? "#2fbf3a"
-                         : (v >= 2 && v <= 5)           ? "#e6c619"
-                                                        : "#d83a2e";
-    mStatusLight->setStyleSheet(
-        QStringLiteral("background: %1; border-radius: 6px;").arg(QString::fromLatin1(colour)));
-    mStatusLight->setProperty("statusColour", QString::fromLatin1(colour));
+    koru::netaudio::showStatusLight(mStatusLight, v);
+    // Listening again after a change of port, name or format: the port may have moved.
+    if (!mPortField->hasFocus())
+        showPort();
+}
+
+void KONetSendController::showPort() {
+    // The port actually listened on, which is the one asked for only when that was free.
+    mPortField->setText(QString::number(mInstrument->Unit().port()));
 }

@@ -2,6 +2,7 @@
 
 #include "framework/KOInstrumentControllerWithoutPanel.h"
 #include "netaudio/KONetSendInstrument.h"
+#include "netaudio/NetStatusListener.h"
 
 #include <QPointer>
 
@@ -59,14 +60,17 @@ public:
     QLabel* statusLight() const { return mStatusLight; }
     QPushButton* connectButton() const { return mConnectButton; }
     QLineEdit* portField() const { return mPortField; }
+    koru::netaudio::NetStatusListener* statusListener() const { return mStatusListener.get(); }
 
 protected:
     std::unique_ptr<QMainWindow> buildWindow(const QString& nibName) override;
 
 private:
     void fillChannelMenus();
+    void showPort();
 
     std::unique_ptr<KONetSendInstrument> mInstrument;
+    std::unique_ptr<koru::netaudio::NetStatusListener> mStatusListener;
     QComboBox* mChannelAMenu = nullptr;
     QComboBox* mChannelBMenu = nullptr;
     QComboBox* mFormatMenu = nullptr;

@@ -7,9 +7,14 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using koru::netaudio::NetStatus;
 
@@ -135,6 +140,41 @@ TEST_F(NetSendWindow, StatusShowsTextLightAndButton) {
     EXPECT_FALSE(send->setPort(70000));
     ASSERT_EQ(send->formatMenu()->count(), 5);
     EXPECT_EQ(send->formatMenu()->itemText(4), QStringLiteral("IMA-4"));
+}
+
+// The port field shows the port the sender listens on from the start, and where it moved to
+// when the one asked for was taken.
+TEST_F(NetSendWindow, ThePortFieldShowsThePortListenedOn) {
+    auto first = make();
+    const std::uint16_t port = first->instrument()->Unit().port();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(first->portField()->text(), QString::number(port));
+
+    auto second = make();
+    second->portField()->setText(QString::number(port)); // taken by the first
+    emit second->portField()->editingFinished();
+    const std::uint16_t moved = second->instrument()->Unit().port();
+    EXPECT_NE(moved, 0);
+    EXPECT_NE(moved, port);
+    EXPECT_EQ(second->portField()->text(), QString::number(moved));
+
+    second->portField()->setText(QStringLiteral("70000")); // refused: the port stays
+    emit second->portField()->editingFinished();
+    EXPECT_EQ(second->instrument()->Unit().port(), moved);
+    EXPECT_EQ(second->portField()->text(), QString::number(moved));
+}
+
+// A report from the network thread reaches the window on the GUI thread, through its listener.
+TEST_F(NetSendWindow, StatusReportsReachTheWindowOnItsThread) {
+    auto send = make();
+    koru::netaudio::NetStatusListener* listener = send->statusListener();
+    ASSERT_NE(listener, nullptr);
+    EXPECT_EQ(send->statusField()->text(), QStringLiteral("Listening")) << "shown at creation";
+    std::thread network([listener] { listener->report(NetStatus::Overflow); });
+    network.join();
+    EXPECT_EQ(send->statusField()->text(), QStringLiteral("Listening"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(send->statusField()->text(), QStringLiteral("Overflow"));
 }
 
 } // namespace
