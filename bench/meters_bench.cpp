@@ -122,7 +122,7 @@ template <typename View> void redraw(benchmark::State& state, const View& view, 
 
 void ppmRedraw(benchmark::State& state) {
     KODeviceInPPMView view;
-    std::vector<KODeviceInPPMView::Meter> meters(8, {-12.0f, -3.0f, false});
+    std::vector<KODeviceInPPMView::Meter> meters(8, {-12.0f, -3.0f, false, {}});
     meters[0].clipped = true;
     for (std::size_t k = 0; k < meters.size(); ++k) {
         meters[k].name = QStringLiteral("(%1) In %1").arg(k + 1); // names drawn: 400 long

@@ -92,6 +92,7 @@ void KODeviceInPPMController::initWithWindowNibName(const QString& nibName,
     if (mView) {
         mView->setDrawLabels(mShowLabels);
     }
+    refreshMeters(KOAudioDevice::sharedAudioDevice().getKOAD());
     synchronizeWithAudioSettings();
     mTimer.start();
 }
@@ -132,9 +133,7 @@ QMenu* KODeviceInPPMController::instrumentMenu() {
 }
 
 std::uint32_t KODeviceInPPMController::channelCount() const {
-    if (const KOAD* engine = KOAudioDevice::sharedAudioDevice().getKOAD()) {
-        return std::min(engine->TotalNumberOfChannels(), KOAD::kMaxChannels);
-    }
+    // The channels of the engine whose levels the meters showed last.
     return mChannelCount;
 }
 
@@ -191,16 +190,14 @@ void KODeviceInPPMController::toggleRotation() {
     if (!window) {
         return;
     }
-    window->resize(window->height(), window->width());
     // The view follows the window's shape; its meters turn with it.
-    if (mView) {
-        mView->resize(mView->height(), mView->width());
-    }
+    window->resize(window->height(), window->width());
 }
 
 void KODeviceInPPMController::audioPropertiesChanged() {
     KOInstrumentController::audioPropertiesChanged();
     mNamedEngine = nullptr; // names again
+    refreshMeters(KOAudioDevice::sharedAudioDevice().getKOAD());
     synchronizeWithAudioSettings();
 }
 

@@ -72,7 +72,7 @@ bool anyLit(const QImage& image, QRect yUpArea) {
 TEST(KODeviceInPPMView, BarsPeakLinesAndClipBoxesSitWhereTheScalePutsThem) {
     KODeviceInPPMView view;
     // Meter 0: full scale, clipped; meter 1: silence; meter 2: RMS of NaN draws no bar.
-    view.setMeters({{-6.0f, 0.0f, true}, {-144.0f, -144.0f, false}, {NAN, NAN, false}});
+    view.setMeters({{-6.0f, 0.0f, true, {}}, {-144.0f, -144.0f, false, {}}, {NAN, NAN, false, {}}});
     struct Probe {
         const char* what;
         int x; // along the meters
@@ -227,8 +227,10 @@ TEST(KOGoniometerView, ScaleAndLabelsLieOverThePictureAndTheMeterCanBeHidden) {
         SCOPED_TRACE(p.what);
         EXPECT_GT(qGray(near(image, p.x, p.y)), 40);
     }
-    // The trace stays bright where a line of the scale crosses it.
-    EXPECT_TRUE(greenish(near(image, 100, 145)));
+    // The trace stays full green where the axis and the inner circle cross it.
+    const QRgb crossing = near(image, 100, 145);
+    EXPECT_TRUE(qGreen(crossing) == 255 && qRed(crossing) < 160 && qBlue(crossing) < 160)
+        << std::hex << crossing;
     // "L" up-left and "R" up-right of the picture, beyond the outer circle's diagonals.
     EXPECT_TRUE(anyLit(image, QRect(26, 163, 8, 12))) << "L";
     EXPECT_TRUE(anyLit(image, QRect(166, 163, 8, 12))) << "R";
