@@ -5,6 +5,7 @@
 // capture completed, as the collector would.
 
 #include "engine/KOAD.h"
+#include "framework/KOLevelHistoryView.h"
 #include "meters/KOGoniometerInstrument.h"
 #include "meters/KOLevelIntegrator.h"
 #include "meters/KOMeterMath.h"
@@ -121,8 +122,11 @@ template <typename View> void redraw(benchmark::State& state, const View& view, 
 
 void ppmRedraw(benchmark::State& state) {
     KODeviceInPPMView view;
-    std::vector<KODeviceInPPMView::Meter> meters(8, {-12.0f, -3.0f, false});
+    std::vector<KODeviceInPPMView::Meter> meters(8, {-12.0f, -3.0f, false, {}});
     meters[0].clipped = true;
+    for (std::size_t k = 0; k < meters.size(); ++k) {
+        meters[k].name = QStringLiteral("(%1) In %1").arg(k + 1); // names drawn: 400 long
+    }
     view.setMeters(meters);
     redraw(state, view, QSize(200, 400));
 }
@@ -130,6 +134,7 @@ BENCHMARK(ppmRedraw)->Unit(benchmark::kMicrosecond);
 
 void goniometerRedraw(benchmark::State& state) {
     KOGoniometerView view;
+    view.setDrawCorrelation(true);
     KOGoniometerInstrument::Block block;
     block.frames = 1024;
     std::mt19937 random(3);
@@ -183,6 +188,29 @@ void distributionRedraw(benchmark::State& state) {
     }
 }
 BENCHMARK(distributionRedraw)->Unit(benchmark::kMicrosecond);
+
+void historyRedraw(benchmark::State& state) {
+    KOLevelHistoryView view;
+    view.resize(600, 300);
+    view.show();
+    KOLevelHistoryView::Ring rms;
+    KOLevelHistoryView::Ring peak;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> level(0.2f, 0.9f);
+    for (int i = 0; i < 2500; ++i) {
+        const float value = level(random);
+        rms.Push(value * 0.8f);
+        peak.Push(value);
+    }
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.createRMSPathWithRingBuffer(rms); // the collector's part
+        view.createPeakPathWithRingBuffer(peak);
+        QPainter painter(&image);
+        view.drawContent(painter);
+    }
+}
+BENCHMARK(historyRedraw)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

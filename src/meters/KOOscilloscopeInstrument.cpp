@@ -36,9 +36,18 @@ void KOOscilloscopeInstrument::Process(const AudioBufferList* buffers, std::uint
     const auto* xa = static_cast<const float*>(bufferA.mData);
     const auto* xb = static_cast<const float*>(bufferB.mData);
     const float* trigger = TriggerChannel() == 0 ? xa : xb;
+    const float level = TriggerLevel();
+    // The last sample off the level before this buffer; at the very start the first sample
+    // stands for it, so index 0 of the first buffer never triggers.
     const float previous = mHavePrevious ? mPrevious : trigger[0];
-    mPrevious = trigger[n - 1];
+    mPrevious = previous;
     mHavePrevious = true;
+    for (std::uint32_t i = n; i-- > 0;) {
+        if (trigger[i] != level) {
+            mPrevious = trigger[i];
+            break;
+        }
+    }
     CountAnalysed(frames);
 
     if (mComplete.load(std::memory_order_acquire)) {
@@ -46,14 +55,18 @@ void KOOscilloscopeInstrument::Process(const AudioBufferList* buffers, std::uint
     }
     std::uint32_t start = 0;
     if (!mTriggered) {
-        const float level = TriggerLevel();
+        // Samples exactly at the level are stepped over: a signal that rises through it
+        // (below, at, above) triggers at its first sample above, one that only touches it
+        // (below, at, below) does not.
         float before = previous;
         std::uint32_t k = 0;
         for (; k < n; ++k) {
             if (before < level && level < trigger[k]) {
                 break;
             }
-            before = trigger[k];
+            if (trigger[k] != level) {
+                before = trigger[k];
+            }
         }
         if (k == n) {
             return;

@@ -14,9 +14,11 @@
 // collector owns it while it is complete; the hand-over is the complete flag (release/acquire),
 // so neither side waits. Trigger level and channel are relaxed atomics.
 //
-// The trigger is strict (x[k−1] < level < x[k]): a signal that only touches the level does not
-// trigger. The sample before a buffer is the last one of the previous buffer, so a crossing
-// between two buffers is found.
+// The trigger is strict (x[k−1] < level < x[k]), with samples exactly at the level stepped
+// over: a signal rising through the level (below, at, above) triggers at its first sample above
+// it, as a generated sine whose zero falls on a sample must; one that only touches the level
+// (below, at, below) does not. The sample before a buffer is the last one of the previous buffer
+// off the level, so a crossing between two buffers is found.
 class KOOscilloscopeInstrument : public KOTwoChannelInstrument {
 public:
     static constexpr std::uint32_t kCapacity = 65536;
@@ -67,7 +69,7 @@ private:
     std::uint32_t mWrite = 0;               // audio thread
     bool mTriggered = false;                // audio thread
     bool mHavePrevious = false;             // audio thread
-    float mPrevious = 0.0f;                 // audio thread: the trigger channel's last sample
+    float mPrevious = 0.0f; // audio thread: the trigger channel's last sample off the level
     std::atomic<bool> mComplete{false};
     std::atomic<float> mTriggerLevel{0.0f};
     std::atomic<std::uint32_t> mTriggerChannel{0};

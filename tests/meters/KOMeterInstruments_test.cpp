@@ -133,6 +133,28 @@ TEST(KOOscilloscopeInstrument, TriggersOnTheRisingCrossingOnly) {
          0.5f,
          -1},
         {"level off zero", {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f}, 0.45f, 4},
+        // A generated sine puts its zero exactly on a sample: it must still trigger, at the
+        // first sample above the level.
+        {"rising through a sample on the level",
+         {-0.5f, -0.2f, 0.0f, 0.3f, 0.6f, 0.7f, 0.8f, 0.9f},
+         0.0f,
+         3},
+        {"resting on the level, then rising",
+         {-0.5f, 0.25f, 0.25f, 0.25f, 0.5f, 0.6f, 0.7f, 0.8f},
+         0.25f,
+         4},
+        {"resting on the level, then falling back",
+         {-0.5f, 0.0f, 0.0f, -0.1f, -0.2f, -0.3f, -0.4f, -0.5f},
+         0.0f,
+         -1},
+        {"touching from above, then rising",
+         {0.5f, 0.0f, 0.5f, 0.0f, 0.5f, 0.0f, 0.6f, 0.7f},
+         0.0f,
+         -1},
+        {"first sample on the level, then rising",
+         {0.0f, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f},
+         0.0f,
+         -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,16 +238,37 @@ TEST(KOOscilloscopeInstrument, CaptureSpansBuffersAndIsHeldUntilTheSnapshot) {
 }
 
 TEST(KOOscilloscopeInstrument, FindsACrossingBetweenBuffersAndClampsItsLength) {
+    struct Case {
+        const char* name;
+        std::vector<float> first; // ends the buffer before
+        std::vector<float> second;
+        bool triggers;
+    };
+    const Case cases[] = {
+        {"below, then above", std::vector<float>(16, -0.5f), std::vector<float>(16, 0.5f), true},
+        {"ending on the level", {-0.5f, -0.5f, 0.0f, 0.0f}, std::vector<float>(16, 0.5f), true},
+        {"touching from above", {0.5f, 0.5f, 0.0f, 0.0f}, std::vector<float>(16, 0.5f), false},
+        {"all of it on the level", {0.0f, 0.0f}, std::vector<float>(16, 0.5f), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopeRig rig(10);
+        rig.feed(c.first, std::vector<float>(c.first.size(), -1.0f));
+        std::vector<float> b(c.second.size());
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            b[i] = float(i);
+        }
+        rig.feed(c.second, b);
+        ASSERT_EQ(rig.scope.IsComplete(), c.triggers);
+        if (c.triggers) {
+            ASSERT_TRUE(rig.scope.TakeSnapshot(nullptr, nullptr, 0, 5));
+            EXPECT_EQ(rig.scope.SnapshotB().front(), 0.0f) << "from the buffer's first sample";
+        }
+    }
     ScopeRig rig(10);
     rig.feed(std::vector<float>(16, -0.5f), std::vector<float>(16, 0.0f));
-    std::vector<float> b(16);
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        b[i] = float(i);
-    }
-    rig.feed(std::vector<float>(16, 0.5f), b);
-    ASSERT_TRUE(rig.scope.IsComplete());
+    rig.feed(std::vector<float>(16, 0.5f), std::vector<float>(16, 0.0f));
     ASSERT_TRUE(rig.scope.TakeSnapshot(nullptr, nullptr, 0, 5));
-    EXPECT_EQ(rig.scope.SnapshotB().front(), 0.0f);
     EXPECT_EQ(rig.scope.CaptureLength(), 10u);
     EXPECT_EQ(KOOscilloscopeInstrument::ClampLength(100000), 65536u);
 

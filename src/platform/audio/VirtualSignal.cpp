@@ -24,11 +24,13 @@ float VirtualSignal::sampleAt(std::uint64_t frame, double sampleRate) const {
     switch (kind) {
     case Kind::Silence:
         return 0.0f;
-    case Kind::Sine: {
+    case Kind::Sine:
+    case Kind::NegativeHalfWave: {
         // The cycle position is reduced before sin() so long runs keep full precision.
         const double cycles = frequency * double(frame) / sampleRate;
         const double phase = cycles - std::floor(cycles);
-        return float(double(amplitude) * std::sin(2.0 * std::numbers::pi * phase));
+        const double value = double(amplitude) * std::sin(2.0 * std::numbers::pi * phase);
+        return float(kind == Kind::Sine ? value : std::min(0.0, value));
     }
     case Kind::Noise: {
         const std::uint64_t bits = splitMix64((std::uint64_t(seed) << 40) ^ frame) >> 40;

@@ -13,6 +13,8 @@ struct VirtualSignal {
         Noise,    // uniform in [−amplitude, amplitude), from a counter-based hash of (seed, n)
         Constant, // amplitude
         Ramp,     // (n mod 2^20) / 2^20: exact in float, so a lost or repeated frame shows
+        NegativeHalfWave, // min(0, amplitude · sin(2π · frequency · n / rate)): the negative
+                          // half-waves alone, for meters that must see negative peaks
     };
 
     Kind kind = Kind::Silence;
@@ -26,6 +28,9 @@ struct VirtualSignal {
     static VirtualSignal silence() { return {}; }
     static VirtualSignal sine(double frequency, float amplitude) {
         return {Kind::Sine, frequency, amplitude, 0};
+    }
+    static VirtualSignal negativeHalfWave(double frequency, float amplitude) {
+        return {Kind::NegativeHalfWave, frequency, amplitude, 0};
     }
     static VirtualSignal noise(float amplitude, std::uint32_t seed) {
         return {Kind::Noise, 0.0, amplitude, seed};

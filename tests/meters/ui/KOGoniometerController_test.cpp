@@ -1,12 +1,20 @@
 #include "app/InstrumentRegistry.h"
+#include "framework/KOInstrumentControlView.h"
 #include "framework/KOInstrumentControllerDelegate.h"
+#include "framework/KOMenuAdditions.h"
 #include "meters/ui/KOGoniometerController.h"
 #include "meters/ui/KOMeterViews.h"
 #include "meters/ui/MeterInstruments.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMenu>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <vector>
 
@@ -74,6 +82,47 @@ TEST(KOGoniometerController, CollectionDrawsTheNewestBlock) {
     controller->dataCollection();
     EXPECT_NEAR(controller->view()->correlation(), -1.0f, 1e-6f);
     EXPECT_EQ(controller->view()->picture().size(), QSize(200, 200));
+}
+
+TEST(KOGoniometerController, TheMenuAndTheCheckBoxShowTheCorrelation) {
+    QuietDelegate delegate;
+    auto made = meterRegistry().createNew(QStringLiteral("KOGoniometerController"), &delegate);
+    auto* controller = dynamic_cast<KOGoniometerController*>(made.get());
+    ASSERT_NE(controller, nullptr);
+    EXPECT_FALSE(controller->showCorrelation()) << "off in a new window";
+    QMenu* menu = controller->instrumentMenu();
+    ASSERT_NE(menu, nullptr);
+    QAction* item =
+        KOMenuAdditions::itemWithTag(*menu, KOGoniometerController::kShowCorrelationTag);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QStringLiteral("Show Correlation"));
+    auto* box = controller->view()->controlView()->findChild<QCheckBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Show Correlation"));
+    // The two channel pop-ups make it a two-channel instrument with A and B submenus.
+    EXPECT_TRUE(controller->isTwoChannelInstrument());
+    EXPECT_EQ(controller->view()->controlView()->findChildren<QComboBox*>().size(), 2);
+
+    struct Step {
+        const char* how;
+        std::function<void()> act;
+        bool shown;
+    };
+    const Step steps[] = {
+        {"menu", [&] { item->trigger(); }, true},
+        {"menu again", [&] { item->trigger(); }, false},
+        {"check box", [&] { box->click(); }, true},
+        {"controller", [&] { controller->setShowCorrelation(false); }, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.how);
+        step.act();
+        EXPECT_EQ(controller->showCorrelation(), step.shown);
+        EXPECT_EQ(controller->view()->drawCorrelation(), step.shown);
+        EXPECT_EQ(box->isChecked(), step.shown);
+        emit menu->aboutToShow();
+        EXPECT_EQ(item->isChecked(), step.shown);
+    }
 }
 
 } // namespace

@@ -1,8 +1,13 @@
 #include "app/InstrumentRegistry.h"
+#include "framework/KOColorAdditions.h"
 #include "framework/KOLevelHistoryView.h"
 #include "meters/ui/KOLevelDistributionView.h"
 #include "meters/ui/KOLevelHistoryController.h"
 #include "meters/ui/MeterInstruments.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +38,16 @@ TEST(KOLevelHistoryController, SavedKeysRestore) {
     history->setIntegrationTime(1.0);
     history->setDistributionTime(10.0);
     history->setInputChannel(1);
+    history->setColor(QColor(200, 100, 50));
+    history->setSpeed(1.5);
+    history->instrumentWindow()->resize(600, 250);
+    history->instrumentWindow()->show();
+    history->setDividerPosition(380.0);
     const QVariantMap saved = history->dictionaryRepresentation();
+    EXPECT_DOUBLE_EQ(saved.value(QStringLiteral("LevelHistory.DividerPosition")).toDouble(), 380.0);
+    const QVariantMap colour = saved.value(QStringLiteral("LevelHistory.Color")).toMap();
+    EXPECT_NEAR(colour.value(QStringLiteral("r")).toDouble(), 200.0 / 255.0, 1e-6);
+    EXPECT_NEAR(colour.value(QStringLiteral("a")).toDouble(), 1.0, 1e-6);
     auto again = makeHistory(&saved);
     auto* restored = dynamic_cast<KOLevelHistoryController*>(again.get());
     ASSERT_NE(restored, nullptr);
@@ -41,6 +55,45 @@ TEST(KOLevelHistoryController, SavedKeysRestore) {
     EXPECT_DOUBLE_EQ(restored->distributionTime(), 10.0);
     EXPECT_EQ(restored->distributionView()->distributionBound(), rate == 44100.0 ? 430u : 468u);
     EXPECT_EQ(restored->inputChannel(), 1);
+    EXPECT_EQ(restored->color(), QColor(200, 100, 50));
+    EXPECT_EQ(restored->distributionView()->color(), QColor(200, 100, 50)) << "both views";
+    EXPECT_DOUBLE_EQ(restored->speed(), 1.5);
+    restored->instrumentWindow()->resize(600, 250);
+    restored->instrumentWindow()->show();
+    restored->setDividerPosition(
+        saved.value(QStringLiteral("LevelHistory.DividerPosition")).toDouble());
+    EXPECT_NEAR(restored->dividerPosition(), 380.0, 1.0);
+    // The overlay shows the integration time in use.
+    EXPECT_EQ(restored->integrationSlider()->value(), 1000);
+    EXPECT_EQ(restored->integrationReadout()->text(), QStringLiteral("1000 msec"));
+
+    // A colour that cannot be read takes a colour of the trace sequence; a missing divider
+    // leaves the split as the window has it.
+    QVariantMap broken = saved;
+    broken.insert(QStringLiteral("LevelHistory.Color"), QStringLiteral("blue"));
+    broken.remove(QStringLiteral("LevelHistory.DividerPosition"));
+    auto fallback = makeHistory(&broken);
+    auto* defaults = dynamic_cast<KOLevelHistoryController*>(fallback.get());
+    ASSERT_NE(defaults, nullptr);
+    EXPECT_TRUE(defaults->color().isValid());
+    EXPECT_EQ(defaults->color().alpha(), 255);
+}
+
+TEST(KOLevelHistoryController, ANewWindowDrawsInTheStandardTraceColourAtSpeedOne) {
+    auto made = makeHistory();
+    auto* history = dynamic_cast<KOLevelHistoryController*>(made.get());
+    ASSERT_NE(history, nullptr);
+    EXPECT_EQ(history->color(), KOColorAdditions::noBlueColor());
+    EXPECT_EQ(history->distributionView()->color(), KOColorAdditions::noBlueColor());
+    EXPECT_DOUBLE_EQ(history->speed(), 1.0);
+    EXPECT_EQ(history->integrationReadout()->text(), QStringLiteral("250 msec"));
+    QMenu* menu = history->instrumentMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), history->name());
+    // Setting the integration time from the slider clamps it to 10 ms .. 1 s.
+    history->integrationSlider()->setValue(500);
+    EXPECT_NEAR(history->integrationTime(), 0.5, 1e-3);
+    EXPECT_EQ(history->integrationReadout()->text(), QStringLiteral("500 msec"));
 }
 
 TEST(KOLevelHistoryController, CollectionsFillTheRingsAndTheDistribution) {
