@@ -26,6 +26,7 @@ public:
         // Room for one input chunk's output with margin for the converter's rounding.
         mOutputFrames = long(std::ceil(double(kInputChunkFrames) * mRatio)) + 64;
         mOutput.assign(std::size_t(mOutputFrames) * std::size_t(mChannels), 0.0f);
+        mSilence.assign(std::size_t(kInputChunkFrames) * std::size_t(mChannels), 0.0f);
     }
     ~ResamplingFileSink() override { src_delete(mState); }
 
@@ -47,36 +48,42 @@ public:
             if (data.input_frames_used == 0 && data.output_frames_gen == 0)
                 return fail();
             done += std::uint64_t(data.input_frames_used);
+            mInputFrames += std::uint64_t(data.input_frames_used);
         }
         return true;
     }
 
     bool finish() override {
         bool ok = !mFailed;
-        // The converter holds about half its filter's length; drain it to the end.
-        while (ok) {
+        // The converter holds back about half its filter's length. Silence pushes that out, up
+        // to exactly the output the input was worth, so the file keeps its length in seconds.
+        const auto target = std::uint64_t(std::llround(double(mInputFrames) * mRatio));
+        for (int round = 0; ok && mOutputWritten < target; ++round) {
+            if (round > 64) {
+                ok = fail();
+                break;
+            }
             SRC_DATA data{};
-            data.data_in = nullptr;
-            data.input_frames = 0;
+            data.data_in = mSilence.data();
+            data.input_frames = kInputChunkFrames;
             data.data_out = mOutput.data();
             data.output_frames = mOutputFrames;
             data.src_ratio = mRatio;
-            data.end_of_input = 1;
-            ok = process(data);
-            if (data.output_frames_gen == 0)
-                break;
+            ok = process(data, target - mOutputWritten);
         }
         const bool finished = mInner->finish();
         return ok && finished;
     }
 
 private:
-    bool process(SRC_DATA& data) {
+    // Passes on at most `limit` of the frames made.
+    bool process(SRC_DATA& data, std::uint64_t limit = ~std::uint64_t(0)) {
         if (src_process(mState, &data) != 0)
             return fail();
-        if (data.output_frames_gen > 0 &&
-            !mInner->write(mOutput.data(), std::uint64_t(data.output_frames_gen)))
+        const auto made = std::min<std::uint64_t>(std::uint64_t(data.output_frames_gen), limit);
+        if (made > 0 && !mInner->write(mOutput.data(), made))
             return fail();
+        mOutputWritten += made;
         return true;
     }
     bool fail() {
@@ -90,6 +97,9 @@ private:
     SRC_STATE* mState = nullptr;
     long mOutputFrames = 0;
     std::vector<float> mOutput;
+    std::vector<float> mSilence;
+    std::uint64_t mInputFrames = 0;   // taken by the converter
+    std::uint64_t mOutputWritten = 0; // passed on to the inner sink
     bool mFailed = false;
 };
 
