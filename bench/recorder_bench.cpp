@@ -2,6 +2,7 @@
 // writing of one second of audio.
 #include "platform/audiofile/AsyncAudioFileWriter.h"
 #include "platform/audiofile/FFmpegFileSink.h"
+#include "platform/audiofile/ResamplingFileSink.h"
 #include "platform/fourcc/FourCC.h"
 
 #include <benchmark/benchmark.h>
@@ -61,6 +62,26 @@ void BM_WriterAacEightChannels(benchmark::State& state) {
     std::remove(path.c_str());
 }
 BENCHMARK(BM_WriterAacEightChannels)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// The same second from a 48 kHz device into a 44.1 kHz AAC file: the rate conversion on the
+// writer thread comes on top of the encoder.
+void BM_WriterAacResampledEightChannels(benchmark::State& state) {
+    const std::vector<float> audio = oneSecond();
+    const std::string path = "/tmp/koru_recorder_bench_44k.m4a";
+    for (auto _ : state) {
+        auto sink = koru::platform::makeResamplingSink(
+            koru::platform::openCompressedFileSink(path, fourCC("aac "), kChannels, 44100.0,
+                                                   128000),
+            kChannels, double(kRate), 44100.0);
+        for (std::uint32_t at = 0; at < kRate; at += 4096) {
+            const std::uint32_t n = std::min(4096u, kRate - at);
+            sink->write(audio.data() + std::size_t(at) * kChannels, n);
+        }
+        benchmark::DoNotOptimize(sink->finish());
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_WriterAacResampledEightChannels)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // What the audio thread pays per 1024-frame block: the mapped copy into the ring.
 void BM_AudioThreadCopy(benchmark::State& state) {

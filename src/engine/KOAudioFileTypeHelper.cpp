@@ -1,5 +1,7 @@
 #include "engine/KOAudioFileTypeHelper.h"
 
+#include "engine/KOEncoderCapabilities.h"
+
 #include "platform/audiofile/AudioFormatServices.h"
 #include "platform/fourcc/FourCC.h"
 
@@ -16,6 +18,18 @@ const QString kIndexKey = QStringLiteral("FileFormat.StreamDescription.Index");
 const QString kRateKey = QStringLiteral("FileFormat.SampleRate");
 const QString kBitRateKey = QStringLiteral("FileFormat.BitRate");
 
+ZOAudioStreamDescription standInSource() {
+    AudioStreamBasicDescription d;
+    d.mSampleRate = 48000.0;
+    d.mFormatID = kAudioFormatLinearPCM;
+    d.mFormatFlags = kAudioFormatFlagsFloatNonInterleaved;
+    d.mBytesPerPacket = d.mBytesPerFrame = 4;
+    d.mFramesPerPacket = 1;
+    d.mChannelsPerFrame = 2;
+    d.mBitsPerChannel = 32;
+    return ZOAudioStreamDescription(d);
+}
+
 template <typename T> bool contains(const std::vector<T>& list, T value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -23,20 +37,20 @@ template <typename T> bool contains(const std::vector<T>& list, T value) {
 } // namespace
 
 KOAudioFileTypeHelper::KOAudioFileTypeHelper(koru::platform::UserDefaults& defaults)
-    : mDefaults(defaults) {
+    : mDefaults(defaults), mSource(standInSource()) {
     setAudioFileTypeID(preferredFileType());
     setFormatID(preferredFormatID());
 }
 
 KOAudioFileTypeHelper::KOAudioFileTypeHelper(koru::platform::UserDefaults& defaults,
                                              std::uint32_t fileType)
-    : mDefaults(defaults) {
+    : mDefaults(defaults), mSource(standInSource()) {
     setAudioFileTypeID(fileType);
 }
 
 KOAudioFileTypeHelper::KOAudioFileTypeHelper(koru::platform::UserDefaults& defaults,
                                              const QVariantMap& dictionary)
-    : mDefaults(defaults) {
+    : mDefaults(defaults), mSource(standInSource()) {
     setAudioFileTypeID(dictionary.value(kTypeKey).toUInt());
     setFormatID(dictionary.value(kFormatKey).toUInt());
     const std::uint32_t index = dictionary.value(kIndexKey).toUInt();
@@ -175,16 +189,60 @@ std::uint32_t KOAudioFileTypeHelper::indexOfSelectedStreamDescription() {
 }
 
 std::vector<std::uint32_t> KOAudioFileTypeHelper::bitrates() {
-    std::vector<std::uint32_t> out;
+    const auto d = streamDescription();
+    if (!d)
+        return {};
+    return KOEncoderCapabilities(mChannelMapLength, mChannelMap, mSource, *d).bitRates();
+}
+
+std::vector<std::uint32_t> KOAudioFileTypeHelper::bitratesWithChannelMap(const std::int32_t* map,
+                                                                         std::uint32_t length) {
+    setChannelMap(map, length);
+    const auto d = streamDescription();
+    if (!d)
+        return {};
+    // All entries count, also beyond the 128 kept: the encoder sees every file channel.
+    return KOEncoderCapabilities(length, map, mSource, *d).bitRates();
+}
+
+std::vector<double> KOAudioFileTypeHelper::sampleRates() {
+    std::vector<double> out;
     const auto d = streamDescription();
     if (!d)
         return out;
-    if (const auto rates = d->availableEncodeBitRates()) {
-        for (double r : *rates)
-            if (std::uint32_t(r) != 0)
-                out.push_back(std::uint32_t(r));
-    }
+    const KOEncoderCapabilities probe(0, nullptr, mSource, *d);
+    for (double r : probe.sampleRates())
+        if (r > 1.0)
+            out.push_back(r);
     return out;
+}
+
+QString KOAudioFileTypeHelper::stringForFormatID(std::uint32_t formatID) {
+    if (formatID == kAudioFormatLinearPCM)
+        return QStringLiteral("Linear PCM");
+    return ZOAudioStreamDescription::streamDescriptionWithFormatID(formatID)
+        .nameOmittingChannelInfo();
+}
+
+QString KOAudioFileTypeHelper::name() const {
+    const QString text = services::fileTypeName(mFileType);
+    return text.isEmpty() ? QStringLiteral("<< No Name Available >>") : text;
+}
+
+QString KOAudioFileTypeHelper::fileExtension() const {
+    return fileExtensions().value(0);
+}
+
+QString KOAudioFileTypeHelper::readableName() {
+    const auto d = streamDescription();
+    if (d && d->isPCM())
+        return QStringLiteral("%1, %2").arg(name(), d->nameOmittingChannelInfo());
+    const QString rate = QString::asprintf("%.0f", sampleRate());
+    if (bitrates().empty())
+        return QStringLiteral("%1, %2, Sample Rate: %3Hz").arg(name(), nameForFormatID(), rate);
+    return QStringLiteral("%1, %2, Sample Rate: %3Hz, Bitrate: %4 bps")
+        .arg(name(), nameForFormatID(), rate)
+        .arg(bitrate());
 }
 
 std::uint32_t KOAudioFileTypeHelper::bitrate() {

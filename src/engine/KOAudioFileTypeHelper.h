@@ -26,6 +26,8 @@ public:
 
     static std::vector<std::uint32_t> availableAudioFileTypeIDs();
     bool formatIDCanEncodeToLinearPCM(std::uint32_t formatID) const;
+    // The menu name of a data format: "Linear PCM", "AAC", "Apple Lossless".
+    static QString stringForFormatID(std::uint32_t formatID);
 
     QVariantMap dictionaryRepresentation();
 
@@ -53,8 +55,31 @@ public:
     // The formats of the current type this program offers; nullopt for an unknown type.
     std::optional<std::vector<std::uint32_t>> formatIDs() const;
     std::optional<std::vector<ZOAudioStreamDescription>> streamDescriptions() const;
+    // The encoder's bit rates for the stored channel map, from the source format into the
+    // chosen description; empty for linear PCM, lossless formats and conversions the encoder
+    // refuses. Asks again on every call.
     std::vector<std::uint32_t> bitrates();
+    // Stores the map (at most 128 entries) and probes with all `length` entries of it.
+    std::vector<std::uint32_t> bitratesWithChannelMap(const std::int32_t* map,
+                                                      std::uint32_t length);
+    // The file rates the encoder of the chosen format takes; empty for linear PCM (written at
+    // the device rate).
+    std::vector<double> sampleRates();
     QStringList fileExtensions() const;
+    // The first extension; empty when the type has none.
+    QString fileExtension() const;
+
+    // The type's name, or "<< No Name Available >>".
+    QString name() const;
+    QString nameForFormatID() const { return stringForFormatID(mFormat); }
+    // One line for the settings summary: type, format, and for compressed formats the rate and
+    // bit rate.
+    QString readableName();
+
+    // The input device's format, which the encoder probes convert from. Until the window sets
+    // it, two float channels at 48 kHz stand in.
+    void setSourceFormat(const ZOAudioStreamDescription& source) { mSource = source; }
+    const ZOAudioStreamDescription& sourceFormat() const { return mSource; }
 
     void setChannelMap(const std::int32_t* map, std::uint32_t length);
     std::uint32_t channelMapLength() const { return mChannelMapLength; }
@@ -78,4 +103,5 @@ private:
     std::uint32_t mBitRate = 0;
     std::uint32_t mChannelMapLength = 0;
     std::int32_t mChannelMap[kMaxChannelMap] = {};
+    ZOAudioStreamDescription mSource;
 };

@@ -1,6 +1,8 @@
 #include "engine/KORecorder.h"
 
+#include "platform/audiofile/AudioFormatServices.h"
 #include "platform/audiofile/FFmpegFileSink.h"
+#include "platform/audiofile/ResamplingFileSink.h"
 #include "platform/fourcc/FourCC.h"
 #include "zotools/CAException.h"
 #include "zotools/ZOInputClientException.h"
@@ -28,46 +30,78 @@ KORecorder::KORecorder(const QString& path, std::uint32_t fileType,
                        const ZOAudioStreamDescription& clientFormat,
                        const ZOAudioStreamDescription& fileFormat, double ringSeconds)
     : mPath(path), mMap(map), mPeaks(map.size()) {
-    std::printf("\nTrying to create a Recorder:\n -> Source %s\n -> File   %s\n",
-                clientFormat.name().toUtf8().constData(), fileFormat.name().toUtf8().constData());
-    std::printf("ok.\nCreating File...");
+    namespace services = koru::platform::AudioFormatServices;
+    const double clientRate = clientFormat.sampleRate();
+    const std::uint32_t channels = std::uint32_t(map.size());
+    const std::uint32_t formatID = fileFormat.streamDescription().mFormatID;
+    // PCM files are written at the device rate, never converted. A compressed file takes the
+    // rate its format asks for (the device rate when it names none), or the nearest one its
+    // encoder takes; the writer thread converts when that differs from the device rate.
+    ZOAudioStreamDescription written = fileFormat;
+    double fileRate = clientRate;
     if (!fileFormat.isPCM()) {
-        // Compressed files are written at the device rate too: no converter stands between the
-        // input and the encoder, so nothing is resampled.
-        std::unique_ptr<koru::platform::AudioFileSink> sink;
-        try {
-            if (fileType != koru::platform::fourCC("m4af"))
-                throw std::runtime_error("compressed formats go into M4A files");
-            sink = koru::platform::openCompressedFileSink(
-                path.toStdString(), fileFormat.streamDescription().mFormatID,
-                std::uint32_t(map.size()), clientFormat.sampleRate(), bitRate);
-        } catch (const std::exception& e) {
-            std::printf("failed. (%s)\n", e.what());
-            throw CAException(kRecorderCreationFailed);
-        }
-        std::printf("ok.\nSetting the converters encode bit rate to %u bps...ok.\n", bitRate);
-        start(std::move(sink), clientFormat.sampleRate(), ringSeconds);
-        std::printf("Good news: Recorder creation was successful.\n");
-        return;
+        const double requested =
+            fileFormat.sampleRate() > 0.0 ? fileFormat.sampleRate() : clientRate;
+        fileRate = services::encodeSampleRateFor(formatID, requested);
     }
-    const AudioStreamBasicDescription& format = fileFormat.streamDescription();
-    koru::platform::PcmFileSpec spec;
-    spec.fileType = fileType;
-    spec.bitDepth = format.mBitsPerChannel;
-    spec.isFloat = (format.mFormatFlags & kAudioFormatFlagIsFloat) != 0;
-    spec.bigEndian = (format.mFormatFlags & kFormatFlagBigEndian) != 0;
-    spec.channels = std::uint32_t(map.size());
-    // PCM files are written at the device rate, never converted.
-    spec.sampleRate = clientFormat.sampleRate();
+    written.setSampleRate(fileRate);
+    std::printf("\nTrying to create a Recorder:\n");
+    std::printf("%s%s %s\n", " -> Source ",
+                "AudioStreamBasicDescription:", clientFormat.name().toUtf8().constData());
+    std::printf("%s%s %s\n", " -> File   ",
+                "AudioStreamBasicDescription:", written.name().toUtf8().constData());
+    std::printf("ok.\nCreating File...");
     std::unique_ptr<koru::platform::AudioFileSink> sink;
     try {
-        sink = koru::platform::openPcmFileSink(path.toStdString(), spec);
+        if (channels == 0)
+            throw std::runtime_error("no channels to record");
+        if (fileFormat.isPCM()) {
+            const AudioStreamBasicDescription& format = fileFormat.streamDescription();
+            koru::platform::PcmFileSpec spec;
+            spec.fileType = fileType;
+            spec.bitDepth = format.mBitsPerChannel;
+            spec.isFloat = (format.mFormatFlags & kAudioFormatFlagIsFloat) != 0;
+            spec.bigEndian = (format.mFormatFlags & kFormatFlagBigEndian) != 0;
+            spec.channels = channels;
+            spec.sampleRate = clientRate;
+            sink = koru::platform::openPcmFileSink(path.toStdString(), spec);
+        } else {
+            const bool losslessCaf = fileType == koru::platform::fourCC("caff") &&
+                                     formatID == koru::platform::fourCC("alac");
+            if (fileType != koru::platform::fourCC("m4af") && !losslessCaf)
+                throw std::runtime_error("compressed formats go into M4A files (or CAF, lossless)");
+            if (!(fileRate > 0.0) || !(clientRate > 0.0))
+                throw std::runtime_error("no sample rate for this format");
+            // A bit rate the encoder does not offer is no error: it records at its default.
+            std::printf("ok.\nSetting the converters encode bit rate to %u bps...", bitRate);
+            const auto offered = services::applicableEncodeBitRates(formatID, channels, fileRate);
+            const bool bitRateTaken =
+                offered && std::any_of(offered->begin(), offered->end(), [&](const auto& r) {
+                    return double(bitRate) >= r.minimum && double(bitRate) <= r.maximum;
+                });
+            std::printf(bitRateTaken || !offered ? "ok.\n" : "failed.\n");
+            if (losslessCaf)
+                sink = koru::platform::openLosslessCafSink(path.toStdString(), channels, fileRate);
+            else
+                sink = koru::platform::openCompressedFileSink(
+                    path.toStdString(), formatID, channels, fileRate, bitRateTaken ? bitRate : 0);
+            if (fileRate != clientRate) {
+                std::printf("Trying to set the converter quality to the max...");
+                sink = koru::platform::makeResamplingSink(std::move(sink), channels, clientRate,
+                                                          fileRate);
+                std::printf("ok.\n");
+            }
+        }
+        std::printf("ok.\nSetting client data format...ok.\nSetting the converter channel map...");
+        start(std::move(sink), clientRate, ringSeconds);
+        std::printf("ok.\n");
+    } catch (const CAException&) {
+        std::printf("failed.\n");
+        throw;
     } catch (const std::exception& e) {
         std::printf("failed. (%s)\n", e.what());
         throw CAException(kRecorderCreationFailed);
     }
-    std::printf("ok.\nSetting the converters encode bit rate to %u bps...ok.\n", bitRate);
-    start(std::move(sink), clientFormat.sampleRate(), ringSeconds);
     std::printf("Good news: Recorder creation was successful.\n");
 }
 

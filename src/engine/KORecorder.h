@@ -24,8 +24,11 @@ public:
     // recording rather than blocking the audio thread.
     static constexpr double kDefaultRingSeconds = 4.0;
 
-    // Creates the file. PCM files are written at the client rate whatever the file format says.
-    // Throws CAException(2) when anything that must succeed fails (no file is left open).
+    // Creates the file. PCM files are written at the client rate whatever the file format says;
+    // a compressed file at the format's rate (the client rate when it names none), moved to the
+    // nearest rate its encoder takes and converted from the client rate on the writer thread. A
+    // bit rate the encoder does not offer records at its default. Throws CAException(2) when
+    // anything that must succeed fails (no file is left open).
     KORecorder(const QString& path, std::uint32_t fileType, const std::vector<std::int32_t>& map,
                std::uint32_t bitRate, const ZOAudioStreamDescription& clientFormat,
                const ZOAudioStreamDescription& fileFormat,
@@ -55,6 +58,15 @@ public:
     }
     // Frames handed to the writer; 64 bits, so days of recording never wrap.
     std::uint64_t FramesWritten() const { return mFramesWritten.load(std::memory_order_relaxed); }
+    // Frames the writer thread has passed on to the file so far (behind FramesWritten() by
+    // what waits in the ring).
+    std::uint64_t FramesPassedToFile() const { return mWriter ? mWriter->framesWritten() : 0; }
+    // True when the writer thread has nothing left to pass on: every frame handed over reached
+    // the file, or the writer stopped on an error.
+    bool WriterCaughtUp() const {
+        return !mWriter || mWriter->status() != koru::platform::AsyncAudioFileWriter::Status::Ok ||
+               mWriter->framesWritten() >= FramesWritten();
+    }
     bool WriteFailed() const { return mWriteFailed.load(std::memory_order_acquire); }
     bool IsClosed() const { return mClosed.load(std::memory_order_acquire); }
     const QString& FileURL() const { return mPath; }

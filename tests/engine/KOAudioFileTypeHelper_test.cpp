@@ -36,9 +36,10 @@ TEST_F(KOAudioFileTypeHelperTest, OfferedFormatsFollowTheTwoDefaults) {
     };
     const std::uint32_t lpcm = kAudioFormatLinearPCM, aac = fourCC("aac "), alac = fourCC("alac");
     const Case cases[] = {
-        {false, false, fourCC("WAVE"), {lpcm}},    {false, false, fourCC("m4af"), {}},
-        {false, true, fourCC("m4af"), {}},         {true, false, fourCC("m4af"), {aac, alac}},
-        {true, true, fourCC("m4af"), {aac, alac}}, {true, true, fourCC("caff"), {lpcm}},
+        {false, false, fourCC("WAVE"), {lpcm}},      {false, false, fourCC("m4af"), {}},
+        {false, true, fourCC("m4af"), {}},           {true, false, fourCC("m4af"), {aac, alac}},
+        {true, true, fourCC("m4af"), {aac, alac}},   {true, true, fourCC("caff"), {lpcm, alac}},
+        {true, false, fourCC("caff"), {lpcm, alac}}, {false, false, fourCC("caff"), {lpcm}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(koru::platform::fourCCToString(c.type).toStdString() + " " +
@@ -201,6 +202,258 @@ TEST_F(KOAudioFileTypeHelperTest, PreferencesChooseTypeAndFormatPerType) {
     defaults.reload();
     KOAudioFileTypeHelper reloaded(defaults);
     EXPECT_EQ(reloaded.formatID(), fourCC("alac"));
+}
+
+} // namespace
+
+#include "engine/KOEncoderCapabilities.h"
+#include "platform/audiofile/AudioFormatServices.h"
+
+namespace {
+
+ZOAudioStreamDescription floatSource(std::uint32_t channels, double rate) {
+    AudioStreamBasicDescription d;
+    d.mSampleRate = rate;
+    d.mFormatID = kAudioFormatLinearPCM;
+    d.mFormatFlags = kAudioFormatFlagsFloatNonInterleaved;
+    d.mBytesPerPacket = d.mBytesPerFrame = 4;
+    d.mFramesPerPacket = 1;
+    d.mChannelsPerFrame = channels;
+    d.mBitsPerChannel = 32;
+    return ZOAudioStreamDescription(d);
+}
+
+ZOAudioStreamDescription fileFormat(std::uint32_t formatID, double rate) {
+    auto d = ZOAudioStreamDescription::streamDescriptionWithFormatID(formatID);
+    d.setSampleRate(rate);
+    return d;
+}
+
+// What the probe offers decides the bit-rate and sample-rate menus: wrong lists offer settings
+// the encoder refuses or hide ones it takes.
+TEST(KOEncoderCapabilities, ListsWhatTheEncoderTakesForOneConversion) {
+    const std::uint32_t aac = fourCC("aac "), alac = fourCC("alac");
+    struct Case {
+        const char* name;
+        ZOAudioStreamDescription source, destination;
+        std::vector<std::int32_t> map;
+        bool converter;
+        std::size_t bitRates;
+        std::uint32_t firstBitRate, lastBitRate;
+        std::size_t sampleRates;
+    };
+    const Case cases[] = {
+        {"PCM has neither list",
+         floatSource(2, 48000),
+         fileFormat(kAudioFormatLinearPCM, 0),
+         {},
+         true,
+         0,
+         0,
+         0,
+         0},
+        {"AAC stereo from the source's count",
+         floatSource(2, 48000),
+         fileFormat(aac, 44100),
+         {},
+         true,
+         15,
+         32000,
+         512000,
+         12},
+        {"AAC for eight mapped channels",
+         floatSource(2, 48000),
+         fileFormat(aac, 48000),
+         {0, 1, 0, 1, 0, 1, 0, 1},
+         true,
+         11,
+         128000,
+         768000,
+         12},
+        {"AAC mono at 8 kHz: the frame limit",
+         floatSource(2, 48000),
+         fileFormat(aac, 8000),
+         {1},
+         true,
+         2,
+         32000,
+         48000,
+         12},
+        {"AAC rate from the source when the file names none",
+         floatSource(1, 8000),
+         fileFormat(aac, 0),
+         {},
+         true,
+         2,
+         32000,
+         48000,
+         12},
+        {"AAC takes no nine channels",
+         floatSource(2, 48000),
+         fileFormat(aac, 48000),
+         {0, 1, 0, 1, 0, 1, 0, 1, 0},
+         false,
+         0,
+         0,
+         0,
+         0},
+        {"map naming a channel the device lacks",
+         floatSource(2, 48000),
+         fileFormat(aac, 48000),
+         {0, 5},
+         false,
+         0,
+         0,
+         0,
+         0},
+        {"unmapped entries are allowed",
+         floatSource(2, 48000),
+         fileFormat(aac, 48000),
+         {-1, 1},
+         true,
+         15,
+         32000,
+         512000,
+         12},
+        {"lossless has rates, no bit rates",
+         floatSource(2, 48000),
+         fileFormat(alac, 44100),
+         {},
+         true,
+         0,
+         0,
+         0,
+         14},
+        {"format nothing encodes",
+         floatSource(2, 48000),
+         fileFormat(fourCC(".mp3"), 44100),
+         {},
+         false,
+         0,
+         0,
+         0,
+         0},
+        {"compressed source",
+         fileFormat(aac, 48000),
+         fileFormat(aac, 48000),
+         {},
+         false,
+         0,
+         0,
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KOEncoderCapabilities probe(std::uint32_t(c.map.size()),
+                                    c.map.empty() ? nullptr : c.map.data(), c.source,
+                                    c.destination);
+        EXPECT_EQ(probe.hasConverter(), c.converter);
+        ASSERT_EQ(probe.bitRates().size(), c.bitRates);
+        if (c.bitRates) {
+            EXPECT_EQ(probe.bitRates().front(), c.firstBitRate);
+            EXPECT_EQ(probe.bitRates().back(), c.lastBitRate);
+            EXPECT_TRUE(std::is_sorted(probe.bitRates().begin(), probe.bitRates().end()));
+        }
+        EXPECT_EQ(probe.sampleRates().size(), c.sampleRates);
+        if (c.converter) {
+            EXPECT_EQ(probe.channelMap(), c.map);
+        }
+    }
+}
+
+// The rate a compressed file is written at: the one asked for when the encoder takes it,
+// otherwise the next one up, otherwise the highest.
+TEST(KOEncoderCapabilities, CompressedFileRateIsOneTheEncoderTakes) {
+    namespace services = koru::platform::AudioFormatServices;
+    struct Case {
+        std::uint32_t format;
+        double requested, expected;
+    };
+    const Case cases[] = {
+        {fourCC("aac "), 48000, 48000},   {fourCC("aac "), 44100, 44100},
+        {fourCC("aac "), 50000, 64000},   {fourCC("aac "), 192000, 96000},
+        {fourCC("aac "), 4000, 8000},     {fourCC("alac"), 192000, 192000},
+        {fourCC("alac"), 384000, 192000}, {kAudioFormatLinearPCM, 48000, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(koru::platform::fourCCToString(c.format).toStdString() + " " +
+                     std::to_string(c.requested));
+        EXPECT_EQ(services::encodeSampleRateFor(c.format, c.requested), c.expected);
+    }
+}
+
+TEST_F(KOAudioFileTypeHelperTest, BitRatesFollowTheChannelMapAndTheRate) {
+    allow(true, false);
+    KOAudioFileTypeHelper helper(defaults, fourCC("m4af"));
+    helper.setFormatID(fourCC("aac "));
+    helper.setSourceFormat(floatSource(8, 48000));
+    // Without a map the source's eight channels are encoded.
+    EXPECT_EQ(helper.bitrates().front(), 128000u);
+    const std::int32_t mono[] = {3};
+    const auto monoRates = helper.bitratesWithChannelMap(mono, 1);
+    ASSERT_FALSE(monoRates.empty());
+    EXPECT_EQ(monoRates.front(), 32000u);
+    EXPECT_EQ(helper.bitrates(), monoRates) << "the map is kept for later queries";
+    // At 8 kHz a mono encoder offers neither the asked-for rate nor 128000: the last one.
+    helper.setSampleRate(8000.0);
+    helper.setBitrate(100000);
+    EXPECT_EQ(helper.bitrate(), 48000u);
+    // The probe sees every channel of a long map, while only 128 are stored.
+    std::vector<std::int32_t> wide(200, 0);
+    EXPECT_TRUE(helper.bitratesWithChannelMap(wide.data(), 200).empty());
+    EXPECT_EQ(helper.channelMapLength(), 128u);
+}
+
+TEST_F(KOAudioFileTypeHelperTest, SampleRatesOnlyForCompressedFormats) {
+    allow(true, false);
+    KOAudioFileTypeHelper helper(defaults, fourCC("m4af"));
+    helper.setFormatID(fourCC("aac "));
+    const auto rates = helper.sampleRates();
+    ASSERT_EQ(rates.size(), 12u);
+    EXPECT_EQ(rates.front(), 8000.0);
+    EXPECT_EQ(rates.back(), 96000.0);
+    EXPECT_NE(std::find(rates.begin(), rates.end(), 44100.0), rates.end());
+    helper.setAudioFileTypeID(fourCC("WAVE"));
+    EXPECT_TRUE(helper.sampleRates().empty()) << "PCM is written at the device rate";
+}
+
+// The names the window's menus and summary show, also under a decimal-comma locale (a rate
+// must never read "44.100").
+TEST_F(KOAudioFileTypeHelperTest, NamesAndExtensionsOfTheChoice) {
+    allow(true, false);
+    struct Case {
+        std::uint32_t type, format;
+        const char* typeName;
+        const char* formatName;
+        const char* extension;
+        const char* readable;
+    };
+    const Case cases[] = {
+        {fourCC("WAVE"), kAudioFormatLinearPCM, "WAVE", "Linear PCM", "wav",
+         "WAVE, 24-bit Little-Endian Signed Integer"},
+        {fourCC("AIFF"), kAudioFormatLinearPCM, "AIFF", "Linear PCM", "aiff",
+         "AIFF, 24-bit Big-Endian Signed Integer"},
+        {fourCC("m4af"), fourCC("aac "), "Apple MPEG-4 Audio", "AAC", "m4a",
+         "Apple MPEG-4 Audio, AAC, Sample Rate: 44100Hz, Bitrate: 128000 bps"},
+        {fourCC("m4af"), fourCC("alac"), "Apple MPEG-4 Audio", "Apple Lossless", "m4a",
+         "Apple MPEG-4 Audio, Apple Lossless, Sample Rate: 44100Hz"},
+    };
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        koru::test::ScopedLocale scoped(locale);
+        if (!scoped.active())
+            continue;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(locale) + " " + c.readable);
+            defaults.removeObjectForKey(QStringLiteral("AudioFileFormat.LinearPCM.BitDepth"));
+            KOAudioFileTypeHelper helper(defaults, c.type);
+            helper.setFormatID(c.format);
+            EXPECT_EQ(helper.name(), QString::fromUtf8(c.typeName));
+            EXPECT_EQ(helper.nameForFormatID(), QString::fromUtf8(c.formatName));
+            EXPECT_EQ(helper.fileExtension(), QString::fromUtf8(c.extension));
+            EXPECT_EQ(helper.readableName(), QString::fromUtf8(c.readable));
+        }
+    }
 }
 
 } // namespace

@@ -117,6 +117,24 @@ std::unique_ptr<AudioFileSink> openPcmFileSink(const std::string& path, const Pc
     return std::make_unique<SndfileSink>(file, true);
 }
 
+std::unique_ptr<AudioFileSink> openLosslessCafSink(const std::string& path, std::uint32_t channels,
+                                                   double sampleRate) {
+    if (channels == 0 || channels > 8 || sampleRate < 1.0)
+        throw std::runtime_error("unsupported lossless format");
+    SF_INFO info{};
+    info.samplerate = int(sampleRate + 0.5);
+    info.channels = int(channels);
+    info.format = SF_FORMAT_CAF | SF_FORMAT_ALAC_24;
+    if (!sf_format_check(&info))
+        throw std::runtime_error("libsndfile refuses format " + std::to_string(info.format));
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        throw std::runtime_error(std::string("cannot create the file: ") + sf_strerror(nullptr));
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The lossless encoder writes its packet table at the end: no header updates on the way.
+    return std::make_unique<SndfileSink>(file, false);
+}
+
 AsyncAudioFileWriter::AsyncAudioFileWriter(std::unique_ptr<AudioFileSink> sink,
                                            std::uint32_t channels, std::uint32_t ringFrames)
     : mSink(std::move(sink)), mChannels(std::max(1u, channels)),

@@ -34,6 +34,9 @@ struct PcmFileSpec {
 
 // Opens (erasing) `path`; throws std::runtime_error when the type, format or file is refused.
 std::unique_ptr<AudioFileSink> openPcmFileSink(const std::string& path, const PcmFileSpec& spec);
+// Apple Lossless (24-bit source) in a CAF file through libsndfile; throws like openPcmFileSink.
+std::unique_ptr<AudioFileSink> openLosslessCafSink(const std::string& path, std::uint32_t channels,
+                                                   double sampleRate);
 
 // Takes blocks from the audio thread without waiting and writes them on its own thread.
 //

@@ -83,6 +83,7 @@ const std::vector<FileType>& table() {
 constexpr std::uint32_t kAAC = fourCC("aac ");
 constexpr std::uint32_t kALAC = fourCC("alac");
 constexpr std::uint32_t kM4A = fourCC("m4af");
+constexpr std::uint32_t kCAF = fourCC("caff");
 // Apple Lossless from a 24-bit source: the encoder here keeps 24 bits of every sample.
 constexpr std::uint32_t kALACFrom24Bit = 3;
 
@@ -122,12 +123,16 @@ std::optional<std::vector<std::uint32_t>> formatIDsForType(std::uint32_t fileTyp
         return std::vector<std::uint32_t>{kAAC, kALAC};
     if (!find(fileType))
         return std::nullopt;
+    // libsndfile writes Apple Lossless into CAF files as well.
+    if (fileType == kCAF)
+        return std::vector<std::uint32_t>{kAudioFormatLinearPCM, kALAC};
     return std::vector<std::uint32_t>{kAudioFormatLinearPCM};
 }
 
 std::optional<std::vector<AudioStreamBasicDescription>>
 streamDescriptionsFor(std::uint32_t fileType, std::uint32_t formatID) {
-    if (fileType == kM4A && (formatID == kAAC || formatID == kALAC)) {
+    if ((fileType == kM4A && (formatID == kAAC || formatID == kALAC)) ||
+        (fileType == kCAF && formatID == kALAC)) {
         AudioStreamBasicDescription d;
         d.mFormatID = formatID;
         d.mFormatFlags = formatID == kALAC ? kALACFrom24Bit : 0;
@@ -163,6 +168,65 @@ std::optional<std::vector<double>> availableEncodeBitRates(std::uint32_t formatI
         return std::vector<double>{32000,  48000,  64000,  96000, 128000,
                                    160000, 192000, 256000, 320000};
     return std::vector<double>{}; // PCM and lossless take no bit rate
+}
+
+namespace {
+
+// The rates of the AAC encoder here (the MPEG-4 sampling-frequency table, 7350 Hz left out).
+constexpr double kAacRates[] = {8000,  11025, 12000, 16000, 22050, 24000,
+                                32000, 44100, 48000, 64000, 88200, 96000};
+// The lossless encoder takes any rate; these are the ones a menu lists.
+constexpr double kAlacRates[] = {8000,  11025, 12000, 16000, 22050, 24000,  32000,
+                                 44100, 48000, 64000, 88200, 96000, 176400, 192000};
+constexpr double kAacBitRates[] = {32000,  48000,  64000,  80000,  96000,  112000,
+                                   128000, 160000, 192000, 224000, 256000, 320000,
+                                   384000, 448000, 512000, 640000, 768000};
+// Below this per channel the encoder's output is no use; above the frame limit it clamps.
+constexpr double kAacMinimumPerChannel = 16000;
+constexpr double kAacMaximumPerChannel = 320000;
+
+} // namespace
+
+std::optional<std::vector<ValueRange>> applicableEncodeSampleRates(std::uint32_t formatID) {
+    std::vector<ValueRange> out;
+    if (formatID == kAAC) {
+        for (double r : kAacRates)
+            out.push_back({r, r});
+    } else if (formatID == kALAC) {
+        for (double r : kAlacRates)
+            out.push_back({r, r});
+    } else {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::vector<ValueRange>>
+applicableEncodeBitRates(std::uint32_t formatID, std::uint32_t channels, double sampleRate) {
+    if (formatID != kAAC || channels == 0 || channels > 8 || !(sampleRate > 0.0))
+        return std::nullopt;
+    // The encoder holds at most 6144 bits per channel in one 1024-sample frame.
+    const double frameLimit = 6144.0 * sampleRate / 1024.0;
+    const double highest = std::min(frameLimit, kAacMaximumPerChannel) * channels;
+    const double lowest = kAacMinimumPerChannel * channels;
+    std::vector<ValueRange> out;
+    for (double b : kAacBitRates)
+        if (b >= lowest && b <= highest)
+            out.push_back({b, b});
+    return out;
+}
+
+double encodeSampleRateFor(std::uint32_t formatID, double requested) {
+    const auto rates = applicableEncodeSampleRates(formatID);
+    if (!rates || rates->empty())
+        return 0.0;
+    for (const ValueRange& r : *rates)
+        if (requested >= r.minimum && requested <= r.maximum)
+            return requested;
+    for (const ValueRange& r : *rates)
+        if (r.minimum > requested)
+            return r.minimum;
+    return rates->back().maximum;
 }
 
 } // namespace koru::platform::AudioFormatServices

@@ -35,5 +35,23 @@ std::vector<std::uint32_t> availableEncodeNumberChannels(const AudioStreamBasicD
 // Bit rates in bits per second; nullopt for a format that takes none.
 std::optional<std::vector<double>> availableEncodeBitRates(std::uint32_t formatID);
 
+// What one encoder takes for one conversion, as closed ranges (a single value has minimum ==
+// maximum).
+struct ValueRange {
+    double minimum = 0.0;
+    double maximum = 0.0;
+};
+// The file rates the encoder of `formatID` writes; nullopt for a format no encoder here takes a
+// rate for (linear PCM, which is written at the device rate).
+std::optional<std::vector<ValueRange>> applicableEncodeSampleRates(std::uint32_t formatID);
+// The bit rates the encoder offers for `channels` channels at `sampleRate`; nullopt for a format
+// without bit rates or a channel count it does not encode.
+std::optional<std::vector<ValueRange>>
+applicableEncodeBitRates(std::uint32_t formatID, std::uint32_t channels, double sampleRate);
+// The rate a compressed file is written at when `requested` is asked for: the requested rate when
+// the encoder takes it, else the lowest offered rate above it, else the highest offered. 0 for a
+// format without encoder rates.
+double encodeSampleRateFor(std::uint32_t formatID, double requested);
+
 } // namespace AudioFormatServices
 } // namespace koru::platform
