@@ -15,7 +15,11 @@ RBPatchMatrix::RBPatchMatrix(const QStringList& channelNames, NameSource current
 RBPatchMatrix::RBPatchMatrix(const QStringList& channelNames, const QVariantMap& dictionary,
                              NameSource currentNames)
     : RBPatchMatrix(channelNames, std::move(currentNames)) {
-    const QVariantList saved = dictionary.value(QString::fromLatin1(kArrayKey)).toList();
+    // Anything but an array (a string would convert to its characters) leaves the identity.
+    const QVariant value = dictionary.value(QString::fromLatin1(kArrayKey));
+    if (value.typeId() != QMetaType::QVariantList)
+        return;
+    const QVariantList saved = value.toList();
     for (qsizetype k = 0; k < saved.size() && k < qsizetype(kEntries); ++k) {
         bool ok = false;
         const qlonglong channel = saved.at(k).toLongLong(&ok);

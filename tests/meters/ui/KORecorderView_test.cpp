@@ -156,7 +156,7 @@ TEST(KORecorderView, StripsAreDrawnIntoALayerThatTheNextRepaintShows) {
     // On screen the layer lies over the backing colour.
     const QImage shown = view.grab().toImage();
     EXPECT_TRUE(isTrace(shown.pixelColor(300, 17)));
-    EXPECT_EQ(shown.pixelColor(150, 10), view.backingColor());
+    EXPECT_EQ(shown.pixel(150, 10), view.backingColor().rgb());
 }
 
 } // namespace

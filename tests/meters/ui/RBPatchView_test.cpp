@@ -57,7 +57,8 @@ TEST(RBPatchView, TheGridSizesItselfAndMapsPointsToCells) {
         bool inside;
     };
     const Case cases[] = {
-        {{75.5, 35.5}, 0, 0, true},  // top row, first column
+        {{75.5, 34.5}, 0, 0, true},  // top row, first column
+        {{75.5, 35.5}, 0, 0, false}, // its top point: a 1-point square would reach the labels
         {{170.0, 0.5}, 2, 7, true},  // bottom row, last column
         {{100.0, 0.0}, 2, 2, true},  // the bottom edge is still the last row
         {{170.5, 5.0}, 2, 7, false}, // a 1-point square would stick out on the right
