@@ -88,6 +88,9 @@ TEST(RecorderQuit, TheProgramRefusesToQuitWhileARecorderRecords) {
     queue.waitUntilIdle();
     app.reset();
     KORecorderController::setRecordingsList(nullptr);
+    // The quit stopped the program's device; the tests after this one record from it.
+    KOAudioDevice::sharedAudioDevice().start();
+    EXPECT_TRUE(KOAudioDevice::sharedAudioDevice().isRunning());
 }
 
 } // namespace
