@@ -367,6 +367,7 @@ TEST_F(RecorderWindowTest, ARecorderThatCannotBeMadeShowsItsErrorCode) {
 TEST_F(RecorderWindowTest, AFullDiskStopsOnlyTheRecordingThatFailed) {
     KORecorderController* failing = newRecorder();
     choose(failing->fileFormatPopUp(), QStringLiteral("(wav)"));
+    choose(failing->streamFormatPopUp(), QStringLiteral("32-bit"));
     KORecorderController* healthy = newRecorder();
     healthy->setNumberChannels(1);
     prompter.prompter.panelAnswers.push_back(target(QStringLiteral("full.wav")));
@@ -375,7 +376,7 @@ TEST_F(RecorderWindowTest, AFullDiskStopsOnlyTheRecordingThatFailed) {
     record(healthy);
     ASSERT_TRUE(failing->isRecording());
     ASSERT_TRUE(healthy->isRecording());
-    // The healthy file needs half the room per frame: the failing one reaches the limit first.
+    // 8 bytes a frame against 3: the failing file reaches the limit long before the healthy one.
     {
         koru::test::ScopedFileSizeLimit limit(256 * 1024);
         if (!limit.active())
