@@ -5,6 +5,7 @@
 #include "meters/ui/KOGoniometerController.h"
 #include "meters/ui/KOLevelHistoryController.h"
 #include "meters/ui/KOOscilloscopeController.h"
+#include "meters/ui/KORecorderController.h"
 
 namespace koru {
 
@@ -34,6 +35,7 @@ void registerMeterInstruments(InstrumentRegistry& registry) {
     registerOne<KODeviceInPPMController>(registry);
     registerOne<KOOscilloscopeController>(registry);
     registerOne<KOLevelHistoryController>(registry);
+    registerOne<KORecorderController>(registry);
 }
 
 } // namespace koru
