@@ -6,6 +6,8 @@
 #include "meters/ui/KOLevelHistoryController.h"
 #include "meters/ui/KOOscilloscopeController.h"
 #include "meters/ui/KORecorderController.h"
+#include "meters/ui/KORecordingsList.h"
+#include "meters/ui/KORecordingsWindowController.h"
 
 namespace koru {
 
@@ -28,6 +30,14 @@ template <typename T> void registerOne(InstrumentRegistry& registry) {
         });
 }
 
+// Finished recordings go to the program's one recordings list, shown in its own window.
+class RecordingsWindowList final : public KORecordingsList {
+public:
+    void addRecording(const QString& path) override {
+        KORecordingsWindowController::sharedController().addRecording(path);
+    }
+};
+
 } // namespace
 
 void registerMeterInstruments(InstrumentRegistry& registry) {
@@ -36,6 +46,8 @@ void registerMeterInstruments(InstrumentRegistry& registry) {
     registerOne<KOOscilloscopeController>(registry);
     registerOne<KOLevelHistoryController>(registry);
     registerOne<KORecorderController>(registry);
+    static RecordingsWindowList recordings;
+    KORecorderController::setRecordingsList(&recordings);
 }
 
 } // namespace koru

@@ -1,7 +1,12 @@
 #include "meters/KORecordingsStore.h"
+#include "meters/ui/KORecorderController.h"
+#include "meters/ui/KORecordingsList.h"
 #include "meters/ui/KORecordingsModel.h"
 #include "meters/ui/KORecordingsView.h"
 #include "meters/ui/KORecordingsWindowController.h"
+#include "meters/ui/MeterInstruments.h"
+
+#include "app/InstrumentRegistry.h"
 
 #include "platform/defaults/UserDefaults.h"
 #include "platform/plist/PropertyList.h"
@@ -231,6 +236,18 @@ TEST_F(KORecordingsViewTest, ControllerSharesItsModelAndOpensTheWindowWhenAsked)
     EXPECT_EQ(controller.window()->windowTitle(), "Recordings");
     EXPECT_EQ(embedded.list().model()->rowCount(), 2);
     EXPECT_EQ(storedPaths().size(), 2);
+}
+
+// The recorder windows of the running program hand their finished files to the one shared list.
+TEST_F(KORecordingsViewTest, TheProgramsRecordersListTheirFilesInTheSharedList) {
+    koru::InstrumentRegistry registry;
+    koru::registerMeterInstruments(registry);
+    ASSERT_NE(KORecorderController::recordingsList(), nullptr);
+    auto& shared = KORecordingsWindowController::sharedController();
+    const int before = shared.model().rowCount();
+    KORecorderController::recordingsList()->addRecording(makeFile("take.wav"));
+    EXPECT_EQ(shared.model().rowCount(), before + 1);
+    KORecorderController::setRecordingsList(nullptr);
 }
 
 } // namespace

@@ -28,7 +28,6 @@ TEST(RecorderQuit, TheProgramRefusesToQuitWhileARecorderRecords) {
     koru::test::RecorderInput::shared();
     koru::test::ScopedScriptedPrompter prompter;
     koru::test::ListedRecordings listed;
-    KORecorderController::setRecordingsList(&listed);
     QTemporaryDir folder;
     koru::platform::UserDefaults defaults{koru::test::freshDefaultsPath("quit")};
     KOGrowlNotificationCenter notifications{std::make_unique<koru::test::DiscardingSink>(),
@@ -36,6 +35,7 @@ TEST(RecorderQuit, TheProgramRefusesToQuitWhileARecorderRecords) {
     KOPreferences preferences{defaults, notifications};
     koru::InstrumentRegistry registry;
     koru::registerMeterInstruments(registry);
+    KORecorderController::setRecordingsList(&listed); // in place of the program's list
     koru::platform::SerialQueue queue{"recorder quit"};
     int quits = 0;
     KOAppController::Services services;
