@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QXmlStreamWriter>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -32,9 +34,13 @@ QString xmlText(const QString& text) {
     return kept;
 }
 
+// printf's "%.Nf" (ties to even on the exact binary value), with a point in every locale.
+QString fixed(double value, int decimals) {
+    return QString::fromStdString(fmt::format("{:.{}f}", value, decimals));
+}
+
 QString level(float value) {
-    // "%.1f" with a point in every locale.
-    return QString::number(double(value), 'f', 1);
+    return fixed(double(value), 1);
 }
 
 class Document {
@@ -135,10 +141,9 @@ std::optional<QByteArray> meterDocument(const std::vector<KOSplOpenInstrument>& 
     document.node(QStringLiteral("leq"), level(m.leq), unit);
     document.node(QStringLiteral("weighting"), KOString::stringWithWeightingType(m.weighting));
     document.node(QStringLiteral("speed"), KOString::stringWithSplnstrumentSpeed(m.speed));
-    document.node(QStringLiteral("avgtime"), QString::number(m.avgTime, 'f', 0));
-    document.node(QStringLiteral("leqDuration"), m.leqDuration > 0.0
-                                                     ? QString::number(m.leqDuration, 'f', 0)
-                                                     : QStringLiteral("-1"));
+    document.node(QStringLiteral("avgtime"), fixed(m.avgTime, 0));
+    document.node(QStringLiteral("leqDuration"),
+                  m.leqDuration > 0.0 ? fixed(m.leqDuration, 0) : QStringLiteral("-1"));
     const double running = std::isfinite(m.leqRunningSeconds)
                                ? std::clamp(std::trunc(m.leqRunningSeconds), 0.0, 4294967295.0)
                                : 0.0;

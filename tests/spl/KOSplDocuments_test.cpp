@@ -23,7 +23,7 @@ constexpr std::uint32_t kSlow = 1936486263; // 'slow'
 constexpr std::uint32_t kFast = 1717662580; // 'fast'
 // 2026-12-11 10:00:00 UTC, 11:00:00 in the fixed zone the tests use.
 constexpr double kNow = 818676000.0;
-const std::string kDeclaration = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)";
+const std::string kDeclaration = R"x(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)x";
 
 // Local times in a zone one hour east of UTC, whatever the machine's.
 class SplDocuments : public ::testing::Test {
@@ -92,10 +92,10 @@ TEST_F(SplDocuments, TheMeterDocumentHoldsTheMetersValuesInOrder) {
                                                 {QStringLiteral("SPL Meter 1"), "ID-1", meter()}};
     const std::string expected =
         kDeclaration +
-        R"(<root id="ID-1" name="SPL Meter 1" time="2026-12-11T11:00:00">)"
-        R"(<spl unit="dB(A)">73.5</spl><avg unit="dB(A)">70.0</avg><leq unit="dB(A)">72.0</leq>)"
-        R"(<weighting>A-Weighted</weighting><speed>Slow</speed><avgtime>5</avgtime>)"
-        R"(<leqDuration>1800</leqDuration><leqRunningSince>1min 05sec</leqRunningSince></root>)";
+        R"x(<root id="ID-1" name="SPL Meter 1" time="2026-12-11T11:00:00">)x"
+        R"x(<spl unit="dB(A)">73.5</spl><avg unit="dB(A)">70.0</avg><leq unit="dB(A)">72.0</leq>)x"
+        R"x(<weighting>A-Weighted</weighting><speed>Slow</speed><avgtime>5</avgtime>)x"
+        R"x(<leqDuration>1800</leqDuration><leqRunningSince>1min 05sec</leqRunningSince></root>)x";
     for (const char* locale : {"C", "de_DE.UTF-8"}) {
         SCOPED_TRACE(locale);
         ScopedLocale scoped(locale);
@@ -117,7 +117,7 @@ TEST_F(SplDocuments, TheMeterDocumentFollowsTheMetersSettings) {
     const std::vector<KOSplOpenInstrument> open{{QStringLiteral("m"), "ID", fast}};
     const std::string document = text(KOSplDocuments::meterDocument(open, "m", kNow));
     for (const char* part :
-         {R"(<spl unit="dB(C)">-0.0</spl>)", "<weighting>C-Weighted</weighting>",
+         {R"x(<spl unit="dB(C)">-0.0</spl>)x", "<weighting>C-Weighted</weighting>",
           "<speed>Fast</speed>", "<avgtime>0</avgtime>", "<leqDuration>-1</leqDuration>",
           "<leqRunningSince>1h 02min 05sec</leqRunningSince>"}) {
         EXPECT_NE(document.find(part), std::string::npos) << part << "\n" << document;
@@ -150,11 +150,12 @@ TEST_F(SplDocuments, NamesAreEscapedAndControlCharactersLeftOut) {
     const QString name = QStringLiteral("A&B <\"1\">\x01\x1b end");
     const std::vector<KOSplOpenInstrument> open{{name, "ID", meter()}};
     const std::string list = KOSplDocuments::meterListDocument(open, kNow).toStdString();
-    EXPECT_EQ(list, kDeclaration + R"(<splinstruments time="2026-12-11T11:00:00">)"
-                                   R"(<instrument id="ID">A&amp;B &lt;"1"&gt; end</instrument>)"
-                                   R"(</splinstruments>)");
+    EXPECT_EQ(list, kDeclaration +
+                        R"x(<splinstruments time="2026-12-11T11:00:00">)x"
+                        R"x(<instrument id="ID">A&amp;B &lt;&quot;1&quot;&gt; end</instrument>)x"
+                        R"x(</splinstruments>)x");
     const std::string document = text(KOSplDocuments::meterDocument(open, name, kNow));
-    EXPECT_NE(document.find(R"(name="A&amp;B &lt;&quot;1&quot;&gt; end")"), std::string::npos)
+    EXPECT_NE(document.find(R"x(name="A&amp;B &lt;&quot;1&quot;&gt; end")x"), std::string::npos)
         << document;
 }
 
@@ -163,11 +164,11 @@ TEST_F(SplDocuments, TheMeterListHoldsTheMetersInWindowOrder) {
                                                 analyser(QStringLiteral("FFT 1")),
                                                 {QStringLiteral("Desk"), "ID-D", meter()}};
     EXPECT_EQ(KOSplDocuments::meterListDocument(open, kNow).toStdString(),
-              kDeclaration + R"(<splinstruments time="2026-12-11T11:00:00">)"
-                             R"(<instrument id="ID-S">Stage</instrument>)"
-                             R"(<instrument id="ID-D">Desk</instrument></splinstruments>)");
+              kDeclaration + R"x(<splinstruments time="2026-12-11T11:00:00">)x"
+                             R"x(<instrument id="ID-S">Stage</instrument>)x"
+                             R"x(<instrument id="ID-D">Desk</instrument></splinstruments>)x");
     EXPECT_EQ(KOSplDocuments::meterListDocument({analyser("FFT 1")}, kNow).toStdString(),
-              kDeclaration + R"(<splinstruments time="2026-12-11T11:00:00"/>)");
+              kDeclaration + R"x(<splinstruments time="2026-12-11T11:00:00"/>)x");
 }
 
 // A whole log document: groups of the resolution, the last one short, each with its index,
@@ -179,13 +180,13 @@ TEST_F(SplDocuments, TheLogDocumentHoldsOneElementPerGroup) {
         open, {{"instrumentName", "M"}, {"start", "1"}, {"resolution", "3"}}, kNow);
     const auto group = [](int index, int relative, const char* time, const char* spl,
                           const char* avg) {
-        return std::string(R"(<log index=")") + std::to_string(index) + R"(" relativeTime=")" +
-               std::to_string(relative) + R"(" timestamp=")" + time + R"(">)" +
-               R"(<spl unit="db(A)">)" + spl + R"(</spl><avg unit="db(A)">)" + avg +
-               R"(</avg><leq unit="db(A)">55.0</leq></log>)";
+        return std::string(R"x(<log index=")x") + std::to_string(index) + R"x(" relativeTime=")x" +
+               std::to_string(relative) + R"x(" timestamp=")x" + time + R"x(">)x" +
+               R"x(<spl unit="db(A)">)x" + spl + R"x(</spl><avg unit="db(A)">)x" + avg +
+               R"x(</avg><leq unit="db(A)">55.0</leq></log>)x";
     };
     EXPECT_EQ(text(document), kDeclaration +
-                                  R"(<root id="ID" name="M" time="2026-12-11T11:00:00">)" +
+                                  R"x(<root id="ID" name="M" time="2026-12-11T11:00:00">)x" +
                                   group(0, 0, "2026-12-11T11:00:03", "60.9", "50.9") +
                                   group(1, 3, "2026-12-11T11:00:04", "61.2", "51.2") + "</root>");
 }
@@ -282,7 +283,7 @@ TEST_F(SplDocuments, TimesAreLocalAndZeroMeansNow) {
     EXPECT_EQ(KOSplDocuments::stringFromTimeinterval(kNow + 0.9), "2026-12-11T11:00:00");
     EXPECT_EQ(KOSplDocuments::stringFromTimeinterval(1.0), "2001-01-01T01:00:01");
     const QString now = KOSplDocuments::stringFromTimeinterval(0.0);
-    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$)").match(now).hasMatch());
+    EXPECT_TRUE(QRegularExpression(R"x(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$)x").match(now).hasMatch());
     EXPECT_NE(now, "2001-01-01T01:00:00");
 }
 

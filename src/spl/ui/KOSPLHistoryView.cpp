@@ -72,7 +72,9 @@ void KOSPLHistoryView::setSpeed(double speed) {
         const double inset = mBackingLayer ? kScaleWidth : 0.0;
         const double wanted = double(recordCount()) * mSpeed + inset;
         const int width = std::max(int(std::ceil(wanted)), area->viewport()->width());
-        if (width != this->width()) {
+        // The height follows the viewport too (a scroll bar appearing takes some): a taller view
+        // would cut the lower levels off.
+        if (width != this->width() || area->viewport()->height() != height()) {
             // Follow the newest data when the user was looking at the right end.
             const QRectF visible = visibleRect();
             const bool follow = visible.right() > this->width() - kFollowMargin;

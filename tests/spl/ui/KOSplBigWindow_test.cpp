@@ -2,6 +2,7 @@
 #include "support/TestSupport.h"
 
 #include "framework/ColourWell.h"
+#include "framework/KOInstrumentControlView.h"
 #include "utility/ui/RangeSlider.h"
 
 #include <QComboBox>
