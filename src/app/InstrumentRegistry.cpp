@@ -16,6 +16,16 @@ void InstrumentRegistry::registerInstrument(const QString& typeName, CreateNew c
     mFactories[typeName] = Factories{std::move(createNew), std::move(createFromDictionary)};
 }
 
+void InstrumentRegistry::registerWindowCommand(const QString& title, std::function<void()> show) {
+    for (WindowCommand& command : mWindowCommands) {
+        if (command.title == title) {
+            command.show = std::move(show);
+            return;
+        }
+    }
+    mWindowCommands.push_back({title, std::move(show)});
+}
+
 bool InstrumentRegistry::contains(const QString& typeName) const {
     return mFactories.count(typeName) > 0;
 }

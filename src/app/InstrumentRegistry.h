@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class KOInstrumentControllerDelegate;
 
@@ -44,12 +45,22 @@ public:
     Instrument createFromDictionary(const QVariantMap& dictionary,
                                     KOInstrumentControllerDelegate* delegate) const;
 
+    // A window a subsystem offers in the application's Window menu (the SPL logs), by its title;
+    // a second registration of a title replaces the first. Listed in registration order.
+    struct WindowCommand {
+        QString title;
+        std::function<void()> show;
+    };
+    void registerWindowCommand(const QString& title, std::function<void()> show);
+    const std::vector<WindowCommand>& windowCommands() const { return mWindowCommands; }
+
 private:
     struct Factories {
         CreateNew createNew;
         CreateFromDictionary createFromDictionary;
     };
     std::map<QString, Factories> mFactories;
+    std::vector<WindowCommand> mWindowCommands;
 };
 
 template <typename T>

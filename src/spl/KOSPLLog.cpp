@@ -160,6 +160,15 @@ KOSPLRecord KOSPLLog::recordAtIndex(std::uint64_t index) const {
     return index < mRecords.size() ? mRecords[index] : KOSPLRecord{};
 }
 
+std::vector<KOSPLRecord> KOSPLLog::copyRecords(std::uint64_t start, std::uint64_t length) const {
+    const std::lock_guard lock(mMutex);
+    const std::uint64_t count = mRecords.size();
+    start = std::min(start, count);
+    length = std::min(length, count - start);
+    return {mRecords.begin() + std::ptrdiff_t(start),
+            mRecords.begin() + std::ptrdiff_t(start + length)};
+}
+
 QString KOSPLLog::name() const {
     const std::lock_guard lock(mMutex);
     return mName;

@@ -61,6 +61,8 @@ public:
     // The time of the first record; invalid while the log is empty.
     QDateTime startDate() const;
     KOSPLRecord recordAtIndex(std::uint64_t index) const;
+    // `length` records from `start`, clamped to the log: one copy under the lock.
+    std::vector<KOSPLRecord> copyRecords(std::uint64_t start, std::uint64_t length) const;
 
     QString name() const;
     void setName(const QString& name);

@@ -14,6 +14,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <iterator>
 
 using koru::platform::PlistFormat;
 using koru::platform::PropertyList;
@@ -100,7 +101,8 @@ QVariantList salvageEntries(const QByteArray& bytes) {
 
 KOSPLLogStore& KOSPLLogStore::sharedStore() {
     static auto* store = [] {
-        auto* made = new KOSPLLogStore(koru::platform::applicationSupportDirectory());
+        auto* made =
+            new KOSPLLogStore(koru::platform::applicationSupportDirectory(), Loading::InBackground);
         // The store outlives the event loop; what it still has to write must reach the disk.
         if (auto* application = QCoreApplication::instance())
             QObject::connect(application, &QCoreApplication::aboutToQuit, made,
@@ -110,10 +112,32 @@ KOSPLLogStore& KOSPLLogStore::sharedStore() {
     return *store;
 }
 
-KOSPLLogStore::KOSPLLogStore(const QString& folder)
+KOSPLLogStore::KOSPLLogStore(const QString& folder, Loading loading)
     : mFolder(folder), mWriter(std::make_unique<koru::platform::SerialQueue>("spl-log-store")) {
+    if (loading == Loading::Now) {
+        takeStoredLogs(readStoredLogs());
+        return;
+    }
+    // First on the writer queue: every rewrite runs after it, from the whole list.
+    mWriter->async([this] {
+        takeStoredLogs(readStoredLogs());
+        emit logsChanged();
+    });
+}
+
+void KOSPLLogStore::takeStoredLogs(std::vector<Log> stored) {
     const std::lock_guard lock(mLock);
-    load();
+    // Logs added while loading are the newest.
+    stored.insert(stored.end(), std::make_move_iterator(mLogs.begin()),
+                  std::make_move_iterator(mLogs.end()));
+    mLogs = std::move(stored);
+    mLoaded = true;
+}
+
+void KOSPLLogStore::waitUntilLoaded() {
+    if (mLoaded.load())
+        return;
+    mWriter->waitUntilIdle();
 }
 
 KOSPLLogStore::~KOSPLLogStore() {
@@ -124,10 +148,11 @@ QString KOSPLLogStore::path() const {
     return QDir(mFolder).filePath(QString::fromLatin1(kFileName));
 }
 
-void KOSPLLogStore::load() {
+std::vector<KOSPLLogStore::Log> KOSPLLogStore::readStoredLogs() const {
+    std::vector<Log> stored;
     const QString file = path();
     if (!QFileInfo::exists(file))
-        return;
+        return stored;
     const auto read = PropertyList::read(file);
     QString why = read.error;
     const QVariant logs = read.value.toMap().value(QString::fromLatin1(kLogsKey));
@@ -160,10 +185,11 @@ void KOSPLLogStore::load() {
             if (!warning.isEmpty())
                 koru::log::warn("stored SPL log {} (\"{}\"): {}", index, utf8(log->name()),
                                 utf8(warning));
-            mLogs.push_back(std::move(log));
+            stored.push_back(std::move(log));
         }
         ++index;
     }
+    return stored;
 }
 
 std::vector<KOSPLLogStore::Log> KOSPLLogStore::logs() const {
@@ -213,14 +239,30 @@ void KOSPLLogStore::removeLog(const Log& log) {
     removeLogsAtIndexes({index});
 }
 
-void KOSPLLogStore::save() {
-    QVariantList entries;
+void KOSPLLogStore::removeLogs(const std::vector<Log>& logs) {
     {
         const std::lock_guard lock(mLock);
-        for (const Log& log : mLogs)
-            entries.append(log->dictionaryRepresentation());
+        const auto removed = std::remove_if(mLogs.begin(), mLogs.end(), [&logs](const Log& log) {
+            return std::find(logs.begin(), logs.end(), log) != logs.end();
+        });
+        if (removed == mLogs.end())
+            return;
+        mLogs.erase(removed, mLogs.end());
+        save();
     }
-    mWriter->async([this, entries = std::move(entries)] {
+    emit logsChanged();
+}
+
+void KOSPLLogStore::save() {
+    ++mPendingSaves;
+    mWriter->async([this] {
+        // A later rewrite writes a list at least as new.
+        if (--mPendingSaves > 0)
+            return;
+        // Encoded outside the list's lock: an add on main never waits for it.
+        QVariantList entries;
+        for (const Log& log : logs())
+            entries.append(log->dictionaryRepresentation());
         if (!write(entries))
             mWritesFailed = true;
     });

@@ -23,11 +23,17 @@ class SerialQueue;
 // speed or weighting code is skipped with a log line; an entry whose records end in a part
 // record keeps every whole record before it, with a log line.
 //
+// Loading a day-long log takes tens of milliseconds, so the program's store loads on its own
+// writer thread (Loading::InBackground): the list starts empty and logsChanged() announces the
+// stored logs, which go before any log added meanwhile. Until then the stored file is never
+// rewritten from the partial list.
+//
 // Every change (adding or removing logs) rewrites the whole store through a temporary file and a
-// rename, so a deleted log stays deleted after a restart. The list is copied at once; turning it
-// into the file (tens of milliseconds for a day-long log) happens on the store's own writer
-// thread, in order, so the interface never waits for it. A failed write is logged and answered
-// by waitUntilSaved(). The shared store finishes its writes when the application quits.
+// rename, so a deleted log stays deleted after a restart. The rewrite (encoding the records and
+// the file) happens on the store's writer thread, in order, from the list as it is when the
+// rewrite runs (a rewrite that a later one will supersede is skipped), so the interface never
+// waits for it. A failed write is logged and answered by waitUntilSaved(). The shared store
+// finishes its writes when the application quits.
 //
 // Threads: any. mLock guards the list; taken before a log's own lock (a log's lock is the leaf).
 // Files are written only on the writer queue.
@@ -39,10 +45,13 @@ public:
     static constexpr const char* kFileName = "spllogs.plist";
     static constexpr const char* kLogsKey = "SplLogs";
 
-    // The program's store in the application-support folder, made on first use (main thread).
+    enum class Loading { Now, InBackground };
+
+    // The program's store in the application-support folder, made on first use (main thread);
+    // it loads in the background.
     static KOSPLLogStore& sharedStore();
 
-    explicit KOSPLLogStore(const QString& folder);
+    explicit KOSPLLogStore(const QString& folder, Loading loading = Loading::Now);
     ~KOSPLLogStore() override;
 
     QString path() const;
@@ -55,6 +64,12 @@ public:
     void addLog(Log log);
     void removeLogsAtIndexes(std::vector<qsizetype> indexes);
     void removeLog(const Log& log);
+    // By identity: indices may have moved under a list that was still loading.
+    void removeLogs(const std::vector<Log>& logs);
+
+    bool isLoaded() const { return mLoaded.load(); }
+    // Waits until the stored logs are in the list (at once for Loading::Now).
+    void waitUntilLoaded();
 
     // Queues a rewrite of the whole store.
     void save();
@@ -67,12 +82,16 @@ signals:
     void logsChanged();
 
 private:
-    void load();
+    // The stored logs; files are touched only here and in write().
+    std::vector<Log> readStoredLogs() const;
+    void takeStoredLogs(std::vector<Log> stored);
     bool write(const QVariantList& entries) const;
 
     QString mFolder;
     mutable std::recursive_mutex mLock; // before any KOSPLLog lock
     std::vector<Log> mLogs;
+    std::atomic<bool> mLoaded{false};
+    std::atomic<int> mPendingSaves{0};
     std::atomic<bool> mWritesFailed{false};
     std::unique_ptr<koru::platform::SerialQueue> mWriter; // last: its thread uses the rest
 };

@@ -19,6 +19,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/paths/Paths.h"
+#include "spl/KOSplDocuments.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -39,7 +40,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 #include <memory>
+#include <thread>
 
 // A test instrument with a menu of its own, as the analysers have.
 class KOMenuTestController : public KOTestMeterController {
@@ -57,6 +60,22 @@ private:
     std::unique_ptr<QMenu> mMenu;
 };
 
+// A test instrument that answers as an SPL meter for the remote documents; its level is its
+// offset.
+class KOSplDocumentTestController : public KOTestMeterController, public KOSplMeterSource {
+    Q_OBJECT
+public:
+    KOSplMeterSnapshot splMeterSnapshot() const override {
+        KOSplMeterSnapshot snapshot;
+        snapshot.weighting = 1633646452; // 'a_wt'
+        snapshot.speed = 1936486263;     // 'slow'
+        snapshot.spl = float(offset);
+        snapshot.avgTime = 5.0;
+        snapshot.leqDuration = 1800.0;
+        return snapshot;
+    }
+};
+
 namespace {
 
 using koru::Workspaces;
@@ -70,6 +89,9 @@ protected:
         koru::test::registerTestInstruments(registry);
         registry.registerInstrument<KOMenuTestController>(QStringLiteral("KOMenuTestController"),
                                                           QStringLiteral("test"));
+        registry.registerInstrument<KOSplDocumentTestController>(
+            QStringLiteral("KOSplDocumentTestController"), QStringLiteral("test"));
+        registry.registerWindowCommand(QStringLiteral("Test Logs"), [this] { ++windowShown; });
         QDir support(koru::platform::applicationSupportDirectory());
         for (const QString& name : support.entryList({"*.kosession*"}, QDir::Files))
             support.remove(name);
@@ -166,6 +188,7 @@ protected:
     koru::InstrumentRegistry registry;
     koru::platform::SerialQueue queue{"test background"};
     std::unique_ptr<KOAppController> app;
+    int windowShown = 0;
 };
 
 // --- Tables --------------------------------------------------------------------------------------
@@ -713,6 +736,67 @@ TEST_F(AppWindowsTest, TheUserGuideOpensFromThePrivateFolder) {
     QFile copy(opened);
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_TRUE(copy.readAll().startsWith("%PDF-"));
+}
+
+// Subsystems' windows (the SPL logs) stand in the Window menu and open from it.
+TEST_F(AppWindowsTest, TheWindowMenuOpensTheSubsystemsWindows) {
+    QMenu* window = nullptr;
+    for (QAction* item : app->mainWindow()->menuBar()->actions())
+        if (item->text() == QStringLiteral("Window"))
+            window = item->menu();
+    ASSERT_NE(window, nullptr);
+    QAction* logs = nullptr;
+    for (QAction* item : window->actions())
+        if (item->text() == QStringLiteral("Test Logs"))
+            logs = item;
+    ASSERT_NE(logs, nullptr);
+    logs->trigger();
+    EXPECT_EQ(windowShown, 1);
+}
+
+// The remote server's documents are asked for from the link's own thread: the open instruments
+// are copied on the main thread, in window order, and only SPL meters answer.
+TEST_F(AppWindowsTest, SplDocumentsAreBuiltForCallersOnAnyThread) {
+    auto* stage = static_cast<KOTestMeterController*>(add("KOSplDocumentTestController"));
+    stage->setName(QStringLiteral("Stage"));
+    stage->offset = 91.3;
+    add("KOTestMeterController")->setName(QStringLiteral("FFT"));
+    add("KOSplDocumentTestController")->setName(QStringLiteral("Desk"));
+    app->setSplDocumentClock([] { return 818676000.0; });
+
+    struct Answers {
+        QByteArray list;
+        std::optional<QByteArray> stage;
+        std::optional<QByteArray> fft;
+        std::optional<QByteArray> log;
+    };
+    const auto ask = [this] {
+        return Answers{app->splControllers(), app->splDataDictionaryFromInstrument("Stage"),
+                       app->splDataDictionaryFromInstrument("FFT"),
+                       app->splLogDataWithParameters({{"instrumentName", "Desk"}})};
+    };
+    std::packaged_task<Answers()> task(ask);
+    std::future<Answers> fromLink = task.get_future();
+    std::thread link(std::move(task));
+    // The copies are queued to this thread: run its events until the link has its answers.
+    while (fromLink.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    link.join();
+
+    for (const Answers& answers : {fromLink.get(), ask()}) {
+        const QString list = QString::fromUtf8(answers.list);
+        EXPECT_TRUE(list.contains(QStringLiteral(">Stage</instrument><instrument id=\"%1\">Desk<")
+                                      .arg(instrument(2)->identifier())))
+            << list.toStdString();
+        EXPECT_FALSE(list.contains(QStringLiteral("FFT")));
+        ASSERT_TRUE(answers.stage);
+        EXPECT_TRUE(answers.stage->contains("<spl unit=\"dB(A)\">91.3</spl>"))
+            << answers.stage->toStdString();
+        EXPECT_TRUE(answers.stage->contains(instrument(0)->identifier().toUtf8()));
+        EXPECT_FALSE(answers.fft);
+        ASSERT_TRUE(answers.log);
+        EXPECT_FALSE(answers.log->contains("<log "));
+    }
 }
 
 } // namespace

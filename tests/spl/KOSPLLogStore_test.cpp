@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 using koru::platform::PlistFormat;
@@ -289,4 +291,53 @@ TEST_F(SplLogStore, AFailedWriteIsLoggedAndAnswered) {
     EXPECT_EQ(capture.count("could not be saved"), 1);
     EXPECT_EQ(store.countOfLogs(), 1);
     EXPECT_TRUE(store.waitUntilSaved()); // answered once
+}
+
+// The program's store loads on its writer thread: the list fills in with the stored logs,
+// announced once, ahead of a log added meanwhile, and a rewrite asked for during the load never
+// writes the partial list over the stored logs.
+TEST_F(SplLogStore, ABackgroundLoadKeepsTheStoredLogsAheadOfLogsAddedMeanwhile) {
+    {
+        KOSPLLogStore store(folder());
+        // Long enough that the add below comes while the load still runs.
+        store.addLog(makeLog(QStringLiteral("stored long"), 20000));
+        store.addLog(makeLog(QStringLiteral("stored short"), 3));
+    }
+    std::atomic<int> announced{0};
+    {
+        KOSPLLogStore store(folder(), KOSPLLogStore::Loading::InBackground);
+        QObject::connect(&store, &KOSPLLogStore::logsChanged, [&announced] { ++announced; });
+        store.addLog(makeLog(QStringLiteral("added"), 2));
+        store.waitUntilLoaded();
+        EXPECT_TRUE(store.isLoaded());
+        const auto logs = store.logs();
+        ASSERT_EQ(logs.size(), 3u);
+        EXPECT_EQ(logs[0]->name(), QStringLiteral("stored long"));
+        EXPECT_EQ(logs[0]->length(), 20000u);
+        EXPECT_EQ(logs[1]->name(), QStringLiteral("stored short"));
+        EXPECT_EQ(logs[2]->name(), QStringLiteral("added"));
+        EXPECT_TRUE(store.waitUntilSaved());
+        // One for the add, one for the load.
+        EXPECT_EQ(announced.load(), 2);
+    }
+    const auto after = KOSPLLogStore(folder()).logs();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0]->length(), 20000u);
+    EXPECT_EQ(after[2]->name(), QStringLiteral("added"));
+}
+
+// Removing by identity takes exactly the logs named, wherever the load put them.
+TEST_F(SplLogStore, LogsAreRemovedByIdentity) {
+    KOSPLLogStore store(folder());
+    const auto a = makeLog(QStringLiteral("a"), 2);
+    const auto b = makeLog(QStringLiteral("b"), 2);
+    const auto c = makeLog(QStringLiteral("c"), 2);
+    for (const auto& log : {a, b, c})
+        store.addLog(log);
+    store.removeLogs({c, a, makeLog(QStringLiteral("stranger"), 1)});
+    ASSERT_EQ(store.logs(), std::vector<KOSPLLogStore::Log>{b});
+    ASSERT_TRUE(store.waitUntilSaved());
+    const auto after = KOSPLLogStore(folder()).logs();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]->name(), QStringLiteral("b"));
 }

@@ -28,9 +28,11 @@
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/paths/Paths.h"
 #include "spl/KOCalibrationStore.h"
+#include "spl/KOSplDocuments.h"
 #include "utility/BundleInfo.h"
 #include "utility/KODistanceFormatter.h"
 #include "utility/VEAppStatisticsHelper.h"
+#include "utility/VEDate.h"
 #include "utility/VEString.h"
 #include "utility/ui/KOInfoPanel.h"
 #include "utility/ui/VEColorWellCell.h"
@@ -47,8 +49,11 @@
 #include <QMenuBar>
 #include <QTableView>
 
+#include <QThread>
+
 #include <algorithm>
 #include <exception>
+#include <future>
 
 using koru::Session;
 using koru::Workspaces;
@@ -242,6 +247,9 @@ void KOAppController::buildMenus() {
         panel.show();
         panel.raise();
     });
+    // Windows of the subsystems, such as the SPL logs.
+    for (const auto& command : m.registry->windowCommands())
+        addApplicationAction(window, command.title, {}, command.show);
     window->addSeparator();
     mFullScreenAction = addApplicationAction(window, tr("Full Screen"), QKeySequence::FullScreen,
                                              [this] { toggleFullscreenMode(); });
@@ -1068,4 +1076,71 @@ void KOAppController::applicationDidBecomeActive() {
 
 void KOAppController::bringFrontAllInstrumentWindows() {
     koru::windownavigation::bringFrontAllWindows();
+}
+
+// --- Remote SPL server documents -----------------------------------------------------------------
+
+std::vector<KOSplOpenInstrument> KOAppController::splOpenInstruments() const {
+    std::vector<KOSplOpenInstrument> open;
+    for (const auto& instrument : mInstrumentList.instruments()) {
+        KOSplOpenInstrument entry{instrument->name(), instrument->identifier(), std::nullopt};
+        if (const auto* meter = dynamic_cast<const KOSplMeterSource*>(instrument.get()))
+            entry.meter = meter->splMeterSnapshot();
+        open.push_back(std::move(entry));
+    }
+    return open;
+}
+
+std::optional<std::vector<KOSplOpenInstrument>> KOAppController::splOpenInstrumentsFromAnyThread() {
+    if (QThread::currentThread() == thread())
+        return splOpenInstruments();
+    // The promise lives in the posted work: should the work be dropped unrun (the controller
+    // going away), the promise breaks and the wait ends at once.
+    auto promise = std::make_shared<std::promise<std::vector<KOSplOpenInstrument>>>();
+    std::future<std::vector<KOSplOpenInstrument>> copy = promise->get_future();
+    koru::platform::postToMainThread(this, [this, promise] {
+        try {
+            promise->set_value(splOpenInstruments());
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    });
+    if (copy.wait_for(kSplSnapshotTimeout) != std::future_status::ready) {
+        koru::log::warn("the SPL meters could not be read for the remote server: the main "
+                        "thread did not answer in time");
+        return std::nullopt;
+    }
+    try {
+        return copy.get();
+    } catch (const std::exception& error) {
+        koru::log::warn("the SPL meters could not be read for the remote server: {}", error.what());
+        return std::nullopt;
+    }
+}
+
+double KOAppController::splDocumentTime() const {
+    return mSplDocumentClock ? mSplDocumentClock()
+                             : VEDate::timeIntervalSinceReferenceDate(QDateTime::currentDateTime());
+}
+
+std::optional<QByteArray> KOAppController::splDataDictionaryFromInstrument(const QString& name) {
+    const auto open = splOpenInstrumentsFromAnyThread();
+    if (!open)
+        return std::nullopt;
+    return KOSplDocuments::meterDocument(*open, name, splDocumentTime());
+}
+
+QByteArray KOAppController::splControllers() {
+    const auto open = splOpenInstrumentsFromAnyThread();
+    if (!open)
+        return {};
+    return KOSplDocuments::meterListDocument(*open, splDocumentTime());
+}
+
+std::optional<QByteArray>
+KOAppController::splLogDataWithParameters(const QMap<QString, QString>& parameters) {
+    const auto open = splOpenInstrumentsFromAnyThread();
+    if (!open)
+        return std::nullopt;
+    return KOSplDocuments::logDocument(*open, parameters, splDocumentTime());
 }

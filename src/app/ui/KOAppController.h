@@ -10,8 +10,10 @@
 #include "framework/KOInstrumentSwitcher.h"
 #include "platform/notifications/NotificationCenter.h"
 
+#include <QByteArray>
 #include <QDBusConnection>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -20,7 +22,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
+struct KOSplOpenInstrument;
 class KOAudioDevice;
 class KOAudioSettingsWindow;
 class KOMainToolbar;
@@ -171,6 +176,28 @@ public:
     // Every visible instrument window to front, the last one made key.
     void bringFrontAllInstrumentWindows();
 
+    // --- Remote SPL server documents ------------------------------------------------------------
+    // Callable from any thread (the service link calls them from its own). The open instruments
+    // and the meters' settings are main-thread state, so a copy of them is taken on the main
+    // thread (a queued call the caller waits for, at most kSplSnapshotTimeout, run directly when
+    // called on main), and the document, a log walk of any length included, is built on the
+    // calling thread: the interface waits only for the copy. No answer in time (main busy, or
+    // quitting) counts as not found.
+    static constexpr std::chrono::milliseconds kSplSnapshotTimeout{3000};
+    // The meter document; none when no open instrument has that name or it is no SPL meter.
+    std::optional<QByteArray> splDataDictionaryFromInstrument(const QString& name);
+    // The list of open SPL meters; empty only when the main thread did not answer.
+    QByteArray splControllers();
+    // The log document ("instrumentName", "start", "end", "resolution"); none when not found.
+    std::optional<QByteArray> splLogDataWithParameters(const QMap<QString, QString>& parameters);
+    // The copy the documents are built from; main thread.
+    std::vector<KOSplOpenInstrument> splOpenInstruments() const;
+    // Seconds since 2001-01-01 UTC the documents are stamped with; the clock unless a test sets
+    // one.
+    void setSplDocumentClock(std::function<double()> clock) {
+        mSplDocumentClock = std::move(clock);
+    }
+
     // Opens a copy of the user guide kept in a private folder.
     void showUserManual();
 
@@ -253,7 +280,12 @@ private:
     void keepAWindowVisibleLater();
     void quit();
 
+    // The open instruments copied on the main thread; none when it did not answer in time.
+    std::optional<std::vector<KOSplOpenInstrument>> splOpenInstrumentsFromAnyThread();
+    double splDocumentTime() const;
+
     Services m;
+    std::function<double()> mSplDocumentClock;
     koru::InstrumentList mInstrumentList;
     koru::Session mSession;
     koru::Workspaces mWorkspaces;

@@ -20,7 +20,6 @@ using koru::framework::YUpGeometry;
 namespace {
 
 constexpr double kFollowMargin = 10.0;
-constexpr double kPathInset = 20.0;
 
 QString key(const char* name) {
     return QString::fromLatin1(name);
@@ -73,7 +72,9 @@ void KOSPLHistoryView::setSpeed(double speed) {
         const double inset = mBackingLayer ? kScaleWidth : 0.0;
         const double wanted = double(recordCount()) * mSpeed + inset;
         const int width = std::max(int(std::ceil(wanted)), area->viewport()->width());
-        if (width != this->width()) {
+        // The height follows the viewport too (a scroll bar appearing takes some): a taller view
+        // would cut the lower levels off.
+        if (width != this->width() || area->viewport()->height() != height()) {
             // Follow the newest data when the user was looking at the right end.
             const QRectF visible = visibleRect();
             const bool follow = visible.right() > this->width() - kFollowMargin;
@@ -255,33 +256,65 @@ double KOSPLHistoryView::valueY(double value) const {
     return h - (value - kLowerBound) * h / (kUpperBound - kLowerBound);
 }
 
+void KOSPLHistoryView::updateGroups() {
+    const auto r = std::max<std::uint64_t>(1, std::uint64_t(std::floor(1.0 / mSpeed)));
+    if (mGroupsLog.lock() != mSPLLog || mGroupSize != r) {
+        mGroups.clear();
+        mGroupedRecords = 0;
+        mGroupSize = r;
+        mGroupsLog = mSPLLog;
+    }
+    if (!mSPLLog)
+        return;
+    const std::uint64_t count = mSPLLog->length();
+    if (count == mGroupedRecords)
+        return;
+    // A partial last group is made again with the records that joined it.
+    if (mGroupedRecords % r != 0)
+        mGroups.pop_back();
+    const std::uint64_t from = std::uint64_t(mGroups.size()) * r;
+    mGroups.reserve(std::size_t((count + r - 1) / r));
+    mSPLLog->enumerateDataInRange(from, count - from, r,
+                                  [this](const KOSPLRecord& group) { mGroups.push_back(group); });
+    mGroupedRecords = count;
+}
+
 void KOSPLHistoryView::createPaths() {
     const std::lock_guard lock(objectLock());
     mNeedToCreatePath = false;
     mSPLPath = QPainterPath();
     mAVGPath = QPainterPath();
     mLEQPath = QPainterPath();
-    if (!mSPLLog)
-        return;
     const QRectF visible = visibleRect();
-    const double s = mSpeed;
-    const double count = double(mSPLLog->length());
-    const auto last =
-        std::uint64_t(std::min(count, (visible.x() + visible.width() - kPathInset) / s));
-    const auto first = std::uint64_t(
-        std::max(0.0, double(last) - std::min(count, (visible.width() - kPathInset) / s)));
-    const std::uint64_t n = last - first;
-    const auto r = std::max<std::uint64_t>(1, std::uint64_t(std::floor(1.0 / s)));
-    double x = visible.x() + visible.width() - double(n) * s;
+    mPathsRect = visible;
+    updateGroups();
+    if (!mSPLLog || mGroups.empty())
+        return;
+    const std::uint64_t r = mGroupSize;
+    const std::uint64_t count = mGroupedRecords;
+    // The groups any part of which is visible, one more each side so the lines run off the edge.
+    const std::uint64_t firstRecord = dataPositionAtX(visible.left());
+    const std::uint64_t lastRecord = std::min(count, dataPositionAtX(visible.right()) + 1);
+    const std::uint64_t first = firstRecord / r > 0 ? firstRecord / r - 1 : 0;
+    const std::uint64_t end = std::min<std::uint64_t>(mGroups.size(), lastRecord / r + 2);
     const double bottom = valueY(kLowerBound);
+    const double start = xForDataPosition(first * r);
     for (QPainterPath* path : {&mSPLPath, &mAVGPath, &mLEQPath})
-        path->moveTo(x, bottom);
-    mSPLLog->enumerateDataInRange(first, n, r, [&](const KOSPLRecord& record) {
-        mSPLPath.lineTo(x, valueY(record.spl));
-        mAVGPath.lineTo(x, valueY(record.avg));
-        mLEQPath.lineTo(x, valueY(record.leq));
-        x += double(r) * s;
-    });
+        path->moveTo(start, bottom);
+    double x = start;
+    for (std::uint64_t k = first; k < end; ++k) {
+        x = xForDataPosition(k * r);
+        const KOSPLRecord& group = mGroups[std::size_t(k)];
+        mSPLPath.lineTo(x, valueY(group.spl));
+        mAVGPath.lineTo(x, valueY(group.avg));
+        mLEQPath.lineTo(x, valueY(group.leq));
+    }
+    // The last point holds its group's width.
+    x = xForDataPosition(std::min(count, end * r));
+    const KOSPLRecord& last = mGroups[std::size_t(end - 1)];
+    mSPLPath.lineTo(x, valueY(last.spl));
+    mAVGPath.lineTo(x, valueY(last.avg));
+    mLEQPath.lineTo(x, valueY(last.leq));
     for (QPainterPath* path : {&mSPLPath, &mAVGPath, &mLEQPath})
         path->lineTo(x, bottom);
 }
@@ -294,9 +327,10 @@ void KOSPLHistoryView::resizeEvent(QResizeEvent* event) {
 
 void KOSPLHistoryView::paintEvent(QPaintEvent* event) {
     KOInstrumentBackgroundView::paintEvent(event);
-    if (mNeedToCreatePath)
-        createPaths();
     const QRectF visible = visibleRect();
+    // A scroll shows another part of the log.
+    if (mNeedToCreatePath || visible != mPathsRect)
+        createPaths();
     QPainter painter(this);
     const std::lock_guard lock(objectLock());
     const double h = double(height());

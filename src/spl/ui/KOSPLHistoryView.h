@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/KOInstrumentBackgroundView.h"
+#include "spl/KOSPLLog.h"
 
 #include <QColor>
 #include <QPainterPath>
@@ -9,15 +10,19 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 class KOLevelHistoryBackingLayer;
 class KOLevelHistoryViewDelegate;
-class KOSPLLog;
 
 // The SPL log being recorded, drawn over time: SPL as a filled area, AVG and LEQ as lines, one
 // record per data position, the newest at the right edge. `speed` is points per record
 // (1/360 .. 1); below 1 groups of floor(1/speed) records become one point holding their maxima.
 // Sits in a horizontal scroll area and follows the newest data while the user looks at it.
+//
+// Only the visible part is drawn, from a cache of the group maxima (groups counted from the
+// log's first record, so they stay put while scrolling): a day-long log is walked once per zoom
+// level, new records extend the cache, and a scroll or a repaint reads only the visible points.
 //
 // Main thread only; objectLock() guards the paths, the scale strip and the colours.
 class KOSPLHistoryView : public KOInstrumentBackgroundView {
@@ -105,6 +110,8 @@ protected:
 
 private:
     void createPaths();
+    // Brings the group cache up to the log's records at the current speed.
+    void updateGroups();
     void setLoggingPeriod(double seconds);
     void setNeedsPaths();
     double valueY(double value) const;
@@ -125,6 +132,12 @@ private:
     bool mDrawLEQ = true;
     bool mLogging = false;
     bool mNeedToCreatePath = true;
+    QRectF mPathsRect; // the visible part the paths were made for
+    // Group maxima of mGroupsLog, floor(1/speed) records each; the last may be partial.
+    std::vector<KOSPLRecord> mGroups;
+    std::uint64_t mGroupSize = 0;
+    std::uint64_t mGroupedRecords = 0;
+    std::weak_ptr<KOSPLLog> mGroupsLog;
     double mSpeed = 1.0;
     std::shared_ptr<KOSPLLog> mSPLLog;
     KOLevelHistoryViewDelegate* mDelegate = nullptr;

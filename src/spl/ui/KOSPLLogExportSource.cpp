@@ -6,6 +6,7 @@
 #include "utility/VEDate.h"
 #include "utility/ZODictionary.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -35,9 +36,10 @@ bool KOSPLLogExportSource::prepareDataForExporting(KODataExporter& /*exporter*/)
         start = 0;
         length = mLog->length();
     }
+    // The records as they are, in one copy (a day-long log is 2 MB): the grouping waits for the
+    // rows, so a preview that wants eight of them costs no more than the copy.
     try {
-        mLog->enumerateDataInRange(start, length, mExportRange,
-                                   [this](const KOSPLRecord& record) { mCopy.push_back(record); });
+        mCopy = mLog->copyRecords(start, length);
     } catch (const std::bad_alloc&) {
         mCopy.clear();
         return false;
@@ -51,7 +53,16 @@ QStringList KOSPLLogExportSource::headers() const {
 
 void KOSPLLogExportSource::enumerateRows(const RowVisitor& visitor) {
     koru::ExportRow row;
-    for (const KOSPLRecord& record : mCopy) {
+    const std::size_t range = std::max<std::size_t>(1, mExportRange);
+    for (std::size_t first = 0; first < mCopy.size(); first += range) {
+        // Each row holds its group's latest time and the maxima of its levels.
+        KOSPLRecord record = mCopy[first];
+        for (std::size_t i = first + 1; i < std::min(mCopy.size(), first + range); ++i) {
+            record.time = mCopy[i].time;
+            record.spl = std::max(record.spl, mCopy[i].spl);
+            record.avg = std::max(record.avg, mCopy[i].avg);
+            record.leq = std::max(record.leq, mCopy[i].leq);
+        }
         row.clear();
         const auto ms =
             std::llround((record.time + double(VEDate::kReferenceDateUnixSeconds)) * 1000.0);
@@ -101,5 +112,6 @@ void KOSPLLogExportSource::setExportOptions(const QVariantMap& options) {
 }
 
 std::optional<std::uint64_t> KOSPLLogExportSource::exportRowCount() const {
-    return mCopy.size();
+    const std::uint64_t range = std::max<std::uint64_t>(1, mExportRange);
+    return (mCopy.size() + range - 1) / range;
 }

@@ -10,6 +10,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
@@ -66,6 +67,8 @@ void KOSPLLoggingController::build() {
     mList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     mList->setFixedWidth(220);
     side->addWidget(mList);
+    mLoadingLabel = new QLabel(QStringLiteral("Loading logs…"));
+    side->addWidget(mLoadingLabel);
     auto* buttons = new QHBoxLayout;
     mDeleteButton = new QPushButton(QStringLiteral("Delete"));
     mExportButton = new QPushButton(QStringLiteral("Export…"));
@@ -115,6 +118,8 @@ bool KOSPLLoggingController::eventFilter(QObject* watched, QEvent* event) {
 void KOSPLLoggingController::reloadList() {
     const std::shared_ptr<KOSPLLog> previous = selectedLog();
     mLogs = mStore.logs();
+    if (mLoadingLabel)
+        mLoadingLabel->setVisible(!mStore.isLoaded());
     {
         const QSignalBlocker blocker(mList);
         mList->clear();
@@ -181,13 +186,13 @@ void KOSPLLoggingController::selectAll() {
 void KOSPLLoggingController::deleteSelectedLogs() {
     if (!mList)
         return;
-    std::vector<qsizetype> rows;
-    for (int row = 0; row < mList->count(); ++row) {
+    std::vector<std::shared_ptr<KOSPLLog>> selected;
+    for (int row = 0; row < mList->count() && row < int(mLogs.size()); ++row) {
         if (mList->item(row)->isSelected())
-            rows.push_back(row);
+            selected.push_back(mLogs[std::size_t(row)]);
     }
-    if (!rows.empty())
-        mStore.removeLogsAtIndexes(std::move(rows));
+    if (!selected.empty())
+        mStore.removeLogs(selected);
 }
 
 void KOSPLLoggingController::exportSelectedLog() {

@@ -3,6 +3,7 @@
 #include "framework/KOLevelHistoryViewDelegate.h"
 #include "spl/ui/KOSPLHistoryView.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QObject>
 #include <QPointer>
@@ -18,7 +19,8 @@ class QWidget;
 
 // The one window listing the user's finished SPL logs: the selected log in a history view with
 // a zoom slider, and Delete, Select All and Export. The list is the log store's; every delete goes
-// through the store, so it is saved at once.
+// through the store, so it is saved at once. While the store still loads, the window says so
+// and fills in when the logs arrive.
 //
 // Main thread only.
 class KOSPLLoggingController : public QObject, public KOLevelHistoryViewDelegate {
@@ -37,6 +39,7 @@ public:
     KOSPLHistoryView* historyView() const { return mHistoryView; }
     QSlider* zoomSlider() const { return mZoomSlider; }
     QListWidget* list() const { return mList; }
+    QLabel* loadingLabel() const { return mLoadingLabel; }
 
     // The log shown; null without a selection.
     std::shared_ptr<KOSPLLog> selectedLog() const;
@@ -65,5 +68,6 @@ private:
     QPointer<QSlider> mZoomSlider;
     QPointer<QPushButton> mDeleteButton;
     QPointer<QPushButton> mExportButton;
+    QPointer<QLabel> mLoadingLabel;               // while the store still loads
     std::vector<std::shared_ptr<KOSPLLog>> mLogs; // the list's rows, in order
 };

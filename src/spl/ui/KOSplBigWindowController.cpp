@@ -1,14 +1,18 @@
 #include "spl/ui/KOSplBigWindowController.h"
 
+#include "framework/ColourWell.h"
 #include "framework/KOColorAdditions.h"
+#include "framework/KOInstrumentControlView.h"
 #include "utility/KOString.h"
 #include "utility/VEString.h"
 #include "utility/ZODictionary.h"
+#include "utility/ui/RangeSlider.h"
 #include "utility/ui/WindowFrame.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -95,6 +99,7 @@ void KOSplBigView::setNormalColor(const QColor& colour) {
         mNormalColor = colour;
     }
     layoutText();
+    emit colorsChanged();
 }
 
 void KOSplBigView::setWarningColor(const QColor& colour) {
@@ -103,6 +108,7 @@ void KOSplBigView::setWarningColor(const QColor& colour) {
         mWarningColor = colour;
     }
     layoutText();
+    emit colorsChanged();
 }
 
 void KOSplBigView::setAlertColor(const QColor& colour) {
@@ -111,6 +117,7 @@ void KOSplBigView::setAlertColor(const QColor& colour) {
         mAlertColor = colour;
     }
     layoutText();
+    emit colorsChanged();
 }
 
 VETextAttributes KOSplBigView::textDictionaryFoSpLevel(float level) const {
@@ -230,19 +237,84 @@ void KOSplBigWindowController::build() {
     layout->setContentsMargins(0, 0, 0, 0);
     mView = new KOSplBigView;
     layout->addWidget(mView, 1);
-    mModePopUp = new QComboBox;
-    for (std::uint32_t mode :
-         {KOSplBigView::kInst, KOSplBigView::kAvg, KOSplBigView::kPeak, KOSplBigView::kLeq})
-        mModePopUp->addItem(KOString::stringForSplDisplay(mode), qint64(mode));
-    layout->addWidget(mModePopUp);
-    connect(mModePopUp, &QComboBox::activated, this, [this](int index) {
-        setDisplayMode(std::uint32_t(mModePopUp->itemData(index).toLongLong()));
-    });
+    buildControlPanel();
     auto* fullScreen = new QAction(QStringLiteral("Enter Full Screen"), mWindow.get());
     fullScreen->setShortcut(QKeySequence::FullScreen);
     connect(fullScreen, &QAction::triggered, this, &KOSplBigWindowController::toggleFullScreen);
     mWindow->addAction(fullScreen);
     mWindow->installEventFilter(this);
+}
+
+void KOSplBigWindowController::buildControlPanel() {
+    using koru::framework::ColourWell;
+    KOInstrumentControlView* panel = mView->controlView();
+    panel->setSize(QSizeF(130, 100));
+    mModePopUp = panel->addPopUpButtonWithFrame(QRectF(10, 5, 75, 20), this, [this](QWidget*) {
+        setDisplayMode(std::uint32_t(mModePopUp->currentData().toLongLong()));
+    });
+    for (std::uint32_t mode :
+         {KOSplBigView::kInst, KOSplBigView::kAvg, KOSplBigView::kPeak, KOSplBigView::kLeq})
+        mModePopUp->addItem(KOString::stringForSplDisplay(mode), qint64(mode));
+    mLevelSlider = panel->addDoubleSliderWithFrame(
+        QRectF(10, 65, 110, 20), this,
+        [this](QWidget*) {
+            setWarningAndAlert(mLevelSlider->lowValue(), mLevelSlider->highValue());
+        },
+        QStringLiteral("Warning & Alert"));
+    mLevelSlider->setRange(kMinimumLevel, kMaximumLevel);
+    const auto readOut = [&](const QRectF& frame, bool alert) {
+        auto* field = new QLineEdit(panel);
+        field->setAlignment(Qt::AlignRight);
+        field->setFrame(true);
+        field->setFont(KOInstrumentControlView::miniFont());
+        // Frames are y-up inside the panel.
+        field->setGeometry(QRectF(frame.x(), panel->height() - frame.y() - frame.height(),
+                                  frame.width(), frame.height())
+                               .toRect());
+        connect(field, &QLineEdit::editingFinished, this,
+                [this, field, alert] { readOutEdited(field, alert); });
+        return field;
+    };
+    mAlertReadOut = readOut(QRectF(65, 52, 45, 16), true);
+    mWarningReadOut = readOut(QRectF(10, 52, 45, 16), false);
+    mAlertColorWell =
+        panel->addColorWellWithFrame(QRectF(85, 30, 30, 20), mView.data(), "alertColor");
+    mWarningColorWell =
+        panel->addColorWellWithFrame(QRectF(10, 30, 30, 20), mView.data(), "warningColor");
+}
+
+QString KOSplBigWindowController::readOutText(float level) {
+    return QStringLiteral("%1dB").arg(std::lround(double(level)));
+}
+
+void KOSplBigWindowController::showLevels() {
+    if (mLevelSlider)
+        mLevelSlider->setValues(mWarningLevel, mAlertLevel);
+    if (mAlertReadOut)
+        mAlertReadOut->setText(readOutText(mAlertLevel));
+    if (mWarningReadOut)
+        mWarningReadOut->setText(readOutText(mWarningLevel));
+}
+
+void KOSplBigWindowController::setWarningAndAlert(double low, double high) {
+    setWarningLevel(float(low));
+    setAlertLevel(float(high));
+}
+
+void KOSplBigWindowController::readOutEdited(QLineEdit* field, bool alert) {
+    QString text = field->text().trimmed();
+    if (text.endsWith(QStringLiteral("dB"), Qt::CaseInsensitive))
+        text.chop(2);
+    bool ok = false;
+    // Either decimal separator: the user types as they write.
+    const double value = text.trimmed().replace(u',', u'.').toDouble(&ok);
+    if (ok && std::isfinite(value)) {
+        if (alert)
+            setAlertLevel(float(value));
+        else
+            setWarningLevel(float(value));
+    }
+    showLevels();
 }
 
 bool KOSplBigWindowController::eventFilter(QObject* watched, QEvent* event) {
@@ -291,6 +363,7 @@ void KOSplBigWindowController::setAlertLevel(float level) {
         mView->setWarningLevel(mWarningLevel);
     }
     mView->setAlertLevel(mAlertLevel);
+    showLevels();
 }
 
 void KOSplBigWindowController::setWarningLevel(float level) {
@@ -300,6 +373,7 @@ void KOSplBigWindowController::setWarningLevel(float level) {
         mView->setAlertLevel(mAlertLevel);
     }
     mView->setWarningLevel(mWarningLevel);
+    showLevels();
 }
 
 float KOSplBigWindowController::alertLevel() const {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "framework/ColourWell.h"
 #include "spl/ui/KOSplView.h"
+#include "utility/ui/RangeSlider.h"
 
 #include <QColor>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
@@ -14,7 +18,6 @@
 #include <optional>
 
 class KOSplBigWindowController;
-class QComboBox;
 class QWidget;
 
 // Who owns big windows and hears when one closes (the SPL meter).
@@ -28,6 +31,8 @@ public:
 // level (strictly above each), the weighting and speed underneath and a bar gauge at the left.
 class KOSplBigView : public KOSplViewBase {
     Q_OBJECT
+    Q_PROPERTY(QColor warningColor READ warningColor WRITE setWarningColor NOTIFY colorsChanged)
+    Q_PROPERTY(QColor alertColor READ alertColor WRITE setAlertColor NOTIFY colorsChanged)
 public:
     static constexpr std::uint32_t kInst = 0x696e7374; // 'inst'
     static constexpr std::uint32_t kAvg = 0x61766720;  // 'avg '
@@ -59,6 +64,9 @@ public:
     // The shown value's text.
     QString displayedText() const;
 
+signals:
+    void colorsChanged();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -82,6 +90,9 @@ private:
 };
 
 // A big display window of one SPL meter: its mode and levels, saved in the meter's session.
+// The view's hover panel holds the mode pop-up, a two-knob "Warning & Alert" slider (low knob the
+// warning level, high knob the alert level, 50..130 dB), their read-outs ("##dB", editable) and
+// the warning and alert colour wells.
 // Main thread only, apart from setData (any thread, through the view).
 class KOSplBigWindowController : public QObject {
     Q_OBJECT
@@ -119,6 +130,16 @@ public:
 
     void toggleFullScreen();
 
+    // The panel's controls.
+    QComboBox* modePopUp() const { return mModePopUp; }
+    koru::RangeSlider* levelSlider() const { return mLevelSlider; }
+    QLineEdit* warningReadOut() const { return mWarningReadOut; }
+    QLineEdit* alertReadOut() const { return mAlertReadOut; }
+    koru::framework::ColourWell* warningColorWell() const { return mWarningColorWell; }
+    koru::framework::ColourWell* alertColorWell() const { return mAlertColorWell; }
+    // "##dB": the level rounded to whole decibels.
+    static QString readOutText(float level);
+
     void setDelegate(KOSplBigWindowDelegate* delegate) { mDelegate = delegate; }
     KOSplBigWindowDelegate* delegate() const { return mDelegate; }
 
@@ -127,10 +148,21 @@ protected:
 
 private:
     void build();
+    void buildControlPanel();
+    // Slider action: the warning level from the low knob, then the alert level from the high one.
+    void setWarningAndAlert(double low, double high);
+    // A read-out's text back to a level; a text that is no number restores the read-out.
+    void readOutEdited(QLineEdit* field, bool alert);
+    void showLevels();
 
     std::unique_ptr<QWidget> mWindow;
     QPointer<KOSplBigView> mView;
     QPointer<QComboBox> mModePopUp;
+    QPointer<koru::RangeSlider> mLevelSlider;
+    QPointer<QLineEdit> mWarningReadOut;
+    QPointer<QLineEdit> mAlertReadOut;
+    QPointer<koru::framework::ColourWell> mWarningColorWell;
+    QPointer<koru::framework::ColourWell> mAlertColorWell;
     float mAlertLevel = 100.0f;
     float mWarningLevel = 85.0f;
     KOSplBigWindowDelegate* mDelegate = nullptr;

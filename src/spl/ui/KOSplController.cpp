@@ -775,6 +775,20 @@ void KOSplController::setLogging(bool logging) {
         mSPLHistoryView->setSplLog(log);
 }
 
+KOSplMeterSnapshot KOSplController::splMeterSnapshot() const {
+    KOSplMeterSnapshot snapshot;
+    snapshot.weighting = weighting();
+    snapshot.speed = instrumentSpeed();
+    snapshot.spl = currentSPL();
+    snapshot.avg = currentAVG();
+    snapshot.leq = currentLEQ();
+    snapshot.avgTime = mAvgTimeSeconds;
+    snapshot.leqDuration = mLEQ_Duration;
+    snapshot.leqRunningSeconds = currentLeqRunTime();
+    snapshot.log = mSPLLog;
+    return snapshot;
+}
+
 std::shared_ptr<KOSPLLog> KOSplController::currentSPLLog() const {
     if (!mSPLInstrument || !mSPLHistoryView || !mSPLHistoryView->hasSPLData())
         return nullptr;

@@ -5,6 +5,7 @@
 #include "spl/KOCalibrationStore.h"
 #include "spl/KOSPLData.h"
 #include "spl/KOSplAlarm.h"
+#include "spl/KOSplDocuments.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSplBigWindowController.h"
 #include "spl/ui/KOSplView.h"
@@ -51,7 +52,8 @@ class KOSplInstrument;
 // for each change of those. Lock order: data-collection lock -> instrument mutex / view lock.
 class KOSplController : public KOInstrumentController,
                         public KOLevelHistoryViewDelegate,
-                        public KOSplBigWindowDelegate {
+                        public KOSplBigWindowDelegate,
+                        public KOSplMeterSource {
     Q_OBJECT
 public:
     static constexpr const char* kNibName = "spl";
@@ -142,6 +144,9 @@ public:
     float currentTempSPL() const { return mCurrentTempLevel.load(); }
     // Under the data-collection lock, for tests and the read-outs.
     KOSplViewBase::Values statisticsSnapshot() const;
+    // Main thread. The log is the one recorded now or last, from its first record on (the
+    // remote documents need not wait for the history view's minute).
+    KOSplMeterSnapshot splMeterSnapshot() const override;
 
     // --- Alarm
     // -------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "spl/ui/SplInstruments.h"
 
 #include "app/InstrumentRegistry.h"
+#include "spl/ui/KOSPLLoggingController.h"
 #include "spl/ui/KOSplController.h"
 
 namespace koru {
@@ -17,6 +18,9 @@ void registerSplInstruments(InstrumentRegistry& registry) {
                   KOInstrumentControllerDelegate* delegate) -> InstrumentRegistry::Instrument {
             return KOInstrumentController::create<KOSplController>(nibName, &dictionary, delegate);
         });
+    registry.registerWindowCommand(QStringLiteral("SPL Logs"), [] {
+        KOSPLLoggingController::sharedSPLLogController().showWindow();
+    });
 }
 
 } // namespace koru

@@ -7,8 +7,11 @@
 #include "support/TestSupport.h"
 #include "utility/VEDate.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QListWidget>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -86,6 +89,48 @@ TEST_F(SplLoggingWindow, TheSelectedLogIsPlottedAtItsLevel) {
     EXPECT_GT(countIn(image, QRect(right - 100, y(50) + 4, 100, y(30) - y(50) - 8), isBlue), 0);
 }
 
+// Scrolling shows the part of the log scrolled to: a log whose first half is at 50 dB and second
+// at 80 dB reads 80 dB at the right end and 50 dB at the left, one record per point, over the
+// whole visible height (the view takes the viewport's height, scroll bar and all); zoomed out to
+// the whole log, each point holds its records' maximum.
+TEST_F(SplLoggingWindow, ScrollingAndZoomingPlotThePartOfTheLogInView) {
+    auto log = makeLog(QStringLiteral("halves"), 0, 0.0f);
+    for (int i = 0; i < 4000; ++i) {
+        const float level = i < 2000 ? 50.0f : 80.0f;
+        log->addSPL(level, level, level, VEDate::dateWithTimeIntervalSinceReferenceDate(8e8 + i));
+    }
+    mStore.addLog(log);
+    KOSPLLoggingController controller(mStore);
+    controller.window()->resize(760, 300);
+    controller.showWindow();
+    KOSPLHistoryView* view = controller.historyView();
+    auto* area = qobject_cast<QScrollArea*>(view->parentWidget()->parentWidget());
+    ASSERT_NE(area, nullptr);
+    const int h = view->height();
+    const auto y = [h](double db) { return int(h - (db - 30.0) * h / 100.0); };
+    // Blue between two levels, over the visible part's middle.
+    const auto blueBetween = [&](double low, double high) {
+        QCoreApplication::processEvents();
+        const QRectF visible = view->visibleRect();
+        const QImage image = view->grab(visible.toRect()).toImage();
+        const QRect band(int(visible.width() / 2) - 50, y(high) + 3, 100, y(low) - y(high) - 6);
+        return countIn(image, band, isBlue) > band.width() * band.height() * 9 / 10;
+    };
+    area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
+    EXPECT_TRUE(blueBetween(50.0, 80.0));
+    area->horizontalScrollBar()->setValue(0);
+    EXPECT_FALSE(blueBetween(50.0, 80.0));
+    EXPECT_TRUE(blueBetween(40.0, 50.0)); // above the time axis' labels
+
+    // The whole log in view: the middle of the plot straddles both halves, groups hold maxima.
+    controller.zoomSlider()->setValue(180);
+    ASSERT_LE(view->width(), area->viewport()->width());
+    const QImage image = view->grab().toImage();
+    const int rightEnd = int(view->xForDataPosition(3999)) - 3;
+    EXPECT_TRUE(isBlue(image.pixel(rightEnd, y(75.0))));
+    EXPECT_FALSE(isBlue(image.pixel(rightEnd, y(85.0))));
+}
+
 // Deleting in the window removes the log from the list and from the store at once.
 TEST_F(SplLoggingWindow, DeletingInTheWindowReachesTheStore) {
     for (const char* name : {"a", "b", "c"})
@@ -152,6 +197,29 @@ TEST_F(SplLoggingWindow, ACsvExportIsByteForByteWhatTheLogHolds) {
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll().toStdString(), expected);
     }
+}
+
+// The window opens at once over a store that still loads, says so, and lists the logs once
+// they arrive; the newest is shown.
+TEST(SplLoggingWindowLoading, TheLogsAppearWhenTheStoreHasLoaded) {
+    QTemporaryDir folder;
+    {
+        KOSPLLogStore store(folder.path());
+        store.addLog(makeLog(QStringLiteral("old"), 5000, 60.0f));
+        store.addLog(makeLog(QStringLiteral("new"), 100, 70.0f));
+    }
+    KOSPLLogStore store(folder.path(), KOSPLLogStore::Loading::InBackground);
+    KOSPLLoggingController controller(store);
+    controller.window();
+    store.waitUntilLoaded();
+    ASSERT_TRUE(store.waitUntilSaved());
+    // The announcement crosses to this thread as an event.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(controller.list()->count(), 2);
+    EXPECT_TRUE(controller.loadingLabel()->isHidden());
+    ASSERT_NE(controller.selectedLog(), nullptr);
+    EXPECT_EQ(controller.selectedLog()->name(), QStringLiteral("new"));
+    EXPECT_EQ(controller.historyView()->splLog(), controller.selectedLog());
 }
 
 } // namespace

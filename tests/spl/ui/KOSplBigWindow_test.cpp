@@ -1,7 +1,14 @@
 #include "spl/ui/KOSplBigWindowController.h"
 #include "support/TestSupport.h"
 
+#include "framework/ColourWell.h"
+#include "framework/KOInstrumentControlView.h"
+#include "utility/ui/RangeSlider.h"
+
+#include <QComboBox>
 #include <QImage>
+#include <QLineEdit>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -144,6 +151,87 @@ TEST(SplBigWindow, TheDigitsTakeTheColourOfTheLevelTheyExceed) {
             }
         }
     }
+}
+
+// The panel's two-knob slider sets warning (low knob) and alert (high knob); the read-outs show
+// both as "##dB" and take typed levels; everything stays clamped and in order.
+TEST(SplBigWindow, TheSliderAndReadOutsSetTheLevels) {
+    Big big;
+    koru::RangeSlider* slider = big.levelSlider();
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(slider->minimum(), 50.0);
+    EXPECT_EQ(slider->maximum(), 130.0);
+    EXPECT_EQ(slider->lowValue(), 85.0);
+    EXPECT_EQ(slider->highValue(), 100.0);
+    EXPECT_EQ(big.warningReadOut()->text(), QStringLiteral("85dB"));
+    EXPECT_EQ(big.alertReadOut()->text(), QStringLiteral("100dB"));
+
+    // The user drags: the slider reports both knobs.
+    big.view()->controlView()->show();
+    slider->resize(110, 20);
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Left); // moves the knob moved last: the high one
+    EXPECT_LT(big.alertLevel(), 100.0f);
+    EXPECT_EQ(big.view()->alertLevel(), big.alertLevel());
+    EXPECT_EQ(big.alertReadOut()->text(), Big::readOutText(big.alertLevel()));
+
+    struct Case {
+        const char* what;
+        bool alert;
+        const char* typed;
+        float warning;
+        float expectedAlert;
+    };
+    const Case cases[] = {
+        {"a warning level with its unit", false, "90dB", 90.0f, 100.0f},
+        {"an alert level below the warning pulls it down", true, " 75 ", 75.0f, 75.0f},
+        {"a warning above the range", false, "300", 130.0f, 130.0f},
+        {"a decimal comma", true, "120,5 dB", 120.5f, 120.5f},
+        {"no number changes nothing", false, "loud", 120.5f, 120.5f},
+    };
+    big.setAlertLevel(100.0f);
+    big.setWarningLevel(85.0f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QLineEdit* field = c.alert ? big.alertReadOut() : big.warningReadOut();
+        field->setText(QString::fromLatin1(c.typed));
+        emit field->editingFinished();
+        EXPECT_EQ(big.warningLevel(), c.warning);
+        EXPECT_EQ(big.alertLevel(), c.expectedAlert);
+        EXPECT_EQ(slider->lowValue(), double(c.warning));
+        EXPECT_EQ(slider->highValue(), double(c.expectedAlert));
+        EXPECT_EQ(field->text(), Big::readOutText(c.alert ? c.expectedAlert : c.warning));
+    }
+}
+
+// The colour wells show and set the view's warning and alert colours, and the chosen colours
+// and levels come back with a restored window.
+TEST(SplBigWindow, TheColourWellsSetTheColoursSavedWithTheWindow) {
+    Big big;
+    EXPECT_EQ(big.warningColorWell()->color(), QColor(Qt::yellow));
+    EXPECT_EQ(big.alertColorWell()->color(), QColor(Qt::red));
+    const QColor warning = QColor::fromRgbF(1.0f, 0.5f, 0.0f);
+    const QColor alert = QColor::fromRgbF(0.5f, 0.0f, 1.0f);
+    emit big.warningColorWell()->colorChanged(warning);
+    emit big.alertColorWell()->colorChanged(alert);
+    EXPECT_EQ(big.view()->warningColor(), warning);
+    EXPECT_EQ(big.view()->alertColor(), alert);
+    // A colour set on the view shows in its well.
+    big.view()->setWarningColor(Qt::green);
+    EXPECT_EQ(big.warningColorWell()->color(), QColor(Qt::green));
+
+    big.setDisplayMode(KOSplBigView::kPeak);
+    big.setAlertLevel(110.0f);
+    big.setWarningLevel(95.0f);
+    Big restored(big.dictionaryRepresentation());
+    EXPECT_EQ(restored.displayMode(), KOSplBigView::kPeak);
+    EXPECT_EQ(restored.modePopUp()->currentData().toLongLong(), qint64(KOSplBigView::kPeak));
+    EXPECT_EQ(restored.alertLevel(), 110.0f);
+    EXPECT_EQ(restored.warningLevel(), 95.0f);
+    EXPECT_EQ(restored.levelSlider()->lowValue(), 95.0);
+    EXPECT_EQ(restored.view()->warningColor(), QColor(Qt::green));
+    EXPECT_EQ(restored.view()->alertColor().rgb(), alert.rgb());
+    EXPECT_EQ(restored.alertColorWell()->color().rgb(), alert.rgb());
 }
 
 TEST(SplBigWindow, GoesFullScreenAndBack) {

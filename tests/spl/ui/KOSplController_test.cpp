@@ -14,6 +14,7 @@
 #include "spl/KOCalibrationStore.h"
 #include "spl/KOSPLLog.h"
 #include "spl/KOSPLLogStore.h"
+#include "spl/KOSplDocuments.h"
 #include "spl/ui/KOSPLHistoryView.h"
 #include "spl/ui/KOSPLLogExportSource.h"
 #include "spl/ui/KOSplController.h"
@@ -698,6 +699,40 @@ TEST_F(SplMeter, AFinishedLogIsFoundAfterARestart) {
         EXPECT_TRUE(restarted.waitUntilSaved());
     }
     EXPECT_EQ(KOSPLLogStore(folder).countOfLogs(), 0);
+}
+
+// The remote server's meter document reads the meter as it is: its published level, weighting
+// and periods; its log document has the log being recorded from its first record on.
+TEST_F(SplMeter, TheRemoteDocumentsReadTheMeter) {
+    auto meter = restore(settings(kC, kFast, 0, 94.0));
+    ASSERT_NE(meter, nullptr);
+    meter->setName(QStringLiteral("Stage"));
+    meter->setLogging(true);
+    settle(*meter);
+    for (int second = 0; second < 3; ++second) {
+        SplInput::shared().pump(2);
+        meter->logSPLLevelsToHistoryView();
+    }
+    const KOSplMeterSnapshot snapshot = meter->splMeterSnapshot();
+    EXPECT_EQ(snapshot.weighting, kC);
+    EXPECT_EQ(snapshot.speed, kFast);
+    EXPECT_EQ(snapshot.spl, meter->currentSPL());
+    EXPECT_EQ(snapshot.leqDuration, meter->leqTimerDuration());
+    const std::vector<KOSplOpenInstrument> open{{meter->name(), meter->identifier(), snapshot}};
+    const QByteArray document = *KOSplDocuments::meterDocument(open, "Stage", 0.0);
+    const double expected = 94.0 + SplInput::weightedLevel(SplInput::kTones[0], kC);
+    const QString spl =
+        QString::fromUtf8(document).section("<spl unit=\"dB(C)\">", 1).section('<', 0, 0);
+    EXPECT_NEAR(spl.toDouble(), expected, kTolerance + 0.05) << document.toStdString();
+    EXPECT_TRUE(document.contains("<weighting>C-Weighted</weighting><speed>Fast</speed>"));
+    const auto log =
+        KOSplDocuments::logDocument(open, {{"instrumentName", "Stage"}, {"resolution", "1"}}, 0.0);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->count("<log "), 3) << log->toStdString();
+    // The finished log leaves the shared store as it came.
+    meter->setLogging(false);
+    KOSPLLogStore::sharedStore().removeLog(snapshot.log);
+    EXPECT_TRUE(KOSPLLogStore::sharedStore().waitUntilSaved());
 }
 
 // A big display shows what its meter measures, in the meter's weighting and speed, follows a
