@@ -46,6 +46,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableView>
+#include <QThread>
+#include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <exception>
@@ -177,6 +179,12 @@ void KOAppController::buildMenus() {
         addApplicationAction(application, tr("Preferences…"), QKeySequence::Preferences,
                              [preferencesWindow] { preferencesWindow->showWindow(); });
     preferencesItem->setMenuRole(QAction::PreferencesRole);
+    if (m.showServerSettings) {
+        // The shortcut lets the server be reached without a pointer, as on a headless stand.
+        addApplicationAction(application, tr("SPL Server…"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W),
+                             [show = m.showServerSettings] { show(); });
+    }
     application->addSeparator();
     QAction* quitItem = addApplicationAction(application, tr("Quit KORU"), QKeySequence::Quit,
                                              [this] { terminate(); });
@@ -1066,4 +1074,88 @@ void KOAppController::applicationDidBecomeActive() {
 
 void KOAppController::bringFrontAllInstrumentWindows() {
     koru::windownavigation::bringFrontAllWindows();
+}
+
+// --- SPL service documents
+// ------------------------------------------------------------------------- Placeholder documents
+// until the SPL document builders are wired in here: the meter document names the meter (root with
+// "id", "name", "time"), the list names every open SPL meter, and the log document is the root
+// alone. They show the link end to end; the levels come with the builders.
+
+namespace {
+
+QByteArray xmlDocument(const std::function<void(QXmlStreamWriter&)>& body) {
+    QByteArray bytes;
+    QXmlStreamWriter writer(&bytes);
+    writer.writeStartDocument(QStringLiteral("1.0"), true);
+    body(writer);
+    writer.writeEndDocument();
+    return bytes;
+}
+
+QString nowString() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+} // namespace
+
+template <typename Result> Result KOAppController::onMainThread(std::function<Result()> work) {
+    if (QThread::currentThread() == thread())
+        return work();
+    Result result{};
+    QMetaObject::invokeMethod(
+        this, [&] { result = work(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+std::optional<QByteArray> KOAppController::splDataDictionaryFromInstrument(const QString& name) {
+    return onMainThread<std::optional<QByteArray>>([this, name]() -> std::optional<QByteArray> {
+        KOInstrumentController* meter = mInstrumentList.instrumentControllerWithName(name);
+        if (!meter || meter->typeName() != text(koru::InstrumentList::kSplMeterType))
+            return std::nullopt;
+        const QString identifier = meter->identifier();
+        return xmlDocument([&](QXmlStreamWriter& writer) {
+            writer.writeStartElement(QStringLiteral("root"));
+            writer.writeAttribute(QStringLiteral("id"), identifier);
+            writer.writeAttribute(QStringLiteral("name"), name);
+            writer.writeAttribute(QStringLiteral("time"), nowString());
+            writer.writeEndElement();
+        });
+    });
+}
+
+std::optional<QByteArray> KOAppController::splControllers() {
+    return onMainThread<std::optional<QByteArray>>([this]() -> std::optional<QByteArray> {
+        return xmlDocument([&](QXmlStreamWriter& writer) {
+            writer.writeStartElement(QStringLiteral("splinstruments"));
+            writer.writeAttribute(QStringLiteral("time"), nowString());
+            for (const auto& instrument : mInstrumentList.instruments()) {
+                if (instrument->typeName() != text(koru::InstrumentList::kSplMeterType))
+                    continue;
+                writer.writeStartElement(QStringLiteral("instrument"));
+                writer.writeAttribute(QStringLiteral("id"), instrument->identifier());
+                writer.writeCharacters(instrument->name());
+                writer.writeEndElement();
+            }
+            writer.writeEndElement();
+        });
+    });
+}
+
+std::optional<QByteArray>
+KOAppController::splLogDataWithParameters(const QMap<QString, QString>& parameters) {
+    const QString name = parameters.value(QStringLiteral("instrumentName"));
+    return onMainThread<std::optional<QByteArray>>([this, name]() -> std::optional<QByteArray> {
+        KOInstrumentController* meter = mInstrumentList.instrumentControllerWithName(name);
+        if (!meter || meter->typeName() != text(koru::InstrumentList::kSplMeterType))
+            return std::nullopt;
+        const QString identifier = meter->identifier();
+        return xmlDocument([&](QXmlStreamWriter& writer) {
+            writer.writeStartElement(QStringLiteral("root"));
+            writer.writeAttribute(QStringLiteral("id"), identifier);
+            writer.writeAttribute(QStringLiteral("name"), name);
+            writer.writeAttribute(QStringLiteral("time"), nowString());
+            writer.writeEndElement();
+        });
+    });
 }

@@ -9,6 +9,7 @@
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "framework/KOInstrumentSwitcher.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "spl/KOLevelwatcherLocalDataSource.h"
 
 #include <QDBusConnection>
 #include <QList>
@@ -56,7 +57,8 @@ class KOAppController : public QObject,
                         public KOInstrumentControllerDelegate,
                         public koru::SessionHost,
                         public koru::InstrumentListHost,
-                        public KOInstrumentSwitcher::Delegate {
+                        public KOInstrumentSwitcher::Delegate,
+                        public KOLevelwatcherLocalDataSource {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kAutosaveInterval{55000};
@@ -90,6 +92,8 @@ public:
         QDBusConnection bus = QDBusConnection::sessionBus();
         // Ends the event loop once the quit sequence has run; empty: QCoreApplication::quit.
         std::function<void()> quit;
+        // Shows the SPL server's settings window; empty: the command is not offered.
+        std::function<void()> showServerSettings;
     };
     // The program's singletons.
     static Services programServices();
@@ -235,6 +239,14 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // --- KOLevelwatcherLocalDataSource ---------------------------------------------------------
+    // The SPL service's documents. Called off the main thread; the instrument list is read on the
+    // main thread, so these wait for it.
+    std::optional<QByteArray> splDataDictionaryFromInstrument(const QString& name) override;
+    std::optional<QByteArray> splControllers() override;
+    std::optional<QByteArray>
+    splLogDataWithParameters(const QMap<QString, QString>& parameters) override;
+
 private:
     void buildMainWindow();
     void buildMenus();
@@ -252,6 +264,8 @@ private:
     void switchInstrument(int step);
     void keepAWindowVisibleLater();
     void quit();
+    // Runs `work` on the main thread and waits for its result.
+    template <typename Result> Result onMainThread(std::function<Result()> work);
 
     Services m;
     koru::InstrumentList mInstrumentList;
