@@ -277,6 +277,28 @@ void KOFFTBase::showExportSheetForWrapper(const FFTModel& model) {
 
 // --- Model delegate ------------------------------------------------------------------------------
 
+void KOFFTBase::connectSharedPopUps() {
+    KOPopUpButtonAdditions::becomeMenu(*fftSizePopUpButton(), *fftSizeMenu());
+    connect(fftSizePopUpButton(), &QComboBox::activated, this, [this](int index) {
+        QAction item;
+        KOMenuItemAdditions::setTag(item, fftSizePopUpButton()->itemData(index).toLongLong());
+        setFFTSizeMenuAction(&item);
+    });
+    KOPopUpButtonAdditions::becomeMenu(*windowTypePopUpButton(), *windowTypeMenu());
+    connect(windowTypePopUpButton(), &QComboBox::activated, this, [this](int index) {
+        QAction item;
+        KOMenuItemAdditions::setTag(item, windowTypePopUpButton()->itemData(index).toLongLong());
+        setWindowTypeMenuAction(&item);
+    });
+    connect(drawModeTrace1PopUpButton(), &QComboBox::activated, this, [this](int index) {
+        if (const FFTModel model = selectedFFTModel()) {
+            model->setDrawingMode(
+                std::uint32_t(drawModeTrace1PopUpButton()->itemData(index).toLongLong()), 0);
+            redisplayView();
+        }
+    });
+}
+
 void KOFFTBase::redisplayView() {
     if (mFFTView)
         QMetaObject::invokeMethod(mFFTView, [view = mFFTView] {

@@ -111,6 +111,8 @@ public:
     void removeFFTModel(const KOInstrumentWrapper* model);
 
 protected:
+    // The FFT size, window and drawing-mode pop-ups both window kinds carry, once the panel exists.
+    void connectSharedPopUps();
     // The window's own set-up once the window and the models exist, before the plot's delegate
     // and saved settings are in place.
     virtual void awakeFromNib() {}

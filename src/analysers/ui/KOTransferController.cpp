@@ -177,25 +177,7 @@ void KOTransferController::awakeFromNib() {
                                                    [this](QWidget*) { showDelayFinderWindow(); });
     mDelayFinderButton->setText(QStringLiteral("Delay"));
 
-    KOPopUpButtonAdditions::becomeMenu(*fftSizePopUpButton(), *fftSizeMenu());
-    connect(fftSizePopUpButton(), &QComboBox::activated, this, [this](int index) {
-        QAction item;
-        KOMenuItemAdditions::setTag(item, fftSizePopUpButton()->itemData(index).toLongLong());
-        setFFTSizeMenuAction(&item);
-    });
-    KOPopUpButtonAdditions::becomeMenu(*windowTypePopUpButton(), *windowTypeMenu());
-    connect(windowTypePopUpButton(), &QComboBox::activated, this, [this](int index) {
-        QAction item;
-        KOMenuItemAdditions::setTag(item, windowTypePopUpButton()->itemData(index).toLongLong());
-        setWindowTypeMenuAction(&item);
-    });
-    connect(drawModeTrace1PopUpButton(), &QComboBox::activated, this, [this](int index) {
-        if (const FFTModel model = selectedFFTModel()) {
-            model->setDrawingMode(
-                std::uint32_t(drawModeTrace1PopUpButton()->itemData(index).toLongLong()), 0);
-            redisplayView();
-        }
-    });
+    connectSharedPopUps();
 }
 
 QMenu* KOTransferController::addMenu() {
