@@ -44,6 +44,19 @@ KORemoteLevelwatcher::~KORemoteLevelwatcher() {
     stopRemoteServer();
 }
 
+std::string KORemoteLevelwatcher::serviceName(const std::string& host) {
+    constexpr std::size_t kMaxName = 63;
+    const std::string prefix = "KORU SPL Server (";
+    std::size_t room = kMaxName - prefix.size() - 1;
+    std::string cut = host;
+    if (cut.size() > room) {
+        while (room > 0 && (static_cast<unsigned char>(cut[room]) & 0xC0) == 0x80)
+            --room;
+        cut.resize(room);
+    }
+    return prefix + cut + ")";
+}
+
 std::uint16_t KORemoteLevelwatcher::port() const {
     std::lock_guard lock(m_mutex);
     return m_server ? m_server->port() : 0;

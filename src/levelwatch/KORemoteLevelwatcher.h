@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace koru::link {
 class LinkConnection;
@@ -38,6 +39,10 @@ public:
     KORemoteLevelwatcher(KOLevelwatcherDataFetcher& fetcher, Publisher publisher = {},
                          LevelwatchHttpServer::Limits limits = {});
     ~KORemoteLevelwatcher();
+
+    // "KORU SPL Server (<host>)", the host's name cut (at a character) so the whole stays within
+    // the 63 bytes of a DNS-SD name and keeps its closing parenthesis.
+    static std::string serviceName(const std::string& host);
 
     // The link's call handler: start, stop; anything else is an unknown operation.
     std::optional<QVariantMap> handleCall(const QString& op, const QVariantMap& args);

@@ -1,4 +1,5 @@
 #include "levelwatch/KORemoteLevelwatcher.h"
+#include "platform/dnssd/ServiceDiscovery.h"
 #include "platform/link/LevelwatcherProtocol.h"
 #include "platform/link/LinkConnection.h"
 #include "platform/log/Log.h"
@@ -43,7 +44,14 @@ int main(int argc, char** argv) {
             ended.notify_all();
         });
     KOLinkDataFetcher fetcher(link);
-    server = std::make_unique<KORemoteLevelwatcher>(fetcher);
+    // Announced as the web server it is; without an Avahi daemon this does nothing (logged once)
+    // and the server serves all the same.
+    const auto publish = [](std::uint16_t port) -> std::shared_ptr<void> {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        return koru::dnssd::publish(KORemoteLevelwatcher::serviceName(host), "_http._tcp", port);
+    };
+    server = std::make_unique<KORemoteLevelwatcher>(fetcher, publish);
     link.start();
     koru::log::info("levelwatch started");
 

@@ -116,6 +116,22 @@ TEST(KORemoteLevelwatcher, MistypedArgumentsAndUnknownOperationsAreErrors) {
     EXPECT_EQ(server.port(), 0);
 }
 
+TEST(KORemoteLevelwatcher, ServiceNamesFitDnsSdAndKeepTheirParenthesis) {
+    const std::string longHost(80, 'h');
+    const std::string umlauts = std::string(45, 'x') + "\xc3\xa4\xc3\xa4"; // "ää" at the cut
+    const std::pair<std::string, std::string> cases[] = {
+        {"studio", "KORU SPL Server (studio)"},
+        {"", "KORU SPL Server ()"},
+        {longHost, "KORU SPL Server (" + std::string(45, 'h') + ")"},
+        {umlauts, "KORU SPL Server (" + std::string(45, 'x') + ")"},
+        {std::string(44, 'x') + "\xc3\xa4", "KORU SPL Server (" + std::string(44, 'x') + ")"},
+    };
+    for (const auto& [host, name] : cases) {
+        EXPECT_EQ(KORemoteLevelwatcher::serviceName(host), name) << host;
+        EXPECT_LE(KORemoteLevelwatcher::serviceName(host).size(), 63u);
+    }
+}
+
 // KORU's side, played by the test: answers data requests as KORU's data source would.
 std::optional<QVariantMap> koruAnswers(const QString& op, const QVariantMap& args) {
     if (op == "requestDataDictionaryForSPLInstrument" && args.value("name") == "Meter 1")
