@@ -25,6 +25,7 @@ public:
     QPushButton* linkButton() const { return mLink; }
     QPushButton* startButton() const { return mStart; }
     QPushButton* stopButton() const { return mStop; }
+    QPushButton* showFolderButton() const { return mShowFolder; }
     QLabel* statusLight() const { return mLight; }
 
     void startServer();
