@@ -13,6 +13,8 @@
 #include "netaudio/ui/NetAudioInstruments.h"
 #include "platform/desktop/TerminationSignals.h"
 #include "platform/log/Log.h"
+#include "spl/KOLocalLevelwatcher.h"
+#include "spl/ui/KOLevelwatcherWindowController.h"
 #include "spl/ui/SplInstruments.h"
 #include "utility/ui/KOScrollWheelFilter.h"
 
@@ -56,7 +58,11 @@ int main(int argc, char** argv) {
     koru::registerNetAudioInstruments(koru::InstrumentRegistry::shared());
     // From here on SIGINT and SIGTERM wait in a pipe for the controller's quit path.
     koru::platform::TerminationSignals terminationSignals;
-    KOAppController controller(KOAppController::programServices());
+    KOAppController::Services services = KOAppController::programServices();
+    services.showServerSettings = &KOShowLevelwatcherWindow;
+    KOAppController controller(std::move(services));
+    // The SPL service's documents come from the controller; it outlives the event loop.
+    KOLocalLevelwatcher::setSharedDataSource(&controller);
     QObject::connect(&terminationSignals, &koru::platform::TerminationSignals::terminationRequested,
                      &controller, &KOAppController::requestTermination);
     controller.awakeFromNib();
@@ -68,5 +74,7 @@ int main(int argc, char** argv) {
     for (const QString& argument : QApplication::arguments().mid(1))
         if (QFileInfo(argument).suffix() == QStringLiteral("kosession"))
             controller.openFile(argument);
-    return app.exec();
+    const int status = app.exec();
+    KOLocalLevelwatcher::setSharedDataSource(nullptr);
+    return status;
 }

@@ -48,7 +48,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableView>
-
 #include <QThread>
 
 #include <algorithm>
@@ -182,6 +181,12 @@ void KOAppController::buildMenus() {
         addApplicationAction(application, tr("Preferences…"), QKeySequence::Preferences,
                              [preferencesWindow] { preferencesWindow->showWindow(); });
     preferencesItem->setMenuRole(QAction::PreferencesRole);
+    if (m.showServerSettings) {
+        // The shortcut lets the server be reached without a pointer, as on a headless stand.
+        addApplicationAction(application, tr("SPL Server…"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W),
+                             [show = m.showServerSettings] { show(); });
+    }
     application->addSeparator();
     QAction* quitItem = addApplicationAction(application, tr("Quit KORU"), QKeySequence::Quit,
                                              [this] { terminate(); });
@@ -1130,10 +1135,10 @@ std::optional<QByteArray> KOAppController::splDataDictionaryFromInstrument(const
     return KOSplDocuments::meterDocument(*open, name, splDocumentTime());
 }
 
-QByteArray KOAppController::splControllers() {
+std::optional<QByteArray> KOAppController::splControllers() {
     const auto open = splOpenInstrumentsFromAnyThread();
     if (!open)
-        return {};
+        return std::nullopt;
     return KOSplDocuments::meterListDocument(*open, splDocumentTime());
 }
 

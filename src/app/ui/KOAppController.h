@@ -9,6 +9,7 @@
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "framework/KOInstrumentSwitcher.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "spl/KOLevelwatcherLocalDataSource.h"
 
 #include <QByteArray>
 #include <QDBusConnection>
@@ -61,7 +62,8 @@ class KOAppController : public QObject,
                         public KOInstrumentControllerDelegate,
                         public koru::SessionHost,
                         public koru::InstrumentListHost,
-                        public KOInstrumentSwitcher::Delegate {
+                        public KOInstrumentSwitcher::Delegate,
+                        public KOLevelwatcherLocalDataSource {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kAutosaveInterval{55000};
@@ -95,6 +97,8 @@ public:
         QDBusConnection bus = QDBusConnection::sessionBus();
         // Ends the event loop once the quit sequence has run; empty: QCoreApplication::quit.
         std::function<void()> quit;
+        // Shows the SPL server's settings window; empty: the command is not offered.
+        std::function<void()> showServerSettings;
     };
     // The program's singletons.
     static Services programServices();
@@ -185,11 +189,12 @@ public:
     // quitting) counts as not found.
     static constexpr std::chrono::milliseconds kSplSnapshotTimeout{3000};
     // The meter document; none when no open instrument has that name or it is no SPL meter.
-    std::optional<QByteArray> splDataDictionaryFromInstrument(const QString& name);
-    // The list of open SPL meters; empty only when the main thread did not answer.
-    QByteArray splControllers();
+    std::optional<QByteArray> splDataDictionaryFromInstrument(const QString& name) override;
+    // The list of open SPL meters; none only when the main thread did not answer.
+    std::optional<QByteArray> splControllers() override;
     // The log document ("instrumentName", "start", "end", "resolution"); none when not found.
-    std::optional<QByteArray> splLogDataWithParameters(const QMap<QString, QString>& parameters);
+    std::optional<QByteArray>
+    splLogDataWithParameters(const QMap<QString, QString>& parameters) override;
     // The copy the documents are built from; main thread.
     std::vector<KOSplOpenInstrument> splOpenInstruments() const;
     // Seconds since 2001-01-01 UTC the documents are stamped with; the clock unless a test sets
