@@ -48,6 +48,9 @@ void registerMeterInstruments(InstrumentRegistry& registry) {
     registerOne<KORecorderController>(registry);
     static RecordingsWindowList recordings;
     KORecorderController::setRecordingsList(&recordings);
+    registry.registerWindowCommand(QStringLiteral("Recordings"), [] {
+        KORecordingsWindowController::sharedController().showWindow();
+    });
 }
 
 } // namespace koru

@@ -248,6 +248,13 @@ TEST_F(KORecordingsViewTest, TheProgramsRecordersListTheirFilesInTheSharedList) 
     KORecorderController::recordingsList()->addRecording(makeFile("take.wav"));
     EXPECT_EQ(shared.model().rowCount(), before + 1);
     KORecorderController::setRecordingsList(nullptr);
+    // The Window menu's command opens the list.
+    const auto& commands = registry.windowCommands();
+    const auto show = std::find_if(commands.begin(), commands.end(),
+                                   [](const auto& c) { return c.title == "Recordings"; });
+    ASSERT_NE(show, commands.end());
+    show->show();
+    EXPECT_TRUE(shared.window()->isVisible());
 }
 
 } // namespace
