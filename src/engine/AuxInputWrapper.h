@@ -37,6 +37,21 @@ struct AuxInputWrapperFactory {
     std::function<std::unique_ptr<AuxInputWrapper>(const QVariantMap&)> createWithDictionary;
 };
 
+// The factory of a wrapper kind made by its own make(services) and
+// makeWithDictionary(dictionary, services).
+template <typename Wrapper>
+AuxInputWrapperFactory auxInputWrapperFactory(typename Wrapper::Services services) {
+    AuxInputWrapperFactory made;
+    made.create = [services]() -> std::unique_ptr<AuxInputWrapper> {
+        return Wrapper::make(services);
+    };
+    made.createWithDictionary =
+        [services](const QVariantMap& dictionary) -> std::unique_ptr<AuxInputWrapper> {
+        return Wrapper::makeWithDictionary(dictionary, services);
+    };
+    return made;
+}
+
 // "KOType" of each kind's dictionary.
 inline QString auxInputTypeName(AuxInputKind kind) {
     switch (kind) {

@@ -36,13 +36,7 @@ KOAuxFilePlayerWrapper::makeWithDictionary(const QVariantMap& dictionary, Servic
 }
 
 koru::AuxInputWrapperFactory KOAuxFilePlayerWrapper::factory(Services services) {
-    koru::AuxInputWrapperFactory made;
-    made.create = [services]() -> std::unique_ptr<koru::AuxInputWrapper> { return make(services); };
-    made.createWithDictionary =
-        [services](const QVariantMap& dictionary) -> std::unique_ptr<koru::AuxInputWrapper> {
-        return makeWithDictionary(dictionary, services);
-    };
-    return made;
+    return koru::auxInputWrapperFactory<KOAuxFilePlayerWrapper>(std::move(services));
 }
 
 bool KOAuxFilePlayerWrapper::init() {

@@ -52,13 +52,7 @@ KOAuxNetReceiveWrapper::makeWithDictionary(const QVariantMap& dictionary, Servic
 }
 
 koru::AuxInputWrapperFactory KOAuxNetReceiveWrapper::factory(Services services) {
-    koru::AuxInputWrapperFactory made;
-    made.create = [services]() -> std::unique_ptr<koru::AuxInputWrapper> { return make(services); };
-    made.createWithDictionary =
-        [services](const QVariantMap& dictionary) -> std::unique_ptr<koru::AuxInputWrapper> {
-        return makeWithDictionary(dictionary, services);
-    };
-    return made;
+    return koru::auxInputWrapperFactory<KOAuxNetReceiveWrapper>(std::move(services));
 }
 
 bool KOAuxNetReceiveWrapper::init() {

@@ -5,6 +5,7 @@
 #include "meters/ui/KOMeterViews.h"
 #include "meters/ui/KOOscilloscopeController.h"
 #include "meters/ui/MeterInstruments.h"
+#include "support/QuietInstrumentDelegate.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -96,17 +97,10 @@ TEST(KOOscilloscopeController, ACompleteCaptureReachesTheView) {
     EXPECT_EQ(scope->instrument()->CaptureLength(), 200u) << "two divisions of 100 samples";
 }
 
-class RateDelegate : public KOInstrumentControllerDelegate {
+// A device rate the test sets.
+class RateDelegate : public koru::test::QuietDelegate {
 public:
-    void removeInstrument(KOInstrumentController*) override {}
-    void instrumentDidHide(KOInstrumentController*) override {}
-    void instrumentDidUnhide(KOInstrumentController*) override {}
-    void setCurrentInstrument(KOInstrumentController*) override {}
-    void instrumentDidResignCurrent(KOInstrumentController*) override {}
-    void shouldSetSigGenMuteStatus(bool) override {}
-    void instrumentControllerDidChangeName(KOInstrumentController*) override {}
     double audioDeviceSampleRate() override { return rate; }
-    std::uint32_t preferredOutputDevice() override { return 0; }
     double rate = 48000.0;
 };
 
