@@ -39,7 +39,10 @@ SpawnedService spawnService(const QString& program) {
         if (std::strncmp(*e, kLinkFdVariable, std::strlen(kLinkFdVariable)) != 0 ||
             (*e)[std::strlen(kLinkFdVariable)] != '=')
             environment.emplace_back(*e);
-    environment.push_back(std::string(kLinkFdVariable) + "=" + std::to_string(kChildLinkFd));
+    // Built by appending: GCC 12 misreads the operator+ chain as an overflow at -O1.
+    std::string linkFd(kLinkFdVariable);
+    linkFd.append("=").append(std::to_string(kChildLinkFd));
+    environment.push_back(std::move(linkFd));
     std::vector<char*> envp;
     for (std::string& entry : environment)
         envp.push_back(entry.data());
