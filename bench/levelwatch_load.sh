@@ -14,11 +14,13 @@ command -v wrk >/dev/null || { echo "wrk is not installed (scripts/setup-deps)";
 export KORU_DNSSD=off
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
-exec 3<>"$fifo"
-rm -f "$fifo"
 portfile="$(mktemp)"
-"$host" "$service" <&3 >"$portfile" &
+# The host reads the fifo and this script holds its only writer: closing it ends the host. (A
+# read-write descriptor as the host's input would be inherited by the service and keep it open.)
+"$host" "$service" <"$fifo" >"$portfile" &
 hostpid=$!
+exec 3>"$fifo"
+rm -f "$fifo"
 trap 'exec 3>&-; wait $hostpid 2>/dev/null || true; rm -f "$portfile"' EXIT
 for _ in $(seq 100); do
     [ -s "$portfile" ] && break

@@ -28,7 +28,9 @@ std::uint16_t LevelwatchHttpServer::start(std::uint16_t port) {
     server.set_keep_alive_max_count(m_limits.keepAliveRequests);
     server.set_payload_max_length(m_limits.maxBodyBytes);
     // No SO_REUSEPORT: a second server on the same port must fail, not share it.
-    server.set_socket_options([](int socket) {
+    int listening = -1;
+    server.set_socket_options([&listening](int socket) {
+        listening = socket;
         int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -71,6 +73,11 @@ std::uint16_t LevelwatchHttpServer::start(std::uint16_t port) {
         m_server.reset();
         return 0;
     }
+    // The library listens with a backlog of 5: a page of meters opening many connections at
+    // once would overflow it, and each dropped connection waits a second or more for the
+    // handshake to be retried. Listening again on the bound socket widens the queue.
+    if (listening >= 0 && ::listen(listening, SOMAXCONN) != 0)
+        koru::log::warn("levelwatch: the connection queue could not be widened");
     m_port = std::uint16_t(bound);
     m_thread = std::thread([&server] { server.listen_after_bind(); });
     // stop() only reaches a server that is running: wait for the thread to get there (it does

@@ -4,6 +4,7 @@
 #include "AppWorld.h"
 #include "PreferencesTestSupport.h"
 #include "ScriptedUiPrompter.h"
+#include "platform/ManualTimerClock.h"
 
 #include "app/InstrumentRegistry.h"
 #include "app/KOGrowlNotificationCenter.h"
@@ -775,15 +776,20 @@ TEST_F(AppWindowsTest, SplDocumentsAreBuiltForCallersOnAnyThread) {
                        app->splDataDictionaryFromInstrument("FFT"),
                        app->splLogDataWithParameters({{"instrumentName", "Desk"}})};
     };
-    std::packaged_task<Answers()> task(ask);
-    std::future<Answers> fromLink = task.get_future();
-    std::thread link(std::move(task));
-    // The copies are queued to this thread: run its events until the link has its answers.
-    while (fromLink.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    link.join();
+    const auto askFromLink = [&ask] {
+        std::packaged_task<Answers()> task(ask);
+        std::future<Answers> fromLink = task.get_future();
+        std::thread link(std::move(task));
+        // The copies are queued to this thread: run its events until the link has its answers.
+        while (fromLink.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        link.join();
+        return fromLink.get();
+    };
+    koru::test::ManualTimerClock clock;
+    app->setSplSnapshotClock(clock);
 
-    for (const Answers& answers : {fromLink.get(), ask()}) {
+    for (const Answers& answers : {askFromLink(), ask()}) {
         ASSERT_TRUE(answers.list);
         const QString list = QString::fromUtf8(*answers.list);
         EXPECT_TRUE(list.contains(QStringLiteral(">Stage</instrument><instrument id=\"%1\">Desk<")
@@ -798,6 +804,14 @@ TEST_F(AppWindowsTest, SplDocumentsAreBuiltForCallersOnAnyThread) {
         ASSERT_TRUE(answers.log);
         EXPECT_FALSE(answers.log->contains("<log "));
     }
+
+    // A flood of requests costs the interface one copy per reuse period: a change shows on the
+    // main thread at once, on the link's thread once the period has passed.
+    stage->offset = 95.0;
+    EXPECT_TRUE(askFromLink().stage->contains(">91.3</spl>"));
+    EXPECT_TRUE(ask().stage->contains(">95.0</spl>"));
+    clock.advance(KOAppController::kSplSnapshotReuse);
+    EXPECT_TRUE(askFromLink().stage->contains(">95.0</spl>"));
 }
 
 } // namespace

@@ -88,6 +88,26 @@ struct WebFolder {
     }
 };
 
+// Reads one answer from a connected socket: until the server closes, `limit` bytes came, or
+// one whole answer with a length is in.
+inline std::string readAnswer(int fd, std::size_t limit = 1 << 20) {
+    std::string answer;
+    char buffer[4096];
+    while (answer.size() < limit) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, std::size_t(n));
+        // One whole answer is enough: a kept-alive connection would only close at its timeout.
+        const std::size_t headerEnd = answer.find("\r\n\r\n");
+        const std::size_t length = answer.find("Content-Length: ");
+        if (headerEnd != std::string::npos && length != std::string::npos && length < headerEnd &&
+            answer.size() >= headerEnd + 4 + std::stoul(answer.substr(length + 16)))
+            break;
+    }
+    return answer;
+}
+
 // One raw exchange: sends `request` as it is and reads until the server closes or `limit`
 // bytes came. The socket has a generous receive timeout, only so a broken server fails the
 // test instead of hanging it.
@@ -113,20 +133,7 @@ inline std::string rawExchange(std::uint16_t port, const std::string& request,
     }
     if (shutdownWrite)
         ::shutdown(fd, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    while (answer.size() < limit) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        answer.append(buffer, std::size_t(n));
-        // One whole answer is enough: a kept-alive connection would only close at its timeout.
-        const std::size_t headerEnd = answer.find("\r\n\r\n");
-        const std::size_t length = answer.find("Content-Length: ");
-        if (headerEnd != std::string::npos && length != std::string::npos && length < headerEnd &&
-            answer.size() >= headerEnd + 4 + std::stoul(answer.substr(length + 16)))
-            break;
-    }
+    std::string answer = readAnswer(fd, limit);
     ::close(fd);
     return answer;
 }

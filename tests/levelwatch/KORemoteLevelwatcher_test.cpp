@@ -8,6 +8,10 @@
 
 #include <QFileInfo>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 
 namespace {
@@ -190,6 +194,74 @@ TEST(LevelwatchProgram, ServesOverTheLinkAndQuitsWhenTheLinkCloses) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(koru::test::portIsFree(port));
+}
+
+// Many clients at once while the service cannot accept (stopped here, busy in life): every
+// connection waits in the queue and is answered once the service runs again. A short queue
+// drops the surplus handshakes, and those clients wait seconds for the retries.
+TEST(LevelwatchProgram, ABurstOfClientsWaitsInTheQueueInsteadOfBeingDropped) {
+    WebFolder web;
+    const koru::link::SpawnedService spawned = koru::link::spawnService(LEVELWATCH_PROGRAM);
+    ASSERT_TRUE(spawned.ok()) << spawned.error.toStdString();
+    auto link = std::make_unique<LinkConnection>(spawned.fd, &koruAnswers, nullptr);
+    link->start();
+    const CallResult started = link->callAndWait("startRemoteServer", startArgs(0, web.root));
+    ASSERT_TRUE(started.ok() && started.reply.value("ok").toBool());
+    const auto port = std::uint16_t(started.reply.value("port").toLongLong());
+
+    ASSERT_EQ(::kill(spawned.pid, SIGSTOP), 0);
+    // A failing run must not leave the service stopped (and the test runner waiting on it).
+    struct Resume {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{spawned.pid};
+    constexpr int kClients = 64;
+    std::vector<pollfd> clients;
+    for (int i = 0; i < kClients; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ASSERT_TRUE(result == 0 || errno == EINPROGRESS);
+        clients.push_back(pollfd{fd, POLLOUT, 0});
+    }
+    // Every handshake completes in the queue (the safety deadline only ends a failing run).
+    int connected = 0;
+    std::vector<bool> done(kClients, false);
+    while (connected < kClients) {
+        ASSERT_GT(::poll(clients.data(), clients.size(), 10000), 0)
+            << connected << " of " << kClients << " clients connected";
+        for (int i = 0; i < kClients; ++i) {
+            if (done[i] || !(clients[i].revents & POLLOUT))
+                continue;
+            int error = 0;
+            socklen_t size = sizeof error;
+            ::getsockopt(clients[i].fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            ASSERT_EQ(error, 0);
+            done[i] = true;
+            clients[i].events = 0;
+            ++connected;
+        }
+    }
+    const std::string request = "GET /spl/Meter%201 HTTP/1.1\r\nHost: t\r\n\r\n";
+    for (const pollfd& client : clients)
+        ASSERT_EQ(::send(client.fd, request.data(), request.size(), MSG_NOSIGNAL),
+                  ssize_t(request.size()));
+    ASSERT_EQ(::kill(spawned.pid, SIGCONT), 0);
+    for (const pollfd& client : clients) {
+        ::fcntl(client.fd, F_SETFL, 0);
+        timeval timeout{30, 0};
+        ::setsockopt(client.fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const std::string answer = koru::test::readAnswer(client.fd);
+        EXPECT_EQ(statusOf(answer), 200) << answer;
+        ::close(client.fd);
+    }
+
+    link.reset();
+    int status = -1;
+    ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
 }
 
 TEST(LevelwatchProgram, RefusesToRunWithoutALink) {

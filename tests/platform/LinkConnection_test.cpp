@@ -230,6 +230,51 @@ TEST(LinkConnection, APeerThatGoesAwayFailsEveryWaitingCallAndReportsTheCloseOnc
     EXPECT_EQ(closed.value, 1);
 }
 
+// A peer that stops reading (hung, or stopped in a debugger) must not block the callers: calls
+// queue up to a bound, past it fail at once, time out as usual, and the end can still be closed.
+TEST(LinkConnection, APeerThatStopsReadingBlocksNoCaller) {
+    const auto [a, b] = socketPair();
+    ManualTimerClock clock;
+    auto koru = std::make_unique<LinkConnection>(a, nullptr, nullptr,
+                                                 std::chrono::milliseconds(5000), clock);
+    koru->start();
+
+    constexpr int kMaxCalls = 32;
+    std::mutex mutex;
+    std::vector<std::optional<CallResult>> results(kMaxCalls);
+    Counter finished;
+    const QByteArray block(16 * 1024 * 1024, 'x');
+    int calls = 0;
+    std::optional<CallResult> refused;
+    while (calls < kMaxCalls && !refused) {
+        const int i = calls++;
+        koru->call("big", {{"data", block}}, [&, i](CallResult result) {
+            std::lock_guard lock(mutex);
+            results[i] = std::move(result);
+            finished.add();
+        });
+        std::lock_guard lock(mutex);
+        refused = results[i];
+    }
+    ASSERT_TRUE(refused) << "the queue took every call";
+    EXPECT_EQ(refused->error->code, koru::link::kErrorTimedOut);
+    EXPECT_GE(calls, 3);
+
+    // The queued calls end at their timeout like any other.
+    ASSERT_TRUE(clock.waitForSleeper(ManualTimerClock::kStart + std::chrono::seconds(5)));
+    clock.advance(std::chrono::seconds(5));
+    finished.waitFor(calls);
+    for (int i = 0; i < calls; ++i) {
+        std::lock_guard lock(mutex);
+        ASSERT_TRUE(results[i]);
+        ASSERT_FALSE(results[i]->ok());
+        EXPECT_EQ(results[i]->error->code, koru::link::kErrorTimedOut);
+    }
+    // Closing does not wait for the stuck peer (the writing thread sits in a full socket).
+    koru.reset();
+    ::close(b);
+}
+
 TEST(LinkConnection, AnAbsurdLengthClosesTheLinkInsteadOfAllocatingIt) {
     const auto [a, b] = socketPair();
     Counter closed;

@@ -1099,6 +1099,10 @@ std::vector<KOSplOpenInstrument> KOAppController::splOpenInstruments() const {
 std::optional<std::vector<KOSplOpenInstrument>> KOAppController::splOpenInstrumentsFromAnyThread() {
     if (QThread::currentThread() == thread())
         return splOpenInstruments();
+    std::lock_guard reuse(mSplSnapshotMutex);
+    const auto now = mSplSnapshotClock->now();
+    if (mSplSnapshot && now - mSplSnapshotTaken < kSplSnapshotReuse)
+        return *mSplSnapshot;
     // The promise lives in the posted work: should the work be dropped unrun (the controller
     // going away), the promise breaks and the wait ends at once.
     auto promise = std::make_shared<std::promise<std::vector<KOSplOpenInstrument>>>();
@@ -1116,7 +1120,9 @@ std::optional<std::vector<KOSplOpenInstrument>> KOAppController::splOpenInstrume
         return std::nullopt;
     }
     try {
-        return copy.get();
+        mSplSnapshot = std::make_shared<const std::vector<KOSplOpenInstrument>>(copy.get());
+        mSplSnapshotTaken = now;
+        return *mSplSnapshot;
     } catch (const std::exception& error) {
         koru::log::warn("the SPL meters could not be read for the remote server: {}", error.what());
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include "app/ZOAppDelegate.h"
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "framework/KOInstrumentSwitcher.h"
+#include "platform/dispatch/TimerClock.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "spl/KOLevelwatcherLocalDataSource.h"
 
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -186,8 +188,11 @@ public:
     // thread (a queued call the caller waits for, at most kSplSnapshotTimeout, run directly when
     // called on main), and the document, a log walk of any length included, is built on the
     // calling thread: the interface waits only for the copy. No answer in time (main busy, or
-    // quitting) counts as not found.
+    // quitting) counts as not found. A copy taken for another thread is reused by other-thread
+    // callers for kSplSnapshotReuse: however many requests the network sends, the interface
+    // makes at most one copy per period (the meters' readings change per audio buffer anyway).
     static constexpr std::chrono::milliseconds kSplSnapshotTimeout{3000};
+    static constexpr std::chrono::milliseconds kSplSnapshotReuse{50};
     // The meter document; none when no open instrument has that name or it is no SPL meter.
     std::optional<QByteArray> splDataDictionaryFromInstrument(const QString& name) override;
     // The list of open SPL meters; none only when the main thread did not answer.
@@ -202,6 +207,8 @@ public:
     void setSplDocumentClock(std::function<double()> clock) {
         mSplDocumentClock = std::move(clock);
     }
+    // The clock the reuse period runs on; a test passes one it moves by hand.
+    void setSplSnapshotClock(koru::platform::TimerClock& clock) { mSplSnapshotClock = &clock; }
 
     // Opens a copy of the user guide kept in a private folder.
     void showUserManual();
@@ -291,6 +298,13 @@ private:
 
     Services m;
     std::function<double()> mSplDocumentClock;
+    koru::platform::TimerClock* mSplSnapshotClock = &koru::platform::TimerClock::steady();
+    // The last copy taken for another thread. Held while a copy is being taken, so callers
+    // arriving meanwhile wait for it rather than asking the main thread again. Taken alone, and
+    // never on the main thread (which the holder may be waiting for).
+    std::mutex mSplSnapshotMutex;
+    std::shared_ptr<const std::vector<KOSplOpenInstrument>> mSplSnapshot;
+    koru::platform::TimerClock::time_point mSplSnapshotTaken;
     koru::InstrumentList mInstrumentList;
     koru::Session mSession;
     koru::Workspaces mWorkspaces;

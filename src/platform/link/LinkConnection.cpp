@@ -23,6 +23,10 @@ const QString kMessageErrorKey = QStringLiteral("error");
 const QString kMessageCall = QStringLiteral("call");
 const QString kMessageReply = QStringLiteral("reply");
 
+// Once this much waits to be written the peer has stopped reading: new frames are refused (a
+// single frame of any allowed size is still taken into an empty queue).
+constexpr std::size_t kMaxQueuedBytes = 2u * kMaxMessageBytes;
+
 LinkError linkError(qint64 code, const QString& message) {
     return LinkError{QString::fromLatin1(kErrorDomain), code, message};
 }
@@ -110,12 +114,15 @@ LinkConnection::~LinkConnection() {
     }
     // Runs what is queued (replies go nowhere now), then joins.
     m_executor.reset();
+    if (m_writer.joinable())
+        m_writer.join();
     ::close(m_fd);
 }
 
 void LinkConnection::start() {
     m_executor = std::make_unique<platform::SerialQueue>("link.calls");
     m_receiver = std::thread([this] { receiveLoop(); });
+    m_writer = std::thread([this] { writeLoop(); });
     m_timer = std::jthread([this](std::stop_token stop) { timerLoop(stop); });
 }
 
@@ -138,10 +145,15 @@ void LinkConnection::call(const QString& op, const QVariantMap& args, Completion
             return;
         }
         id = m_nextId++;
-        m_pending.emplace(id, Pending{std::move(done), m_clock.now() + m_timeout});
-        if (m_timerWake)
-            m_timerWake->request_stop();
-        m_pendingChanged.notify_all();
+        const platform::TimerClock::time_point deadline = m_clock.now() + m_timeout;
+        m_pending.emplace(id, Pending{std::move(done), deadline});
+        // Deadlines mostly come in order: the timer is woken only when this one is sooner
+        // than what it sleeps until, not once per call.
+        if (deadline < m_timerTarget) {
+            if (m_timerWake)
+                m_timerWake->request_stop();
+            m_pendingChanged.notify_one();
+        }
     }
     QString why;
     const QByteArray frame = encodeFrame({{kMessageKindKey, kMessageCall},
@@ -149,7 +161,7 @@ void LinkConnection::call(const QString& op, const QVariantMap& args, Completion
                                           {kMessageOpKey, op},
                                           {kMessageArgsKey, args}},
                                          &why);
-    const bool sent = !frame.isEmpty() && writeFrame(frame);
+    const bool sent = !frame.isEmpty() && enqueueFrame(frame) != 0;
     if (sent)
         return;
     Completion failed;
@@ -161,10 +173,12 @@ void LinkConnection::call(const QString& op, const QVariantMap& args, Completion
         failed = std::move(it->second.done);
         m_pending.erase(it);
     }
-    failed(CallResult{
-        {},
+    // Refused while open: the queue is full because the peer has stopped reading.
+    const LinkError error =
         frame.isEmpty() ? linkError(kErrorMessageTooLarge, why)
-                        : linkError(kErrorConnectionClosed, QStringLiteral("the link is closed"))});
+        : isOpen()      ? linkError(kErrorTimedOut, QStringLiteral("the peer is not reading"))
+                        : linkError(kErrorConnectionClosed, QStringLiteral("the link is closed"));
+    failed(CallResult{{}, error});
 }
 
 CallResult LinkConnection::callAndWait(const QString& op, const QVariantMap& args) {
@@ -191,15 +205,39 @@ bool LinkConnection::send(const QString& op, const QVariantMap& args) {
                                           {kMessageIdKey, qint64(0)},
                                           {kMessageOpKey, op},
                                           {kMessageArgsKey, args}});
-    return !frame.isEmpty() && writeFrame(frame);
+    if (frame.isEmpty())
+        return false;
+    const std::uint64_t sequence = enqueueFrame(frame);
+    if (sequence == 0)
+        return false;
+    // Nothing answers a one-way call, so it is done when it is on the socket: waiting for that
+    // lets a caller close the link right after (a "stop" before quitting) without losing it.
+    std::unique_lock lock(m_outMutex);
+    m_outWrittenChanged.wait(lock, [&] { return m_outClosed || m_outWritten >= sequence; });
+    return m_outWritten >= sequence;
 }
 
-bool LinkConnection::writeFrame(const QByteArray& frame) {
-    std::lock_guard lock(m_sendMutex);
+std::uint64_t LinkConnection::enqueueFrame(QByteArray frame) {
+    std::uint64_t sequence = 0;
+    {
+        std::lock_guard lock(m_outMutex);
+        if (m_outClosed)
+            return 0;
+        if (m_outBytes > 0 && m_outBytes + std::size_t(frame.size()) > kMaxQueuedBytes)
+            return 0;
+        m_outBytes += std::size_t(frame.size());
+        m_outQueue.push_back(std::move(frame));
+        sequence = ++m_outQueued;
+    }
+    m_outChanged.notify_one();
+    return sequence;
+}
+
+bool LinkConnection::writeAll(const QByteArray& bytes, int flags) {
     qsizetype done = 0;
-    while (done < frame.size()) {
-        const ssize_t n =
-            ::send(m_fd, frame.constData() + done, std::size_t(frame.size() - done), MSG_NOSIGNAL);
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(m_fd, bytes.constData() + done, std::size_t(bytes.size() - done),
+                                 flags | MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -209,17 +247,78 @@ bool LinkConnection::writeFrame(const QByteArray& frame) {
     return true;
 }
 
+void LinkConnection::writeLoop() {
+    std::vector<QByteArray> batch;
+    QByteArray joined;
+    std::unique_lock lock(m_outMutex);
+    for (;;) {
+        m_outChanged.wait(lock, [this] { return m_outClosed || !m_outQueue.empty(); });
+        if (m_outClosed)
+            return;
+        batch.swap(m_outQueue);
+        m_outBytes = 0;
+        const std::size_t frames = batch.size();
+        lock.unlock();
+        // One write for the whole burst: a reply per HTTP request would otherwise cost a
+        // system call each on both ends.
+        joined.clear();
+        if (batch.size() == 1) {
+            joined = std::move(batch.front());
+        } else {
+            qsizetype total = 0;
+            for (const QByteArray& frame : batch)
+                total += frame.size();
+            joined.reserve(total);
+            for (const QByteArray& frame : batch)
+                joined.append(frame);
+        }
+        batch.clear();
+        const bool ok = writeAll(joined, 0);
+        lock.lock();
+        if (ok) {
+            m_outWritten += frames;
+            m_outWrittenChanged.notify_all();
+        } else {
+            // The socket is broken: closing it makes the receiving thread see the end and fail
+            // every waiting call at once, instead of each waiting for its timeout.
+            m_outClosed = true;
+            m_outQueue.clear();
+            m_outBytes = 0;
+            m_outWrittenChanged.notify_all();
+            lock.unlock();
+            ::shutdown(m_fd, SHUT_RDWR);
+            return;
+        }
+    }
+}
+
 void LinkConnection::close() {
+    bool wasOpen = false;
     {
         std::lock_guard lock(m_pendingMutex);
-        if (!m_open)
-            return;
+        wasOpen = m_open;
         m_open = false;
         m_closedReported = true; // our own close is no news to us
     }
+    stopWriting();
+    if (!wasOpen)
+        return;
     // Wakes the receiving thread with end of file; the peer sees it too.
     ::shutdown(m_fd, SHUT_RDWR);
     failAll(linkError(kErrorConnectionClosed, QStringLiteral("the link is closed")));
+}
+
+void LinkConnection::stopWriting() {
+    {
+        std::lock_guard lock(m_outMutex);
+        // What is still queued goes nowhere: its calls fail with the link, and the peer's
+        // calls that these replies answered fail there when it sees the end.
+        m_outClosed = true;
+        m_outQueue.clear();
+        m_outBytes = 0;
+    }
+    m_outChanged.notify_all();
+    m_outWrittenChanged.notify_all();
 }
 
 void LinkConnection::failAll(const LinkError& error) {
@@ -241,6 +340,7 @@ void LinkConnection::closedByPeer() {
         report = !m_closedReported;
         m_closedReported = true;
     }
+    stopWriting();
     failAll(linkError(kErrorConnectionClosed, QStringLiteral("the link was closed")));
     if (report && m_closed)
         m_closed();
@@ -340,7 +440,7 @@ void LinkConnection::handleMessage(const QVariantMap& message) {
                              {kMessageIdKey, id},
                              {kMessageErrorKey, linkError(kErrorMessageTooLarge, why).toMap()}});
         }
-        writeFrame(frame);
+        enqueueFrame(std::move(frame));
     });
 }
 
@@ -348,8 +448,10 @@ void LinkConnection::timerLoop(std::stop_token stop) {
     std::unique_lock lock(m_pendingMutex);
     while (!stop.stop_requested()) {
         if (m_pending.empty()) {
+            m_timerTarget = platform::TimerClock::time_point::max();
             m_pendingChanged.wait(lock,
                                   [&] { return stop.stop_requested() || !m_pending.empty(); });
+            m_timerTarget = platform::TimerClock::time_point::min();
             continue;
         }
         platform::TimerClock::time_point earliest = platform::TimerClock::time_point::max();
@@ -360,10 +462,13 @@ void LinkConnection::timerLoop(std::stop_token stop) {
             std::stop_source wake;
             std::stop_callback forward(stop, [&wake] { wake.request_stop(); });
             m_timerWake = &wake;
+            m_timerTarget = earliest;
             lock.unlock();
             m_clock.sleepUntil(earliest, wake.get_token());
             lock.lock();
             m_timerWake = nullptr;
+            // Awake: a call made now is seen on the next pass without a wake.
+            m_timerTarget = platform::TimerClock::time_point::min();
             continue;
         }
         std::vector<Completion> expired;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace koru::link {
 
@@ -64,12 +65,13 @@ private:
 };
 
 // One end of the link between KORU and levelwatch, over a connected stream socket. Calls go both
-// ways and are matched to their replies by id. Each end has a receiving thread, a serial executor
-// that runs the incoming calls one at a time, and a timer thread that fails calls whose reply has
-// not come in time. When the peer closes (or dies), every waiting call fails at once and
-// `closed` runs once.
+// ways and are matched to their replies by id. Each end has a receiving thread, a writing thread
+// that sends queued frames in the order they were queued (many callers never fight over the
+// socket, and a burst goes out in one write), a serial executor that runs the incoming calls one
+// at a time, and a timer thread that fails calls whose reply has not come in time. When the peer
+// closes (or dies), every waiting call fails at once and `closed` runs once.
 //
-// Lock order: m_pendingMutex, then nothing; m_sendMutex is taken alone.
+// Lock order: m_pendingMutex, then nothing; m_outMutex, then nothing.
 class LinkConnection {
 public:
     // Runs on the executor. Answers the reply dictionary, or none to send no reply: one-way
@@ -97,10 +99,12 @@ public:
     void call(const QString& op, const QVariantMap& args, Completion done);
     // The same, waiting for the outcome (never from the executor: a reply could not be served).
     CallResult callAndWait(const QString& op, const QVariantMap& args);
-    // A one-way call: no reply is asked for. False when it could not be sent.
+    // A one-way call: no reply is asked for. Returns once the frame is on the socket; false when
+    // it could not be sent.
     bool send(const QString& op, const QVariantMap& args);
 
-    // Shuts the socket down: the peer sees end of file, waiting calls fail.
+    // Shuts the socket down: the peer sees end of file, waiting calls fail, frames still queued
+    // are dropped.
     void close();
     bool isOpen() const;
 
@@ -111,7 +115,13 @@ private:
     void receiveLoop();
     void timerLoop(std::stop_token stop);
     void handleMessage(const QVariantMap& message);
-    bool writeFrame(const QByteArray& frame);
+    // Queues a frame for the writing thread and answers its number (counting from 1); 0 once
+    // the link is closed or when the peer has stopped reading and the queue is full.
+    std::uint64_t enqueueFrame(QByteArray frame);
+    void writeLoop();
+    // Refuses new frames, drops the queued ones and ends the writing thread.
+    void stopWriting();
+    bool writeAll(const QByteArray& bytes, int flags);
     void failAll(const LinkError& error);
     void closedByPeer();
 
@@ -126,7 +136,15 @@ private:
     std::chrono::milliseconds m_timeout;
     platform::TimerClock& m_clock;
 
-    std::mutex m_sendMutex; // one frame at a time on the socket
+    // Frames waiting for the writing thread, oldest first.
+    std::mutex m_outMutex;
+    std::condition_variable m_outChanged;
+    std::vector<QByteArray> m_outQueue;
+    std::size_t m_outBytes = 0;
+    bool m_outClosed = false;
+    std::uint64_t m_outQueued = 0;  // frames ever queued
+    std::uint64_t m_outWritten = 0; // frames ever written, in queue order
+    std::condition_variable m_outWrittenChanged;
 
     mutable std::mutex m_pendingMutex;
     std::condition_variable m_pendingChanged;
@@ -134,10 +152,13 @@ private:
     qint64 m_nextId = 1;
     bool m_open = true;
     bool m_closedReported = false;
-    std::stop_source* m_timerWake = nullptr; // the timer's current sleep, woken by a new call
+    std::stop_source* m_timerWake = nullptr; // the timer's current sleep
+    // What the timer sleeps until: a new call wakes it only when its deadline comes sooner.
+    platform::TimerClock::time_point m_timerTarget = platform::TimerClock::time_point::max();
 
     std::unique_ptr<platform::SerialQueue> m_executor;
     std::thread m_receiver;
+    std::thread m_writer;
     std::jthread m_timer;
 };
 
