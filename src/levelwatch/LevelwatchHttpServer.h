@@ -7,8 +7,8 @@
 #include <memory>
 #include <thread>
 
-namespace httplib {
-class Server;
+namespace koru::levelwatch {
+class BoundedHttpServer;
 }
 
 // Bounds of the service's HTTP server.
@@ -20,6 +20,9 @@ struct LevelwatchHttpLimits {
     std::size_t keepAliveRequests = 1000;
     std::size_t maxHeaders = 100;
     std::size_t maxBodyBytes = 64 * 1024;
+    // What one request may send in all (request line, headers, body): a client sending header
+    // lines without end is cut off here instead of growing the service's memory.
+    std::size_t maxRequestBytes = 1024 * 1024;
 };
 
 // The service's HTTP server: GET and HEAD only, bounded requests, timeouts on every read and
@@ -46,7 +49,7 @@ private:
     std::filesystem::path m_docRoot;
     KOLevelwatcherDataFetcher& m_fetcher;
     Limits m_limits;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<koru::levelwatch::BoundedHttpServer> m_server;
     std::thread m_thread;
     std::uint16_t m_port = 0;
 };

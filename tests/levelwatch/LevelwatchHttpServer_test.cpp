@@ -186,6 +186,33 @@ TEST_F(LevelwatchHttpServerTest, MalformedAndOversizedRequestsLeaveTheServerAnsw
 }
 
 // A client that connects and sends nothing (or half a request) holds one worker only.
+// Header lines without end, sent faster than any read timeout: the request is cut off at its
+// byte budget (the connection closes under the sender) instead of growing without bound.
+TEST_F(LevelwatchHttpServerTest, ARequestHeadWithoutEndIsCutOffAtItsBudget) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval safety{30, 0}; // only so a broken server fails the test instead of hanging it
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &safety, sizeof safety);
+    const std::string start = "GET /index.html HTTP/1.1\r\nHost: t\r\n";
+    const std::string line = "X-Fill: " + std::string(1000, 'f') + "\r\n";
+    constexpr std::size_t kEndless = 64u * 1024u * 1024u;
+    std::size_t sent = 0;
+    bool refused = ::send(fd, start.data(), start.size(), MSG_NOSIGNAL) <= 0;
+    while (!refused && sent < kEndless) {
+        const ssize_t n = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+        refused = n <= 0;
+        sent += n > 0 ? std::size_t(n) : 0;
+    }
+    ::close(fd);
+    EXPECT_TRUE(refused) << sent << " bytes of headers were taken";
+    EXPECT_LT(sent, kEndless);
+    EXPECT_EQ(statusOf(get("/spl/Meter%201")), 200);
+}
+
 TEST_F(LevelwatchHttpServerTest, StuckClientsDoNotBlockOthers) {
     std::vector<int> stuck;
     for (int i = 0; i < 20; ++i) {
@@ -203,6 +230,44 @@ TEST_F(LevelwatchHttpServerTest, StuckClientsDoNotBlockOthers) {
         EXPECT_EQ(statusOf(get("/spl/Meter%201")), 200);
     for (const int fd : stuck)
         ::close(fd);
+}
+
+// Stopping does not wait for clients: an idle kept-alive connection and one stuck in the
+// middle of a request are both closed at once, however long their timeouts.
+TEST(LevelwatchHttpServer, StopClosesIdleAndStuckConnectionsAtOnce) {
+    WebFolder web;
+    FakeFetcher fetcher;
+    LevelwatchHttpServer::Limits limits;
+    limits.keepAliveSeconds = 3600;
+    limits.readTimeoutSeconds = 3600;
+    LevelwatchHttpServer server(web.root.toStdString(), fetcher, limits);
+    const std::uint16_t port = server.start(0);
+    ASSERT_NE(port, 0);
+    const auto connect = [port] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        timeval safety{30, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+        return fd;
+    };
+    const int idle = connect();
+    const std::string request = "GET /index.html HTTP/1.1\r\nHost: t\r\n\r\n";
+    ASSERT_EQ(::send(idle, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    EXPECT_EQ(statusOf(koru::test::readAnswer(idle)), 200);
+    const int stuck = connect();
+    ASSERT_EQ(::send(stuck, "GET /spl/Me", 11, MSG_NOSIGNAL), 11);
+
+    server.stop();
+    EXPECT_TRUE(koru::test::portIsFree(port));
+    for (const int fd : {idle, stuck}) {
+        char byte = 0;
+        EXPECT_LE(::recv(fd, &byte, 1, 0), 0); // end of file, not the safety timeout's data
+        ::close(fd);
+    }
 }
 
 TEST(LevelwatchHttpServer, ABusyPortFailsAndStopFreesThePort) {
