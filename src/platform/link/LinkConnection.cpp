@@ -156,12 +156,14 @@ void LinkConnection::call(const QString& op, const QVariantMap& args, Completion
         }
     }
     QString why;
-    const QByteArray frame = encodeFrame({{kMessageKindKey, kMessageCall},
-                                          {kMessageIdKey, id},
-                                          {kMessageOpKey, op},
-                                          {kMessageArgsKey, args}},
-                                         &why);
-    const bool sent = !frame.isEmpty() && enqueueFrame(frame) != 0;
+    QByteArray frame = encodeFrame({{kMessageKindKey, kMessageCall},
+                                    {kMessageIdKey, id},
+                                    {kMessageOpKey, op},
+                                    {kMessageArgsKey, args}},
+                                   &why);
+    const bool encoded = !frame.isEmpty();
+    // Moved, not shared: the writing thread owns the bytes alone.
+    const bool sent = encoded && enqueueFrame(std::move(frame)) != 0;
     if (sent)
         return;
     Completion failed;
@@ -175,9 +177,9 @@ void LinkConnection::call(const QString& op, const QVariantMap& args, Completion
     }
     // Refused while open: the queue is full because the peer has stopped reading.
     const LinkError error =
-        frame.isEmpty() ? linkError(kErrorMessageTooLarge, why)
-        : isOpen()      ? linkError(kErrorTimedOut, QStringLiteral("the peer is not reading"))
-                        : linkError(kErrorConnectionClosed, QStringLiteral("the link is closed"));
+        !encoded   ? linkError(kErrorMessageTooLarge, why)
+        : isOpen() ? linkError(kErrorTimedOut, QStringLiteral("the peer is not reading"))
+                   : linkError(kErrorConnectionClosed, QStringLiteral("the link is closed"));
     failed(CallResult{{}, error});
 }
 
@@ -201,13 +203,13 @@ CallResult LinkConnection::callAndWait(const QString& op, const QVariantMap& arg
 bool LinkConnection::send(const QString& op, const QVariantMap& args) {
     if (!isOpen())
         return false;
-    const QByteArray frame = encodeFrame({{kMessageKindKey, kMessageCall},
-                                          {kMessageIdKey, qint64(0)},
-                                          {kMessageOpKey, op},
-                                          {kMessageArgsKey, args}});
+    QByteArray frame = encodeFrame({{kMessageKindKey, kMessageCall},
+                                    {kMessageIdKey, qint64(0)},
+                                    {kMessageOpKey, op},
+                                    {kMessageArgsKey, args}});
     if (frame.isEmpty())
         return false;
-    const std::uint64_t sequence = enqueueFrame(frame);
+    const std::uint64_t sequence = enqueueFrame(std::move(frame));
     if (sequence == 0)
         return false;
     // Nothing answers a one-way call, so it is done when it is on the socket: waiting for that
