@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -88,6 +89,22 @@ struct WebFolder {
     }
 };
 
+// A TCP connection to the loopback port; -1 when it failed. With SOCK_NONBLOCK in `flags` the
+// connection may still be in progress.
+inline int connectTo(std::uint16_t port, int flags = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        !((flags & SOCK_NONBLOCK) && errno == EINPROGRESS)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Reads one answer from a connected socket: until the server closes, `limit` bytes came, or
 // one whole answer with a length is in.
 inline std::string readAnswer(int fd, std::size_t limit = 1 << 20) {
@@ -113,15 +130,9 @@ inline std::string readAnswer(int fd, std::size_t limit = 1 << 20) {
 // test instead of hanging it.
 inline std::string rawExchange(std::uint16_t port, const std::string& request,
                                std::size_t limit = 1 << 20, bool shutdownWrite = false) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = connectTo(port);
+    if (fd < 0)
         return "connect failed";
-    }
     timeval timeout{30, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     std::size_t sent = 0;

@@ -149,20 +149,37 @@ std::optional<QVariantMap> koruAnswers(const QString& op, const QVariantMap& arg
     return QVariantMap{};
 }
 
+// The real program, spawned with a link as KORU spawns it and serving a web folder on a free
+// port.
+struct RunningService {
+    WebFolder web;
+    koru::link::SpawnedService spawned = koru::link::spawnService(LEVELWATCH_PROGRAM);
+    std::unique_ptr<LinkConnection> link;
+    std::uint16_t port = 0;
+
+    // Empty once it serves; otherwise what went wrong.
+    std::string start() {
+        if (!spawned.ok())
+            return spawned.error.toStdString();
+        link = std::make_unique<LinkConnection>(spawned.fd, &koruAnswers, nullptr);
+        link->start();
+        const CallResult started = link->callAndWait("startRemoteServer", startArgs(0, web.root));
+        if (!started.ok())
+            return started.error->message.toStdString();
+        if (!started.reply.value("ok").toBool())
+            return "the server did not start";
+        port = std::uint16_t(started.reply.value("port").toLongLong());
+        return port == 0 ? "no port was reported" : "";
+    }
+};
+
 // The real program: started with a link as KORU starts it, it serves, fetches documents over
 // the link, and quits as soon as KORU's end closes, freeing its port.
 TEST(LevelwatchProgram, ServesOverTheLinkAndQuitsWhenTheLinkCloses) {
-    WebFolder web;
-    const koru::link::SpawnedService spawned = koru::link::spawnService(LEVELWATCH_PROGRAM);
-    ASSERT_TRUE(spawned.ok()) << spawned.error.toStdString();
-    auto link = std::make_unique<LinkConnection>(spawned.fd, &koruAnswers, nullptr);
-    link->start();
-
-    const CallResult started = link->callAndWait("startRemoteServer", startArgs(0, web.root));
-    ASSERT_TRUE(started.ok()) << started.error->message.toStdString();
-    ASSERT_TRUE(started.reply.value("ok").toBool());
-    const auto port = std::uint16_t(started.reply.value("port").toLongLong());
-    ASSERT_NE(port, 0);
+    RunningService service;
+    ASSERT_EQ(service.start(), "");
+    LinkConnection& link = *service.link;
+    const std::uint16_t port = service.port;
 
     struct Case {
         std::string target;
@@ -186,11 +203,11 @@ TEST(LevelwatchProgram, ServesOverTheLinkAndQuitsWhenTheLinkCloses) {
     }
 
     // An unknown operation is refused, the service goes on.
-    EXPECT_EQ(link->callAndWait("formatDisk", {}).error->code, koru::link::kErrorUnknownOperation);
+    EXPECT_EQ(link.callAndWait("formatDisk", {}).error->code, koru::link::kErrorUnknownOperation);
 
-    link.reset(); // KORU's end closes
+    service.link.reset(); // KORU's end closes
     int status = -1;
-    ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
+    ASSERT_EQ(::waitpid(service.spawned.pid, &status, 0), service.spawned.pid);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(koru::test::portIsFree(port));
@@ -200,14 +217,10 @@ TEST(LevelwatchProgram, ServesOverTheLinkAndQuitsWhenTheLinkCloses) {
 // connection waits in the queue and is answered once the service runs again. A short queue
 // drops the surplus handshakes, and those clients wait seconds for the retries.
 TEST(LevelwatchProgram, ABurstOfClientsWaitsInTheQueueInsteadOfBeingDropped) {
-    WebFolder web;
-    const koru::link::SpawnedService spawned = koru::link::spawnService(LEVELWATCH_PROGRAM);
-    ASSERT_TRUE(spawned.ok()) << spawned.error.toStdString();
-    auto link = std::make_unique<LinkConnection>(spawned.fd, &koruAnswers, nullptr);
-    link->start();
-    const CallResult started = link->callAndWait("startRemoteServer", startArgs(0, web.root));
-    ASSERT_TRUE(started.ok() && started.reply.value("ok").toBool());
-    const auto port = std::uint16_t(started.reply.value("port").toLongLong());
+    RunningService service;
+    ASSERT_EQ(service.start(), "");
+    const koru::link::SpawnedService& spawned = service.spawned;
+    const std::uint16_t port = service.port;
 
     ASSERT_EQ(::kill(spawned.pid, SIGSTOP), 0);
     // A failing run must not leave the service stopped (and the test runner waiting on it).
@@ -218,13 +231,8 @@ TEST(LevelwatchProgram, ABurstOfClientsWaitsInTheQueueInsteadOfBeingDropped) {
     constexpr int kClients = 64;
     std::vector<pollfd> clients;
     for (int i = 0; i < kClients; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ASSERT_TRUE(result == 0 || errno == EINPROGRESS);
+        const int fd = koru::test::connectTo(port, SOCK_NONBLOCK);
+        ASSERT_GE(fd, 0);
         clients.push_back(pollfd{fd, POLLOUT, 0});
     }
     // Every handshake completes in the queue (the safety deadline only ends a failing run).
@@ -259,7 +267,7 @@ TEST(LevelwatchProgram, ABurstOfClientsWaitsInTheQueueInsteadOfBeingDropped) {
         ::close(client.fd);
     }
 
-    link.reset();
+    service.link.reset();
     int status = -1;
     ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
 }

@@ -189,12 +189,8 @@ TEST_F(LevelwatchHttpServerTest, MalformedAndOversizedRequestsLeaveTheServerAnsw
 // Header lines without end, sent faster than any read timeout: the request is cut off at its
 // byte budget (the connection closes under the sender) instead of growing without bound.
 TEST_F(LevelwatchHttpServerTest, ARequestHeadWithoutEndIsCutOffAtItsBudget) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = koru::test::connectTo(port);
+    ASSERT_GE(fd, 0);
     timeval safety{30, 0}; // only so a broken server fails the test instead of hanging it
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &safety, sizeof safety);
     const std::string start = "GET /index.html HTTP/1.1\r\nHost: t\r\n";
@@ -216,12 +212,8 @@ TEST_F(LevelwatchHttpServerTest, ARequestHeadWithoutEndIsCutOffAtItsBudget) {
 TEST_F(LevelwatchHttpServerTest, StuckClientsDoNotBlockOthers) {
     std::vector<int> stuck;
     for (int i = 0; i < 20; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int fd = koru::test::connectTo(port);
+        ASSERT_GE(fd, 0);
         if (i % 2)
             ::send(fd, "GET /spl/Me", 11, MSG_NOSIGNAL);
         stuck.push_back(fd);
@@ -244,12 +236,8 @@ TEST(LevelwatchHttpServer, StopClosesIdleAndStuckConnectionsAtOnce) {
     const std::uint16_t port = server.start(0);
     ASSERT_NE(port, 0);
     const auto connect = [port] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int fd = koru::test::connectTo(port);
+        EXPECT_GE(fd, 0);
         timeval safety{30, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
         return fd;
