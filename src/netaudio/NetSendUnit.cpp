@@ -82,14 +82,23 @@ void NetSendUnit::start() {
         return;
     }
     mBoundPort.store(bound);
-    mPublished = ServiceRegistry::instance().publish(
-        name, mBindAddress == "0.0.0.0" ? "127.0.0.1" : mBindAddress, bound, !password().empty());
-    mPublication = dnssd::publish(name, kServiceType, bound,
-                                  {{"txtvers", "1"}, {"pw", password().empty() ? "0" : "1"}});
+    announce(name, bound);
     mStatus.set(NetStatus::Listening);
     mStop.store(false);
     mThread =
         std::thread([this, socket = std::move(listener)]() mutable { run(std::move(socket)); });
+}
+
+void NetSendUnit::announce(const std::string& name, std::uint16_t port) {
+    const bool passwordRequired = !password().empty();
+    // Gone first: a second announcement under the same name would collide with our own.
+    mPublication.reset();
+    if (mPublished != 0)
+        ServiceRegistry::instance().withdraw(mPublished);
+    mPublished = ServiceRegistry::instance().publish(
+        name, mBindAddress == "0.0.0.0" ? "127.0.0.1" : mBindAddress, port, passwordRequired);
+    mPublication = dnssd::publish(name, kServiceType, port,
+                                  {{"txtvers", "1"}, {"pw", passwordRequired ? "1" : "0"}});
 }
 
 void NetSendUnit::stop() {
@@ -159,8 +168,17 @@ std::uint32_t NetSendUnit::formatIndex() const {
 void NetSendUnit::setPassword(const std::optional<std::string>& password) {
     if (!password)
         return;
-    std::lock_guard lock(mConfigMutex);
-    mPassword = *password; // checked by each new connection
+    bool flagChanged = false;
+    std::string name;
+    {
+        std::lock_guard lock(mConfigMutex);
+        flagChanged = mPassword.empty() != password->empty();
+        mPassword = *password; // checked by each new connection
+        name = mName;
+    }
+    // Receivers decide from the announcement whether to ask for a password: it must follow.
+    if (flagChanged && mPublished != 0)
+        announce(name, mBoundPort.load());
 }
 
 std::string NetSendUnit::password() const {

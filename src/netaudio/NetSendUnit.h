@@ -53,6 +53,7 @@ public:
     void setFormatIndex(std::uint32_t index); // kept as set; indices we cannot carry log once
     std::uint32_t formatIndex() const;
     // No value leaves the password as it is; an empty one means none.
+    // Main thread (it may announce the sender again).
     void setPassword(const std::optional<std::string>& password);
     std::string password() const;
     // The rate the pushed frames have; a connected receiver is told of a change.
@@ -69,6 +70,8 @@ private:
     void start();
     void stop();
     void run(Socket listener);
+    // Publishes the sender (again) in the process's registry and by DNS-SD; main thread.
+    void announce(const std::string& name, std::uint16_t port);
 
     std::string mBindAddress;
     mutable std::mutex mConfigMutex; // guards the five fields below

@@ -140,8 +140,21 @@ INSTANTIATE_TEST_SUITE_P(Formats, NetAudioLoopback,
 
 TEST(NetAudioLoopbackStates, WrongPasswordIsRefusedAndNotRetried) {
     NetSendUnit sender("KORU Net Send Password", "127.0.0.1");
+    const auto announcedWithPassword = [] {
+        return ServiceRegistry::instance()
+            .resolve("KORU Net Send Password")
+            .value()
+            .passwordRequired;
+    };
+    EXPECT_FALSE(announcedWithPassword());
+    // The announcement follows the password set after the sender went up, both ways.
     sender.setPassword(std::string("right"));
     ASSERT_TRUE(eventually([&] { return sender.status() == NetStatus::Listening; }));
+    EXPECT_TRUE(announcedWithPassword());
+    sender.setPassword(std::string());
+    EXPECT_FALSE(announcedWithPassword());
+    sender.setPassword(std::string("right"));
+    EXPECT_TRUE(announcedWithPassword());
     StatusLog log; // outlives the unit, which reports its last status while it shuts down
     NetReceiveUnit receiver;
     receiver.setStatusListener(log.listener());
