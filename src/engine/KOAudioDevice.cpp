@@ -4,6 +4,7 @@
 #include "engine/LogAlertPresenter.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "platform/audio/DeviceRegistry.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/exceptions/FrameworkException.h"
 #include "platform/log/Log.h"
@@ -286,8 +287,7 @@ void KOAudioDevice::queueAlert(koru::Alert alert) {
     if (queued) {
         return;
     }
-    QMetaObject::invokeMethod(
-        mContext.get(), [this] { showQueuedAlert(); }, Qt::QueuedConnection);
+    koru::platform::postToMainThread(mContext.get(), [this] { showQueuedAlert(); });
 }
 
 void KOAudioDevice::showQueuedAlert() {
@@ -862,13 +862,10 @@ void KOAudioDevice::scheduleChannelNameSnapshot() {
     }
     mSnapshotQueued = true;
     // Later, on the main thread: the names depend on the patch, which is being rebuilt now.
-    QMetaObject::invokeMethod(
-        mContext.get(),
-        [this] {
-            mSnapshotQueued = false;
-            refreshChannelNameSnapshot();
-        },
-        Qt::QueuedConnection);
+    koru::platform::postToMainThread(mContext.get(), [this] {
+        mSnapshotQueued = false;
+        refreshChannelNameSnapshot();
+    });
 }
 
 void KOAudioDevice::refreshChannelNameSnapshot() {

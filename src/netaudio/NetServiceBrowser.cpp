@@ -3,6 +3,7 @@
 #include "NetAudioProtocol.h"
 #include "ServiceRegistry.h"
 
+#include "platform/desktop/MainThread.h"
 #include "platform/dnssd/ServiceDiscovery.h"
 #include "platform/log/Log.h"
 
@@ -29,13 +30,11 @@ namespace {
 // come on its own thread and may outlive the browser's wish to hear them.
 void onGuiThread(QPointer<NetServiceBrowser> browser,
                  std::function<void(NetServiceBrowser&)> work) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [browser, work = std::move(work)] {
-            if (browser)
-                work(*browser);
-        },
-        Qt::QueuedConnection);
+    koru::platform::postToMainThread(QCoreApplication::instance(),
+                                     [browser, work = std::move(work)] {
+                                         if (browser)
+                                             work(*browser);
+                                     });
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "NetStatusListener.h"
 
+#include "platform/desktop/MainThread.h"
+
 #include <QMetaObject>
 #include <QPointer>
 
@@ -17,8 +19,7 @@ NetStatusListener::~NetStatusListener() = default;
 
 void NetStatusListener::report(NetStatus status) {
     // Events queued to this object are dropped with it, so none outlives the listener.
-    QMetaObject::invokeMethod(
-        this, [this, status] { arrive(status); }, Qt::QueuedConnection);
+    koru::platform::postToMainThread(this, [this, status] { arrive(status); });
 }
 
 void NetStatusListener::arrive(NetStatus status) {

@@ -1,6 +1,7 @@
 #include "spl/KOLocalLevelwatcher.h"
 
 #include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/dispatch/KOBackgroundQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/link/LevelwatcherProtocol.h"
@@ -39,13 +40,10 @@ LinkError makeError(qint64 code, const QString& message) {
 // Runs `block` on the object's thread unless the object has gone meanwhile.
 void onMainThread(QObject* object, const std::shared_ptr<std::atomic<bool>>& alive,
                   std::function<void()> block) {
-    QMetaObject::invokeMethod(
-        object,
-        [alive, block = std::move(block)] {
-            if (alive->load())
-                block();
-        },
-        Qt::QueuedConnection);
+    koru::platform::postToMainThread(object, [alive, block = std::move(block)] {
+        if (alive->load())
+            block();
+    });
 }
 
 } // namespace

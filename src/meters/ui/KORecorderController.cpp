@@ -9,6 +9,7 @@
 #include "meters/ui/RBPatchView.h"
 #include "platform/audiofile/AudioFormatServices.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/fourcc/FourCC.h"
 #include "platform/log/Log.h"
 #include "zotools/CAException.h"
@@ -697,13 +698,11 @@ void KORecorderController::dataCollection() {
     const auto seconds = std::uint64_t(double(recorder->FramesWritten()) / mSampleRate);
     if (seconds != mRecordedSeconds.load(std::memory_order_relaxed)) {
         mRecordedSeconds.store(seconds, std::memory_order_relaxed);
-        QMetaObject::invokeMethod(
-            this, [this] { updateCounter(); }, Qt::QueuedConnection);
+        koru::platform::postToMainThread(this, [this] { updateCounter(); });
     }
     // The notification may be coalesced with another failure's: the flag itself is the truth.
     if (recorder->WriteFailed() && !mFailureQueued.exchange(true))
-        QMetaObject::invokeMethod(
-            this, [this] { recorderError(); }, Qt::QueuedConnection);
+        koru::platform::postToMainThread(this, [this] { recorderError(); });
 }
 
 QString KORecorderController::counterText(std::uint64_t seconds) {

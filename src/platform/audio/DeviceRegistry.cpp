@@ -4,6 +4,7 @@
 #include "platform/audio/RtAudioDevices.h"
 #include "platform/audio/RtAudioInputStream.h"
 #include "platform/audio/RtAudioOutputStream.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/log/Log.h"
 
 #include <QCoreApplication>
@@ -336,8 +337,7 @@ void DeviceRegistry::startPolling(int intervalMs) {
     if (!app)
         return;
     if (QThread::currentThread() != app->thread()) {
-        QMetaObject::invokeMethod(
-            app, [this, intervalMs] { startPolling(intervalMs); }, Qt::QueuedConnection);
+        postToMainThread(app, [this, intervalMs] { startPolling(intervalMs); });
         return;
     }
     if (!m_timer) {
