@@ -4,13 +4,18 @@
 
 #include <httplib.h>
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <string>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -26,6 +31,18 @@ std::optional<QString> utf8Name(const std::string& bytes) {
     if (decoder.hasError())
         return std::nullopt;
     return name;
+}
+
+// Every component of the root, then at least one more. A sibling folder whose name merely
+// begins with the root's ("levelwatch2") is outside.
+bool isInside(const fs::path& realRoot, const fs::path& real) {
+    auto r = realRoot.begin();
+    auto c = real.begin();
+    for (; r != realRoot.end(); ++r, ++c) {
+        if (c == real.end() || *r != *c)
+            return false;
+    }
+    return c != real.end();
 }
 
 void answerNotFound(httplib::Response& response) {
@@ -97,17 +114,43 @@ KOLevelwatcherConnection::resolveStaticFile(const fs::path& root,
         real = fs::canonical(real / "index.html", error);
     if (error || !fs::is_regular_file(real, error))
         return std::nullopt;
-    // Inside means: every component of the root, then at least one more. A sibling folder whose
-    // name merely begins with the root's ("levelwatch2") is outside.
-    auto r = realRoot.begin();
-    auto c = real.begin();
-    for (; r != realRoot.end(); ++r, ++c) {
-        if (c == real.end() || *r != *c)
-            return std::nullopt;
-    }
-    if (c == real.end())
+    if (!isInside(realRoot, real))
         return std::nullopt;
     return real;
+}
+
+std::optional<std::string> KOLevelwatcherConnection::readStaticFile(
+    const fs::path& root, const std::vector<std::string>& components, fs::path* opened) {
+    const std::optional<fs::path> file = resolveStaticFile(root, components);
+    if (!file)
+        return std::nullopt;
+    const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return std::nullopt;
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    std::error_code error;
+    const fs::path realRoot = fs::canonical(root, error);
+    const fs::path really = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    struct stat info {};
+    if (error || !isInside(realRoot, really) || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        std::uintmax_t(info.st_size) > kMaxStaticFileBytes)
+        return std::nullopt;
+    std::string body(std::size_t(info.st_size), '\0');
+    std::size_t done = 0;
+    while (done < body.size()) {
+        const ssize_t n = ::read(fd, body.data() + done, body.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break; // shortened meanwhile: serve what is there
+        done += std::size_t(n);
+    }
+    body.resize(done);
+    if (opened)
+        *opened = really;
+    return body;
 }
 
 std::string KOLevelwatcherConnection::mimeTypeForPath(const fs::path& path) {
@@ -148,23 +191,15 @@ void KOLevelwatcherConnection::respond(const httplib::Request& request, httplib:
         answerNotFound(response);
         return;
     case Route::Kind::StaticFile: {
-        const std::optional<fs::path> file = resolveStaticFile(root, where.components);
-        std::error_code error;
-        const std::uintmax_t size = file ? fs::file_size(*file, error) : 0;
-        if (!file || error || size > kMaxStaticFileBytes) {
-            response.status = 404;
-            response.set_content(kNotFound, "text/plain; charset=utf-8");
-            return;
-        }
-        std::ifstream in(*file, std::ios::binary);
-        std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
+        fs::path file;
+        std::optional<std::string> body = readStaticFile(root, where.components, &file);
+        if (!body) {
             response.status = 404;
             response.set_content(kNotFound, "text/plain; charset=utf-8");
             return;
         }
         response.status = 200;
-        response.set_content(std::move(body), mimeTypeForPath(*file).c_str());
+        response.set_content(std::move(*body), mimeTypeForPath(file).c_str());
         return;
     }
     case Route::Kind::MeterDocument:

@@ -63,6 +63,13 @@ public:
     resolveStaticFile(const std::filesystem::path& root,
                       const std::vector<std::string>& components);
 
+    // The contents of the file a static route names, read from what was really opened: the
+    // opened file's own path is checked to lie inside the root again, so a link swapped in
+    // between the check and the open cannot lead outside. None when not found or too large.
+    static std::optional<std::string> readStaticFile(const std::filesystem::path& root,
+                                                     const std::vector<std::string>& components,
+                                                     std::filesystem::path* opened = nullptr);
+
     static std::string mimeTypeForPath(const std::filesystem::path& path);
 
     // Static files larger than this are not served (the folder holds a few small pages).

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <filesystem>
 
 namespace {
@@ -90,6 +93,16 @@ TEST(KOLevelwatcherConnection, StaticFilesStayInsideTheRealWebFolder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.components.empty() ? std::string("(root)") : c.components.back());
         EXPECT_EQ(KOLevelwatcherConnection::resolveStaticFile(root, c.components), c.file);
+        // What is served is read from the file really opened, which is checked again.
+        fs::path opened;
+        const std::optional<std::string> body =
+            KOLevelwatcherConnection::readStaticFile(root, c.components, &opened);
+        ASSERT_EQ(body.has_value(), c.file.has_value());
+        if (body) {
+            EXPECT_EQ(opened, *c.file);
+            std::ifstream in(*c.file, std::ios::binary);
+            EXPECT_EQ(*body, std::string(std::istreambuf_iterator<char>(in), {}));
+        }
     }
     // The web folder itself behind a link is followed: containment is checked on real paths.
     fs::create_directory_symlink(root, base / "linked");
