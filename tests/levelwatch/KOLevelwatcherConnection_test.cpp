@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <filesystem>
 
 namespace {
 
