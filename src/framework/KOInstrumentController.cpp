@@ -4,6 +4,7 @@
 #include "framework/InstrumentAudioDevice.h"
 #include "framework/KOInstrumentControllerDelegate.h"
 #include "framework/KOInstrumentWindow.h"
+#include "platform/desktop/MainThread.h"
 #include "platform/exceptions/InternalInconsistencyException.h"
 #include "platform/log/Log.h"
 #include "utility/VEString.h"
@@ -304,14 +305,11 @@ qint64 KOInstrumentController::samplesFromSeconds(double seconds) {
 
 void KOInstrumentController::icPropertiesChanged() {
     // The controller is the context: a change arriving just before it is deleted is dropped.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            mCurrentSR.store(0.0, std::memory_order_release);
-            audioPropertiesChanged();
-            emit inputDeviceObjectIDChanged();
-        },
-        Qt::QueuedConnection);
+    koru::platform::postToMainThread(this, [this] {
+        mCurrentSR.store(0.0, std::memory_order_release);
+        audioPropertiesChanged();
+        emit inputDeviceObjectIDChanged();
+    });
 }
 
 // --- Collector thread ------------------------------------------------------------------------
