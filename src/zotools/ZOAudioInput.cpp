@@ -137,7 +137,10 @@ void ZOAudioInput::AddClient(ZOInputClient* client) {
 void ZOAudioInput::RemoveClient(ZOInputClient* client) {
     std::lock_guard lock(m_engineMutex);
     say("\nRemoving Input Client from I/O.");
-    std::erase(m_clients, client);
+    // A removed client forgets this engine (without its own SetHost, which would react to a
+    // new host): it may outlive the engine, and its destructor must not reach back into it.
+    if (std::erase(m_clients, client) > 0 && client->Host() == this)
+        client->ZOInputClient::SetHost(nullptr);
 }
 
 void ZOAudioInput::Start() {

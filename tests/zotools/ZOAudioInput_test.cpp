@@ -193,6 +193,8 @@ TEST_F(InputEngine, ClientsHearTheEngineInTheDocumentedOrder) {
     EXPECT_EQ(engine.afterProcess.load(), 2);
 
     engine.RemoveClient(&a);
+    // Removed, it forgets the engine: it may outlive it, and its destructor must not reach back.
+    EXPECT_EQ(a.Host(), nullptr);
     pump(1024);
     EXPECT_EQ(log.take(), std::vector<std::string>{"b:Process"});
     engine.RemoveClient(&a); // not in the list: nothing changes
