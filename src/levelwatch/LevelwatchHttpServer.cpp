@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -207,9 +209,10 @@ std::uint16_t LevelwatchHttpServer::start(std::uint16_t port) {
     server.set_keep_alive_max_count(m_limits.keepAliveRequests);
     server.set_payload_max_length(m_limits.maxBodyBytes);
     // No SO_REUSEPORT: a second server on the same port must fail, not share it.
-    int listening = -1;
-    server.set_socket_options([&listening](int socket) {
-        listening = socket;
+    // Shared with the options function, which the server keeps past this call.
+    auto listening = std::make_shared<std::atomic<int>>(-1);
+    server.set_socket_options([listening](int socket) {
+        listening->store(socket);
         int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -255,7 +258,7 @@ std::uint16_t LevelwatchHttpServer::start(std::uint16_t port) {
     // The library listens with a backlog of 5: a page of meters opening many connections at
     // once would overflow it, and each dropped connection waits a second or more for the
     // handshake to be retried. Listening again on the bound socket widens the queue.
-    if (listening >= 0 && ::listen(listening, SOMAXCONN) != 0)
+    if (const int socket = listening->load(); socket >= 0 && ::listen(socket, SOMAXCONN) != 0)
         koru::log::warn("levelwatch: the connection queue could not be widened");
     m_port = std::uint16_t(bound);
     m_thread = std::thread([&server] { server.listen_after_bind(); });

@@ -195,8 +195,13 @@ void NetReceiveUnit::run(std::string address, std::uint16_t port, std::string pa
             }
             if (!in.isEmpty()) {
                 lastHeard = now;
-                const auto state = s->feed(reinterpret_cast<const std::uint8_t*>(in.constData()),
-                                           std::size_t(in.size()), out);
+                ReceiverSession::State state;
+                {
+                    // The session's format is read by the window under the same lock.
+                    std::lock_guard lock(mMutex);
+                    state = s->feed(reinterpret_cast<const std::uint8_t*>(in.constData()),
+                                    std::size_t(in.size()), out);
+                }
                 if (state == ReceiverSession::State::Failed ||
                     state == ReceiverSession::State::Refused) {
                     error = s->reason();

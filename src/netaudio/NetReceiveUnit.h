@@ -72,7 +72,9 @@ private:
     void run(std::string address, std::uint16_t port, std::string password);
     bool waitOrStop(std::chrono::milliseconds delay);
 
-    mutable std::mutex mMutex; // guards host, password, the last error and the session pointer
+    // Guards host, password, the last error, the session pointer and what the session learns
+    // while it reads the stream (its format); taken alone.
+    mutable std::mutex mMutex;
     std::string mHost;
     std::string mPassword;
     std::string mLastError;
