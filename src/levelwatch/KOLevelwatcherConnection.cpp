@@ -45,6 +45,24 @@ bool isInside(const fs::path& realRoot, const fs::path& real) {
     return c != real.end();
 }
 
+// The file the components name below the real (canonical) root, its index for a folder; none
+// when missing, not a regular file, or when its real path leaves the root.
+std::optional<fs::path> resolveInside(const fs::path& realRoot,
+                                      const std::vector<std::string>& components) {
+    fs::path candidate = realRoot;
+    for (const std::string& component : components)
+        candidate /= component;
+    std::error_code error;
+    fs::path real = fs::canonical(candidate, error);
+    if (error)
+        return std::nullopt;
+    if (fs::is_directory(real, error))
+        real = fs::canonical(real / "index.html", error);
+    if (error || !fs::is_regular_file(real, error) || !isInside(realRoot, real))
+        return std::nullopt;
+    return real;
+}
+
 void answerNotFound(httplib::Response& response) {
     response.status = 404;
     response.set_content(kNotFound, kXml);
@@ -104,32 +122,22 @@ KOLevelwatcherConnection::resolveStaticFile(const fs::path& root,
     const fs::path realRoot = fs::canonical(root, error);
     if (error)
         return std::nullopt;
-    fs::path candidate = realRoot;
-    for (const std::string& component : components)
-        candidate /= component;
-    fs::path real = fs::canonical(candidate, error);
-    if (error)
-        return std::nullopt;
-    if (fs::is_directory(real, error))
-        real = fs::canonical(real / "index.html", error);
-    if (error || !fs::is_regular_file(real, error))
-        return std::nullopt;
-    if (!isInside(realRoot, real))
-        return std::nullopt;
-    return real;
+    return resolveInside(realRoot, components);
 }
 
 std::optional<std::string> KOLevelwatcherConnection::readStaticFile(
     const fs::path& root, const std::vector<std::string>& components, fs::path* opened) {
-    const std::optional<fs::path> file = resolveStaticFile(root, components);
+    std::error_code error;
+    const fs::path realRoot = fs::canonical(root, error);
+    if (error)
+        return std::nullopt;
+    const std::optional<fs::path> file = resolveInside(realRoot, components);
     if (!file)
         return std::nullopt;
     const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return std::nullopt;
     const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    std::error_code error;
-    const fs::path realRoot = fs::canonical(root, error);
     const fs::path really = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
     struct stat info {};
     if (error || !isInside(realRoot, really) || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||

@@ -235,11 +235,11 @@ std::uint64_t LinkConnection::enqueueFrame(QByteArray frame) {
     return sequence;
 }
 
-bool LinkConnection::writeAll(const QByteArray& bytes, int flags) {
+bool LinkConnection::writeAll(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(m_fd, bytes.constData() + done, std::size_t(bytes.size() - done),
-                                 flags | MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(m_fd, bytes.constData() + done, std::size_t(bytes.size() - done), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -275,7 +275,7 @@ void LinkConnection::writeLoop() {
                 joined.append(frame);
         }
         batch.clear();
-        const bool ok = writeAll(joined, 0);
+        const bool ok = writeAll(joined);
         lock.lock();
         if (ok) {
             m_outWritten += frames;

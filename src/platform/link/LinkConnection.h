@@ -121,7 +121,7 @@ private:
     void writeLoop();
     // Refuses new frames, drops the queued ones and ends the writing thread.
     void stopWriting();
-    bool writeAll(const QByteArray& bytes, int flags);
+    bool writeAll(const QByteArray& bytes);
     void failAll(const LinkError& error);
     void closedByPeer();
 
